@@ -1,0 +1,66 @@
+/*
+ * Log files of the support library and the profile access they rest on.
+ *
+ * Log files live below the product's install base, read from
+ * TARNEX_INSTALL_PATH in section "default" of "tarnex.ini" in the Windows
+ * directory: <base>var\opt\TARNEX\<dro|kov>\log\<file>. Paths are Windows-form
+ * texts; on Linux they are mapped below RAZIVU_PREFIX when a file is opened.
+ */
+#ifndef RAZIVU_LOGFILE_H
+#define RAZIVU_LOGFILE_H
+
+#include <razivu/export.h>
+
+RAZIVU_BEGIN_DECLS
+
+/* Status codes of the support library. */
+#define RAZIVU_STATUS_OK              0
+#define RAZIVU_STATUS_FAILED          1    /* missing argument or plain failure */
+#define RAZIVU_STATUS_FIXED_UNKNOWN   1000
+#define RAZIVU_STATUS_REMOTE_UNKNOWN  1001
+#define RAZIVU_STATUS_CDROM_UNKNOWN   1002
+#define RAZIVU_STATUS_REMOVABLE_UNKNOWN 1003
+#define RAZIVU_STATUS_NO_FREE_SPACE   1004
+#define RAZIVU_STATUS_NO_WINDOWS_DIR  1005
+#define RAZIVU_STATUS_DDE_SETUP       1006
+#define RAZIVU_STATUS_DDE_COMMAND     1007
+#define RAZIVU_STATUS_NO_SCREEN       1008
+#define RAZIVU_STATUS_NO_VERSION      1009
+
+/* Capacity of every path buffer, terminator included. */
+#define RAZIVU_PATH_CAP 1024
+
+/* Log levels of WriteLog. */
+#define RAZIVU_LOG_PLAIN   1
+#define RAZIVU_LOG_ERROR   3
+#define RAZIVU_LOG_WARNING 4
+
+/*
+ * Resolves the path of a log file into result (RAZIVU_PATH_CAP bytes); the
+ * fourth character of module selects the subdirectory, a NULL file means
+ * "error.txt". When no path can be opened, result keeps what it held (or the
+ * preset of SetDefaultLogFilePath).
+ */
+RAZIVU_API void GetLogFilePath(const char *module, const char *file, char *result);
+RAZIVU_API void WriteLog(const char *file, const char *module, int32_t level,
+                         const char *format, ...) RAZIVU_PRINTF(4, 5);
+RAZIVU_API void ResetLogFile(const char *module, const char *file);
+RAZIVU_API void SetDefaultLogFilePath(const char *path);
+/* "[dd.mm.yyy:hh.mm.ss mmm]" with years since 1900; NULL without local time. */
+RAZIVU_API const char *GetLogTimestamp(void);
+
+RAZIVU_API void GetProfileValue(const char *section, const char *key, char *result,
+                                int32_t size);
+RAZIVU_API int32_t CheckProfileFile(void);
+/* Appends "\name" to path (a RAZIVU_PATH_CAP buffer) and creates that directory. */
+RAZIVU_API int32_t AppendDirAndCreate(char *path, const char *name);
+RAZIVU_API int32_t ProfileGetString(const char *section, const char *key,
+                                    const char *default_value, char *result,
+                                    int32_t size, const char *file);
+RAZIVU_API int32_t ProfilePutString(const char *section, const char *key,
+                                    const char *value, const char *file);
+RAZIVU_API int32_t GetWindowsDir(char *buffer, int32_t size);
+
+RAZIVU_END_DECLS
+
+#endif

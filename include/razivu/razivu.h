@@ -1,0 +1,8 @@
+/* razivu: the whole public interface. Each area also has a header of its own. */
+#ifndef RAZIVU_RAZIVU_H
+#define RAZIVU_RAZIVU_H
+
+#include <razivu/diagnostics.h>
+#include <razivu/logfile.h>
+
+#endif

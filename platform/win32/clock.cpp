@@ -1,0 +1,46 @@
+// Clock, errors and environment on Windows.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace razivu::platform {
+
+std::time_t now() {
+    return std::time(nullptr);
+}
+
+bool local_time(std::time_t t, std::tm *out) {
+    return out != nullptr && localtime_s(out, &t) == 0;
+}
+
+int32_t now_millis() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    return static_cast<int32_t>(st.wMilliseconds);
+}
+
+bool ctime_text(std::time_t t, char *buf, std::size_t cap) {
+    return buf != nullptr && cap >= 26 && ctime_s(buf, cap, &t) == 0;
+}
+
+int last_errno() {
+    return errno;
+}
+
+void set_errno(int err) {
+    errno = err;
+}
+
+const char *errno_text(int err) {
+    return std::strerror(err);
+}
+
+const char *env(const char *name) {
+    return std::getenv(name);
+}
+
+}  // namespace razivu::platform

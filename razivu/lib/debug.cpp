@@ -1,0 +1,87 @@
+// The debug trace: a file named by RAZIVU_DEBUG or COMSetTraceFile that gets
+// every trace line, each followed by a print (and so the emptying) of the
+// error stack.
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+#include "razivu/diagnostics.h"
+#include "razivu/lib/format.h"
+
+namespace {
+
+// Process-wide trace state.
+struct Trace {
+    int32_t decided = 0;        // the trace file has been chosen (env or COMSetTraceFile)
+    std::FILE *file = nullptr;  // where trace lines and error stacks go, or none
+};
+Trace trace;
+
+// Each formatted entry point has a buffer of its own.
+razivu::LineBuffer debug_trace_line;
+razivu::LineBuffer trace_line;
+razivu::LineBuffer debug_printf_line;
+
+}  // namespace
+
+extern "C" {
+
+RAZIVU_API void COMInitTrace(void) {
+    if (trace.decided != 0) {
+        return;
+    }
+    trace.decided = 1;
+    if (const char *path = razivu::platform::env("RAZIVU_DEBUG"); path != nullptr) {
+        trace.file = razivu::platform::open_file(path, "w");
+    }
+}
+
+RAZIVU_API void COMSetTraceFile(const char *path) {
+    trace.decided = 1;
+    if (trace.file != nullptr) {
+        std::fclose(trace.file);
+        trace.file = nullptr;
+    }
+    if (path != nullptr) {
+        trace.file = razivu::platform::open_file(path, "w");
+    }
+}
+
+RAZIVU_API FILE *COMGetTraceFile(void) {
+    COMInitTrace();
+    return trace.file;
+}
+
+RAZIVU_API void COMWriteTraceLine(const char *text) {
+    COMInitTrace();
+    if (trace.file == nullptr) {
+        return;  // printing the stack would do nothing either
+    }
+    std::fprintf(trace.file, "%s", text != nullptr ? text : "");
+    std::fflush(trace.file);
+    COMPrintErrorStack(trace.file);
+}
+
+RAZIVU_API void COMDebugTrace(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    COMWriteTraceLine(debug_trace_line.vformat(format, args));
+    va_end(args);
+}
+
+RAZIVU_API void COMTrace(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    COMWriteTraceLine(trace_line.vformat(format, args));
+    va_end(args);
+}
+
+RAZIVU_API void COMDebugPrintf(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    COMWriteTraceLine(debug_printf_line.vformat(format, args));
+    va_end(args);
+}
+
+}  // extern "C"

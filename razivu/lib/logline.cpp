@@ -1,0 +1,60 @@
+// COMLogLine: time-stamped lines appended to a caller's log file while
+// COMLOGGING is "ON" or "on" (read once per process).
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "razivu/diagnostics.h"
+#include "razivu/lib/format.h"
+
+namespace {
+
+struct Logging {
+    int32_t read = 0;  // COMLOGGING has been read
+    int32_t on = 0;    // it was "ON" or "on" then
+};
+Logging logging;
+
+char log_line[razivu::trace_line_cap];  // the formatted text of COMLogLine, cut to fit
+
+// Shown in place of the ctime text when the time has none (years past 9999).
+constexpr const char *no_time_text = "(time unknown)\n";
+
+}  // namespace
+
+extern "C" {
+
+RAZIVU_API void COMCheckLogging(void) {
+    if (logging.read != 0) {
+        return;
+    }
+    logging.read = 1;
+    if (const char *value = razivu::platform::env("COMLOGGING"); value != nullptr) {
+        logging.on = (std::strcmp(value, "ON") == 0 || std::strcmp(value, "on") == 0) ? 1 : 0;
+    }
+}
+
+RAZIVU_API void COMLogLine(const char *path, const char *format, ...) {
+    const std::time_t when = razivu::platform::now();
+    COMCheckLogging();
+    if (logging.on == 0 || path == nullptr) {
+        return;
+    }
+    std::FILE *f = razivu::platform::open_file(path, "a");
+    if (f == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    razivu::format_cut(log_line, sizeof log_line, format, args);
+    va_end(args);
+    char when_text[64];
+    if (!razivu::platform::ctime_text(when, when_text, sizeof when_text)) {
+        std::snprintf(when_text, sizeof when_text, "%s", no_time_text);
+    }
+    std::fprintf(f, "%s. At %s \n", log_line, when_text);
+    std::fclose(f);
+}
+
+}  // extern "C"

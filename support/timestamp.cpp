@@ -1,0 +1,34 @@
+// The timestamp text of log entries.
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "razivu/logfile.h"
+#include "support/logfile_internal.h"
+
+namespace razivu::support {
+
+const char *format_timestamp(const std::tm *tm, int32_t ms, char *buf, std::size_t cap) {
+    if (tm == nullptr) {
+        return nullptr;
+    }
+    // The year field counts years since 1900: 2000 prints as 100.
+    std::snprintf(buf, cap, "[%2.2d.%2.2d.%2.2d:%2.2d.%2.2d.%2.2d %.3d]", tm->tm_mday,
+                  tm->tm_mon + 1, tm->tm_year, tm->tm_hour, tm->tm_min, tm->tm_sec,
+                  static_cast<int>(ms));
+    return buf;
+}
+
+}  // namespace razivu::support
+
+namespace {
+// Holds the text last returned by GetLogTimestamp; room for any int fields.
+char timestamp_text[96];
+}  // namespace
+
+extern "C" RAZIVU_API const char *GetLogTimestamp(void) {
+    std::tm local{};
+    const bool known = razivu::platform::local_time(razivu::platform::now(), &local);
+    const int32_t ms = razivu::platform::now_millis();
+    return razivu::support::format_timestamp(known ? &local : nullptr, ms, timestamp_text,
+                                             sizeof timestamp_text);
+}

@@ -1,0 +1,75 @@
+/* The public interface from a plain C client, linked against the shared
+ * library: the error stack, the trace and the log files as a caller sees them. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <razivu/razivu.h>
+
+static int failures = 0;
+static int checks = 0;
+
+#define CHECK(cond)                                                         \
+    do {                                                                    \
+        ++checks;                                                           \
+        if (!(cond)) {                                                      \
+            ++failures;                                                     \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+        }                                                                   \
+    } while (0)
+
+static void error_stack_round_trip(void) {
+    ErrorRecord rec;
+    memset(&rec, 0, sizeof rec);
+    CHECK(COMErrorStackIsEmpty() == 1);
+    COMPushError("UnpackString", RAZIVU_E_TRANSFER);
+    CHECK(COMErrorStackIsEmpty() == 0);
+    CHECK(COMPopError(&rec) == 1);
+    CHECK(rec.kind == RAZIVU_KIND_LIBRARY);
+    CHECK(rec.code == 54);
+    CHECK(strstr(rec.text, "function UnpackString:  Error while transfering data") != NULL);
+    CHECK(COMPopError(&rec) == 0);
+    CHECK(COMGetLastErrorText() == NULL);
+}
+
+static void trace_prints_and_empties_the_stack(void) {
+    char line[256];
+    FILE *f;
+    int saw_record = 0;
+    COMSetTraceFile("c_api_trace.txt");
+    CHECK(COMGetTraceFile() != NULL);
+    COMPushError("COMReadSock", RAZIVU_E_FAILED);
+    COMTrace("> Bytes: %d\n", 12);
+    CHECK(COMErrorStackIsEmpty() == 1);
+    COMSetTraceFile(NULL);
+    CHECK(COMGetTraceFile() == NULL);
+    f = fopen("c_api_trace.txt", "r");
+    CHECK(f != NULL);
+    if (f == NULL) {
+        return;
+    }
+    CHECK(fgets(line, sizeof line, f) != NULL && strcmp(line, "> Bytes: 12\n") == 0);
+    while (fgets(line, sizeof line, f) != NULL) {
+        if (strncmp(line, "ERR> 3, 11, ", 12) == 0) {
+            saw_record = 1;
+        }
+    }
+    fclose(f);
+    CHECK(saw_record);
+}
+
+static void log_path_and_version(void) {
+    char path[RAZIVU_PATH_CAP] = "";
+    GetLogFilePath(GetVersionString(), "errstack.txt", path);
+    CHECK(strcmp(path, "C:\\var\\opt\\TARNEX\\dro\\log\\errstack.txt") == 0);
+    CHECK(strcmp(GetVersionString(), "KQ-DX Version G.03.01") == 0);
+    CHECK(strcmp(COMLookupErrorText(10, RAZIVU_KIND_LIBRARY), "Call was successful.") == 0);
+}
+
+int main(void) {
+    error_stack_round_trip();
+    trace_prints_and_empties_the_stack();
+    log_path_and_version();
+    printf("%d passed, %d failed\n", checks - failures, failures);
+    return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+}

@@ -1,0 +1,53 @@
+#include "support/test_env.h"
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace razivu::test {
+
+std::string host(const std::string &windows_path) {
+    std::string out = root() + "/prefix/drive_";
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(windows_path.at(0))));
+    for (std::size_t i = 2; i < windows_path.size(); ++i) {
+        out += windows_path[i] == '\\' ? '/' : windows_path[i];
+    }
+    return out;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool exists(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool is_dir(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void make_dirs(const std::string &path) {
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            ::mkdir(path.substr(0, i).c_str(), 0777);
+        }
+    }
+}
+
+void write_profile(const std::string &text) {
+    make_dirs(host("C:\\WINDOWS"));
+    write_file(host("C:\\WINDOWS\\tarnex.ini"), text);
+}
+
+}  // namespace razivu::test

@@ -1,0 +1,51 @@
+// razivu: command-line front end of the library.
+#include <cstdio>
+#include <cstring>
+
+#include <razivu/razivu.h>
+
+#include "commands.h"
+
+namespace {
+
+struct Command {
+    const char *name;
+    const char *usage;
+    int (*run)(int argc, char **argv);
+};
+
+int cmd_version(int, char **) {
+    std::printf("%s\n", GetVersionString());
+    return razivu_tool::exit_ok;
+}
+
+const Command commands[] = {
+    {"version", "version                       print the library's version string",
+     cmd_version},
+    {"diag", "diag [FUNCTION [CODE]]        push an error, trace it, show the error log",
+     razivu_tool::cmd_diag},
+};
+
+void usage(std::FILE *out) {
+    std::fprintf(out, "usage: razivu COMMAND [ARGS]\n\ncommands:\n");
+    for (const auto &c : commands) {
+        std::fprintf(out, "  %s\n", c.usage);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
+        usage(argc < 2 ? stderr : stdout);
+        return argc < 2 ? razivu_tool::exit_usage : razivu_tool::exit_ok;
+    }
+    for (const auto &c : commands) {
+        if (std::strcmp(argv[1], c.name) == 0) {
+            return c.run(argc - 2, argv + 2);
+        }
+    }
+    std::fprintf(stderr, "razivu: unknown command '%s'\n", argv[1]);
+    usage(stderr);
+    return razivu_tool::exit_usage;
+}

@@ -3,6 +3,9 @@
 #define RAZIVU_RAZIVU_H
 
 #include <razivu/diagnostics.h>
+#include <razivu/message.h>
+#include <razivu/transport.h>
 #include <razivu/logfile.h>
+#include <razivu/calendar.h>
 
 #endif

@@ -107,6 +107,7 @@ void resolve_log_path(const char *module, const char *file, char *result) {
     }
 }
 
+RAZIVU_PRINTF(4, 0)
 void write_log(const char *file, const char *module, int32_t level, const char *format,
                std::va_list args) {
     if (format == nullptr) {

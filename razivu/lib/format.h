@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "razivu/export.h"
+
 namespace razivu {
 
 // Capacity of a trace line buffer: 299 characters and the terminator.
@@ -15,7 +17,7 @@ class LineBuffer {
 public:
     // Formats into the buffer and returns its text; the text stays valid
     // until the next call. A null format gives the empty text.
-    const char *vformat(const char *format, std::va_list args);
+    const char *vformat(const char *format, std::va_list args) RAZIVU_PRINTF(2, 0);
 
 private:
     char fixed_[trace_line_cap] = {};
@@ -23,6 +25,7 @@ private:
 };
 
 // Formats into buf of cap bytes, cutting what does not fit; returns buf.
-char *format_cut(char *buf, std::size_t cap, const char *format, std::va_list args);
+char *format_cut(char *buf, std::size_t cap, const char *format, std::va_list args)
+    RAZIVU_PRINTF(3, 0);
 
 }  // namespace razivu

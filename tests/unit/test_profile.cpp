@@ -1,0 +1,121 @@
+// Private profile files with the Win32 rules, through the support library's
+// accessors and the INI text functions below them.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/ini.h"
+#include "razivu/razivu.h"
+#include "support/test_env.h"
+
+namespace {
+
+using razivu::test::host;
+using razivu::test::read_file;
+using razivu::test::write_file;
+
+std::string get(const char *section, const char *key, const char *def = "dflt",
+                int32_t size = 256, const char *file = "D:\\app.ini") {
+    std::vector<char> buf(static_cast<size_t>(size > 0 ? size : 1), '#');
+    EXPECT_EQ(ProfileGetString(section, key, def, buf.data(), size, file), 0);
+    return size > 0 ? std::string(buf.data()) : std::string();
+}
+
+class Profile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        razivu::test::make_dirs(host("D:\\"));
+        write_file(host("D:\\app.ini"),
+                   "; comment=not a key\r\n"
+                   "  [ Sec One ]  \r\n"
+                   "Key1 = value one  \r\n"
+                   "Quoted=\"  q v  \"\r\n"
+                   "Single='sq'\r\n"
+                   "Unmatched=\"abc\n"
+                   "Empty=\r\n"
+                   "no equals sign\r\n"
+                   "Digits=0123456789\r\n"
+                   "[other]\r\n"
+                   "key1=other section\r\n"
+                   "[sec one]\r\n"
+                   "Later=hidden by the first section\r\n");
+    }
+};
+
+TEST_F(Profile, lookups_follow_the_win32_rules) {
+    struct Case {
+        const char *section;
+        const char *key;
+        const char *expected;
+    };
+    const std::vector<Case> cases = {
+        {"Sec One", "Key1", "value one"},      {"SEC ONE", "KEY1", "value one"},
+        {"other", "KEY1", "other section"},    {"sec one", "Quoted", "  q v  "},
+        {"sec one", "Single", "sq"},           {"sec one", "Unmatched", "\"abc"},
+        {"sec one", "Empty", ""},              {"sec one", "no equals sign", "dflt"},
+        {"sec one", "Later", "dflt"},          {"sec one", "comment", "dflt"},
+        {"missing", "Key1", "dflt"},           {"sec one", "missing", "dflt"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(get(c.section, c.key), c.expected) << c.section << "/" << c.key;
+    }
+}
+
+TEST_F(Profile, values_and_defaults_are_cut_to_the_buffer) {
+    EXPECT_EQ(get("sec one", "Digits", "", 5), "0123");
+    EXPECT_EQ(get("sec one", "Digits", "", 1), "");
+    EXPECT_EQ(get("sec one", "missing", "  dflt  "), "  dflt");
+    EXPECT_EQ(get("sec one", "missing", nullptr), "");
+    EXPECT_EQ(get("sec one", "Key1", "dflt", 0), "");  // nothing written, no crash
+    EXPECT_EQ(get("sec one", "Key1", "dflt", 256, "D:\\missing.ini"), "dflt");
+}
+
+TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling) {
+    EXPECT_EQ(ProfilePutString("SEC ONE", "KEY1", "  new  ", "D:\\app.ini"), 0);
+    EXPECT_EQ(get("sec one", "key1"), "new");
+    const std::string text = read_file(host("D:\\app.ini"));
+    EXPECT_NE(text.find("\r\nKey1=new\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("; comment=not a key\r\n"), std::string::npos);
+}
+
+TEST_F(Profile, writes_add_keys_and_sections_and_delete_them) {
+    EXPECT_EQ(ProfilePutString("Sec One", "Added", "1", "D:\\app.ini"), 0);
+    EXPECT_EQ(ProfilePutString("fresh", "k", "v", "D:\\app.ini"), 0);
+    EXPECT_EQ(get("sec one", "Added"), "1");
+    EXPECT_EQ(get("fresh", "k"), "v");
+    EXPECT_EQ(ProfilePutString("sec one", "Key1", nullptr, "D:\\app.ini"), 0);
+    EXPECT_EQ(get("sec one", "Key1"), "dflt");
+    EXPECT_EQ(ProfilePutString("sec one", "never there", nullptr, "D:\\app.ini"), 0);
+    EXPECT_EQ(ProfilePutString("other", nullptr, nullptr, "D:\\app.ini"), 0);
+    EXPECT_EQ(get("other", "key1"), "dflt");
+    EXPECT_EQ(get("sec one", "Single"), "sq");
+}
+
+TEST(ProfileFiles, created_on_write_in_an_existing_folder_only) {
+    razivu::test::make_dirs(host("D:\\"));
+    EXPECT_EQ(ProfilePutString("s", "k", "v", "D:\\new.ini"), 0);
+    EXPECT_EQ(read_file(host("D:\\new.ini")), "[s]\r\nk=v\r\n");
+    EXPECT_EQ(ProfilePutString("s", "k", "v", "D:\\no\\such\\new.ini"), 1);
+    EXPECT_EQ(ProfilePutString("s", "k", nullptr, "D:\\absent.ini"), 0);
+    EXPECT_FALSE(razivu::test::exists(host("D:\\absent.ini")));
+}
+
+TEST(ProfileFiles, bare_names_live_in_the_windows_directory) {
+    EXPECT_EQ(ProfilePutString("default", "TARNEX_INSTALL_PATH", "D:\\", "tarnex.ini"), 0);
+    EXPECT_EQ(read_file(host("C:\\WINDOWS\\tarnex.ini")), "[default]\r\nTARNEX_INSTALL_PATH=D:\\\r\n");
+    char value[10] = {};
+    GetProfileValue("default", "TARNEX_INSTALL_PATH", value, sizeof value);
+    EXPECT_STREQ(value, "D:\\");
+    EXPECT_EQ(CheckProfileFile(), 0);
+}
+
+TEST(IniText, update_keeps_unrelated_lines_and_ends_lines_with_crlf) {
+    using razivu::platform::ini::update;
+    EXPECT_EQ(update("a=1\n[s]\nk=1\n\n[t]\nk=2", "s", "n", "2"),
+              "a=1\r\n[s]\r\nk=1\r\nn=2\r\n\r\n[t]\r\nk=2\r\n");
+    EXPECT_EQ(update("", "s", "k", "v"), "[s]\r\nk=v\r\n");
+    EXPECT_EQ(update("[s]\r\nk=1\r\n[t]\r\n", "S", nullptr, nullptr), "[t]\r\n");
+}
+
+}  // namespace

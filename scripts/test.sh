@@ -1,23 +1,34 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test in the default and the
-# sanitizer build, runs each fuzz target for a bounded time, and builds the
-# 32-bit Windows DLL and checks its export list.
+# sanitizer build, checks the installed package, runs each fuzz target for a
+# bounded time, and builds the 32-bit Windows DLL and checks its export list.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 step() { printf '\n=== %s\n' "$*"; }
+log=$(mktemp "${TMPDIR:-/tmp}/razivu-ctest.XXXXXX")
+trap 'rm -f "$log"' EXIT
+# Runs ctest for a preset and keeps its summary line for the closing count.
+run_ctest() {
+  local preset=$1; shift
+  env "$@" ctest --preset "$preset" 2>&1 | tee -a "$log"
+  return "${PIPESTATUS[0]}"
+}
 
 step "default build (g++)"
 scripts/build.sh default
 step "tests, default build"
-ctest --preset default
+run_ctest default
+
+step "install: CMake package and pkg-config file"
+scripts/check_install.sh
 
 step "sanitizer build (clang++, ASan + UBSan)"
 scripts/build.sh asan
 step "tests, sanitizer build"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --preset asan
+run_ctest asan ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 step "fuzz targets"
 scripts/fuzz.sh "${RAZIVU_FUZZ_SECONDS:-30}"
@@ -26,3 +37,9 @@ step "32-bit Windows DLL (mingw-w64 i686)"
 scripts/build.sh mingw-i686
 cmake -DLIB=out/mingw-i686/razivu.dll -DTOOL=i686-w64-mingw32-objdump \
       -DLIST=library/exports.txt -P tests/check_exports.cmake
+
+# One closing line over both test runs.
+total=$(awk '/tests passed, .* tests failed out of/ {t += $NF; f += $4} END {print t - f, f}' "$log")
+set -- $total
+echo
+echo "$1 passed, $2 failed"

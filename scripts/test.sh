@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test in the default and the
 # sanitizer build, checks the installed package, runs each fuzz target for a
-# bounded time, and builds the 32-bit Windows DLL and checks its export list.
+# bounded time, builds the 32-bit Windows DLL and checks its export list, and
+# runs the C API tests of the 64-bit Windows build under wine64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -37,6 +38,10 @@ step "32-bit Windows DLL (mingw-w64 i686)"
 scripts/build.sh mingw-i686
 cmake -DLIB=out/mingw-i686/razivu.dll -DTOOL=i686-w64-mingw32-objdump \
       -DLIST=library/exports.txt -P tests/check_exports.cmake
+
+step "64-bit Windows build, C API tests under wine64"
+scripts/build.sh mingw-x86_64
+run_ctest mingw-x86_64
 
 # One closing line over both test runs.
 total=$(awk '/tests passed, .* tests failed out of/ {t += $NF; f += $4} END {print t - f, f}' "$log")

@@ -1,9 +1,21 @@
 #!/bin/sh
 # Runs a test program in a fresh temporary prefix, home and working folder.
+# A Windows program (.exe) runs under wine64 in a Wine prefix of its own,
+# with the folder of razivu.dll on its search path.
 set -eu
 root=$(mktemp -d "${TMPDIR:-/tmp}/razivu-api.XXXXXX")
 trap 'rm -rf "$root"' EXIT
 mkdir -p "$root/prefix" "$root/home" "$root/work"
 cd "$root/work"
-RAZIVU_PREFIX="$root/prefix" HOME="$root/home" XDG_DATA_HOME="$root/home/.local/share" \
-XDG_CONFIG_HOME="$root/home/.config" XDG_CACHE_HOME="$root/home/.cache" "$@"
+export RAZIVU_PREFIX="$root/prefix" HOME="$root/home" XDG_DATA_HOME="$root/home/.local/share" \
+       XDG_CONFIG_HOME="$root/home/.config" XDG_CACHE_HOME="$root/home/.cache"
+case "$1" in
+  *.exe)
+    prog=$1; shift
+    dlls=$(cd "$(dirname "$prog")/.." && pwd)
+    export WINEPREFIX="$root/wine" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d" \
+           WINEPATH="$(winepath=; echo "$dlls")"
+    exec "${RAZIVU_WINE:-/usr/lib/wine/wine64}" "$prog" "$@" ;;
+  *)
+    exec "$@" ;;
+esac

@@ -66,10 +66,24 @@ static void log_path_and_version(void) {
     CHECK(strcmp(COMLookupErrorText(10, RAZIVU_KIND_LIBRARY), "Call was successful.") == 0);
 }
 
+static void profile_round_trip(void) {
+    char value[16];
+    /* A bare file name lives in the Windows directory on every platform. */
+    CHECK(ProfilePutString("razivu", "Key", "  value  ", "razivu_api.ini") == 0);
+    ProfileGetString("RAZIVU", "key", "dflt", value, (int32_t)sizeof value, "razivu_api.ini");
+    CHECK(strcmp(value, "value") == 0);
+    ProfileGetString("razivu", "Key", "dflt", value, 4, "razivu_api.ini");
+    CHECK(strcmp(value, "val") == 0);
+    CHECK(ProfilePutString("razivu", "Key", NULL, "razivu_api.ini") == 0);
+    ProfileGetString("razivu", "Key", "dflt", value, (int32_t)sizeof value, "razivu_api.ini");
+    CHECK(strcmp(value, "dflt") == 0);
+}
+
 int main(void) {
     error_stack_round_trip();
     trace_prints_and_empties_the_stack();
     log_path_and_version();
+    profile_round_trip();
     printf("%d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -1,0 +1,115 @@
+// Inner steps of the message layer, shared by pack.cpp and unpack.cpp and
+// reached by the tests. Not part of the public interface.
+//
+// The buffer holds the outgoing message while packing and the bytes of the
+// last read while decoding; the cursor is the next write or read position.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "razivu/message.h"
+
+namespace razivu::message {
+
+// Sizes of the wire format.
+constexpr int32_t buffer_cap = RAZIVU_MESSAGE_CAP;
+constexpr int32_t slot_len = 5;               // the length slot of a header
+constexpr int32_t header_len = 1 + slot_len + 1;  // tag, slot, separator
+constexpr int32_t field_overhead = header_len + 1;  // header and closing separator
+// Room a field may ask for: one byte always stays free for a terminator.
+constexpr int32_t max_field_len = buffer_cap - 1;
+// Data of one packed field: the field and the terminator fit the buffer.
+constexpr int32_t max_field_data = max_field_len - field_overhead;
+// A body read of L + 1 bytes must fit the buffer, so L is at most this.
+constexpr int32_t max_body_len = buffer_cap - 1;
+// Decimal text of an integer or boolean, without and with its terminator.
+constexpr int32_t max_number_text = 7;
+constexpr int32_t number_text_cap = max_number_text + 1;
+// Values whose decimal text fits max_number_text characters.
+constexpr int32_t min_number = -999999;
+constexpr int32_t max_number = 9999999;
+// Return codes that the five characters of the slot hold.
+constexpr int32_t min_return_code = -9999;
+constexpr int32_t max_return_code = 99999;
+
+constexpr char separator = '|';
+constexpr int32_t null_len = -1;  // length slot of a null string or byte array
+
+// Type tags.
+constexpr char tag_function = '#';
+constexpr char tag_string = 's';
+constexpr char tag_boolean = 'b';
+constexpr char tag_integer = 'i';
+constexpr char tag_return = 'r';
+constexpr char tag_bytes = 'a';
+
+// Buffer primitives. set_cursor and advance keep the cursor inside the buffer
+// only if their callers do; every caller has checked the room first.
+char *buffer_start();
+char *at_cursor();
+char byte_at_cursor();
+void put_byte(char byte);
+void put_nul();
+int32_t cursor();
+void set_cursor(int32_t pos);
+void advance(int32_t n = 1);
+
+// The registered slots; null until SetTransport fills them.
+RazivuTransportFn send_slot();
+RazivuTransportFn receive_slot();
+
+// Formatting without a library call, byte for byte what the old peers write.
+// write_slot: the five characters of a length slot, "%5.5ld" for 0..99999 and
+// "%4.4ld" (a minus and four digits) for -9999..-1. Other values are the
+// caller's fault.
+void write_slot(char *out, int32_t value);
+// write_number: "%ld" of value and a terminator into out[number_text_cap];
+// returns the length. value must lie in min_number..max_number.
+int32_t write_number(char *out, int32_t value);
+// atoi over at most len bytes: blanks skipped, a sign, digits up to the
+// first other byte (a NUL included); no digits give 0.
+int32_t parse_decimal(const char *text, int32_t len);
+
+// Makes room for a field of n bytes: when cursor + n + 1 exceeds the buffer,
+// the bytes packed so far go to the send slot and the buffer is emptied.
+// Returns -1, sending nothing and changing nothing, when n can never fit or
+// a flush is needed and no send slot is registered.
+int32_t ensure_room(int32_t n);
+
+// The packers' bodies. Each returns 0, or -1 for a value the wire format
+// cannot carry, leaving buffer and cursor as they were and pushing nothing:
+// the public packer pushes under its own name.
+int32_t pack_string(const char *text, char tag);
+int32_t pack_bytes(const char *bytes, int32_t count);
+int32_t pack_number(int32_t value, char tag);
+int32_t pack_return_code(int32_t code);
+
+// Empties the buffer and reads n bytes into it through the receive slot;
+// returns the slot's result. -1 without reading when n does not fit the
+// buffer or no receive slot is registered.
+int32_t fill_buffer(int32_t n);
+
+// Reads a 7-byte header. The tag (as a signed char) and the length are stored
+// before the separator is checked. -1 with ("unpack_header", 54) pushed.
+int32_t unpack_header(int32_t *type_out, int32_t *len_out);
+
+// Body readers for a field of length len: each reads len + 1 bytes and checks
+// the closing separator. -1 with (own name, 54) pushed, or (own name, 32) when
+// a block cannot be allocated. A length they cannot hold is refused before
+// anything is read: unpack_string and unpack_bytes take 0..999,
+// unpack_integer 0..7, unpack_boolean 1..999.
+// unpack_string and unpack_bytes leave out as it was when the length is
+// refused or the read fails, and store null when the allocation or the
+// closing separator fails: a failed reader leaves no block behind.
+int32_t unpack_string(char **out, int32_t len);
+int32_t unpack_boolean(int32_t *out, int32_t len);
+int32_t unpack_integer(int32_t *out, int32_t len);
+int32_t unpack_bytes(char **out, int32_t len);
+
+// Seam for the allocation failure of the body readers: fn replaces malloc
+// for decoded blocks; null restores malloc. Blocks must be free-able.
+using Allocate = void *(*)(std::size_t n);
+void set_allocate(Allocate fn);
+
+}  // namespace razivu::message

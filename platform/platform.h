@@ -65,4 +65,60 @@ const char *errno_text(int err);
 // The value of an environment variable, or nullptr.
 const char *env(const char *name);
 
+// ---- System queries -------------------------------------------------------------
+//
+// Registry, drive, disk, screen and version facts, asked afresh at every call.
+// posix/ answers them from the live machine (registry.cpp, drive_type.cpp,
+// disk_free.cpp, screen_x11.cpp, os_version.cpp); win32/sysquery.cpp asks Windows.
+
+// Drive types, numbered as GetDriveTypeA numbers them.
+constexpr int32_t drive_unknown = 0;      // the type cannot be determined
+constexpr int32_t drive_no_root_dir = 1;  // nothing is there
+constexpr int32_t drive_removable = 2;
+constexpr int32_t drive_fixed = 3;
+constexpr int32_t drive_remote = 4;
+constexpr int32_t drive_cdrom = 5;
+constexpr int32_t drive_ramdisk = 6;
+
+// True when HKEY_LOCAL_MACHINE\<subkey> (backslash-separated, e.g.
+// "SOFTWARE\\X") can be opened; every failure reads as false.
+bool registry_key_exists(const char *subkey);
+
+// GetDriveTypeA of a root such as "C:\" or "C:" (or a host path on Linux).
+int32_t drive_type(const char *root);
+
+// What GetDiskFreeSpaceA tells about a root. The cluster counts are wider
+// than Windows' so that no stand-in has to cut a large disk's counts.
+struct disk_space {
+    uint32_t sectors_per_cluster;
+    uint32_t bytes_per_sector;
+    uint64_t free_clusters;   // clusters the caller may still fill
+    uint64_t total_clusters;
+};
+// false when the root cannot be asked; *out is then unspecified.
+bool disk_free(const char *root, disk_space *out);
+
+// The primary screen's size in pixels (GetSystemMetrics SM_CXSCREEN, then
+// SM_CYSCREEN), read over one connection to the display; 0 for what cannot be
+// read. A width of 0 leaves the height unasked, at 0.
+void screen_size(int32_t *width_out, int32_t *height_out);
+
+// Platform ids of OSVERSIONINFOA, and the one a non-Windows host reports.
+constexpr int32_t platform_win32s = 0;
+constexpr int32_t platform_win32_windows = 1;
+constexpr int32_t platform_win32_nt = 2;
+constexpr int32_t platform_not_windows = -1;
+// Capacity of the host's own platform name, terminator included.
+constexpr std::size_t os_name_cap = 65;
+
+struct os_version_info {
+    int32_t major;
+    int32_t minor;
+    int32_t platform_id;    // one of the ids above, or another Windows one
+    char name[os_name_cap];  // the host's name for itself; "" on Windows
+};
+// GetVersionExA (record size 148) on Windows, uname on Linux. false when the
+// version cannot be read.
+bool os_version(os_version_info *out);
+
 }  // namespace razivu::platform

@@ -24,6 +24,10 @@ const Command commands[] = {
      cmd_version},
     {"diag", "diag [FUNCTION [CODE]]        push an error, trace it, show the error log",
      razivu_tool::cmd_diag},
+    {"days", "days D M Y                    print the day number of a date (1/1/1900 is 1)",
+     razivu_tool::cmd_days},
+    {"date", "date N                        print the date of a day number as D M Y",
+     razivu_tool::cmd_date},
 };
 
 void usage(std::FILE *out) {

@@ -6,6 +6,7 @@
 #include <razivu/message.h>
 #include <razivu/transport.h>
 #include <razivu/logfile.h>
+#include <razivu/sysquery.h>
 #include <razivu/calendar.h>
 
 #endif

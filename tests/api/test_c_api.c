@@ -4,19 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "check.h"
 #include <razivu/razivu.h>
-
-static int failures = 0;
-static int checks = 0;
-
-#define CHECK(cond)                                                         \
-    do {                                                                    \
-        ++checks;                                                           \
-        if (!(cond)) {                                                      \
-            ++failures;                                                     \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                   \
-    } while (0)
 
 static void error_stack_round_trip(void) {
     ErrorRecord rec;
@@ -84,6 +73,5 @@ int main(void) {
     trace_prints_and_empties_the_stack();
     log_path_and_version();
     profile_round_trip();
-    printf("%d passed, %d failed\n", checks - failures, failures);
-    return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    return check_summary();
 }

@@ -4,19 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "check.h"
 #include <razivu/calendar.h>
-
-static int failures = 0;
-static int checks = 0;
-
-#define CHECK(cond)                                                                 \
-    do {                                                                            \
-        ++checks;                                                                   \
-        if (!(cond)) {                                                              \
-            ++failures;                                                             \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                           \
-    } while (0)
 
 struct known {
     int32_t day, month, year, n;
@@ -71,6 +60,5 @@ int main(void) {
     lenient_counting_and_clipping();
     leap_years_and_validity();
     refusals_leave_outputs_alone();
-    printf("%d passed, %d failed\n", checks - failures, failures);
-    return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    return check_summary();
 }

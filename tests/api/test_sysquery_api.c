@@ -6,19 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "check.h"
 #include <razivu/sysquery.h>
-
-static int failures = 0;
-static int checks = 0;
-
-#define CHECK(cond)                                                                 \
-    do {                                                                            \
-        ++checks;                                                                   \
-        if (!(cond)) {                                                              \
-            ++failures;                                                             \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                           \
-    } while (0)
 
 static void the_system_drive_is_fixed_and_has_room(void) {
     int32_t flag = 77;
@@ -58,6 +47,5 @@ int main(void) {
     the_system_drive_is_fixed_and_has_room();
     version_texts_fit_the_documented_buffers();
     refusals_leave_outputs_alone();
-    printf("%d passed, %d failed\n", checks - failures, failures);
-    return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    return check_summary();
 }

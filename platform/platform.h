@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <ctime>
 
+struct servent;
+
 namespace razivu::platform {
 
 // ---- Files and directories ------------------------------------------------
@@ -120,5 +122,77 @@ struct os_version_info {
 // GetVersionExA (record size 148) on Windows, uname on Linux. false when the
 // version cannot be read.
 bool os_version(os_version_info *out);
+
+// ---- Sockets -------------------------------------------------------------------------
+//
+// IPv4 TCP through BSD sockets (posix/net.cpp) or WinSock 1.1 (win32/net.cpp).
+// Socket handles are the system's values as int32_t. Addresses and ports stay
+// in network byte order. A call that fails returns -1 (nullptr for
+// service_by_name) and leaves errno describing the failure -- win32 maps the
+// WinSock error onto it -- so that COMPushSysError reports the system's text.
+
+constexpr int32_t invalid_socket = -1;
+
+// WSAGetLastError after a WSACleanup refused because a blocking call runs.
+constexpr int32_t net_error_in_progress = 10036;
+
+// An IPv4 endpoint; both fields in network byte order.
+struct Ipv4Endpoint {
+    uint32_t addr = 0;
+    uint16_t port = 0;
+};
+
+enum class SocketOption {
+    reuse_address,  // SO_REUSEADDR
+    // TCP_NODELAY: segments leave without waiting for acknowledgements.
+    // Switching it on also sends at once whatever the socket holds back.
+    no_delay,
+};
+
+// The send flag that lets a piece wait in the socket for the rest of its
+// message (MSG_MORE); 0 where the system has none.
+int32_t more_flag();
+
+// The system calls behind the socket functions. Tests replace entries to make
+// a chosen call fail, return a short count or be interrupted, the way SQLite's
+// system-call table does; reset_net_calls() puts the system's calls back.
+struct NetCalls {
+    int32_t (*startup)();               // WSAStartup(0x0101): 0 or its error code
+    int32_t (*cleanup)();               // WSACleanup: 0, or -1 (see last_error)
+    int32_t (*last_error)();            // WSAGetLastError
+    int32_t (*unhook_blocking_hook)();  // WSAUnhookBlockingHook: 0 or -1
+    int32_t (*host_name)(char *buf, int32_t cap);                         // gethostname
+    ::servent *(*service_by_name)(const char *name, const char *protocol);  // getservbyname
+    // The host's first IPv4 address through the resolver: 0, or -1 when not found.
+    int32_t (*host_address)(const char *name, uint32_t *addr_out);
+    int32_t (*open_tcp)();  // socket(AF_INET, SOCK_STREAM, 0)
+    int32_t (*connect)(int32_t s, const Ipv4Endpoint *to);
+    int32_t (*local_endpoint)(int32_t s, Ipv4Endpoint *out);  // getsockname
+    int32_t (*set_option)(int32_t s, SocketOption option, int32_t value);
+    int32_t (*bind)(int32_t s, const Ipv4Endpoint *at);
+    int32_t (*listen)(int32_t s, int32_t backlog);
+    int32_t (*accept)(int32_t s);  // the peer's address is not kept
+    int32_t (*recv)(int32_t s, char *buf, int32_t n, int32_t flags);
+    // Never raises SIGPIPE: a vanished peer is an error result like any other.
+    int32_t (*send)(int32_t s, const char *buf, int32_t n, int32_t flags);
+    // select() for reading on one socket for whole seconds: >0 readable, 0
+    // time-out, -1 failure (errno EINTR when a signal interrupted it).
+    int32_t (*wait_readable)(int32_t s, int32_t seconds);
+    int32_t (*close)(int32_t s);  // closesocket
+};
+
+// The port of a service entry, in network byte order as the entry holds it.
+uint16_t service_port(const ::servent *entry);
+
+// The calls in use.
+NetCalls &net_calls();
+// Restores the system's calls.
+void reset_net_calls();
+
+// htonl, htons, ntohl, ntohs.
+uint32_t host_to_net32(uint32_t v);
+uint16_t host_to_net16(uint16_t v);
+uint32_t net_to_host32(uint32_t v);
+uint16_t net_to_host16(uint16_t v);
 
 }  // namespace razivu::platform

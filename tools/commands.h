@@ -10,6 +10,9 @@ constexpr int exit_failed = 1;  // the operation ran and failed
 constexpr int exit_usage = 2;   // the command line was wrong
 
 int cmd_diag(int argc, char **argv);
+int cmd_serve(int argc, char **argv);
+int cmd_call(int argc, char **argv);
+int cmd_dump(int argc, char **argv);
 int cmd_days(int argc, char **argv);
 int cmd_date(int argc, char **argv);
 

@@ -24,6 +24,14 @@ const Command commands[] = {
      cmd_version},
     {"diag", "diag [FUNCTION [CODE]]        push an error, trace it, show the error log",
      razivu_tool::cmd_diag},
+    {"serve", "serve SERVICE|--port N [--workers N] [--idle S]\n"
+              "                                demonstration server: Echo, the calendar functions",
+     razivu_tool::cmd_serve},
+    {"call", "call HOST SERVICE|PORT FUNCTION [s:TEXT|s:null|i:N|b:N|a:HEX|a:null]...\n"
+             "                                send one call, print every field of the reply",
+     razivu_tool::cmd_call},
+    {"dump", "dump [CAPTURE]                print the fields of wire bytes (file or stdin)",
+     razivu_tool::cmd_dump},
     {"days", "days D M Y                    print the day number of a date (1/1/1900 is 1)",
      razivu_tool::cmd_days},
     {"date", "date N                        print the date of a day number as D M Y",

@@ -7,6 +7,7 @@
 
 #include "razivu/diagnostics.h"
 #include "razivu/lib/message_internal.h"
+#include "razivu/lib/transport_internal.h"
 #include "razivu/message.h"
 
 namespace {
@@ -99,6 +100,9 @@ int32_t ensure_room(int32_t n) {
         return -1;
     }
     put_nul();
+    // The rest of this message follows: the transport may let the piece wait
+    // for it rather than send a segment of its own.
+    razivu::transport::message_continues(layer.socket, layer.buffer, layer.cursor);
     send_packed();
     ResetBuffer();
     return 0;

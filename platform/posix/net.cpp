@@ -1,0 +1,207 @@
+// Sockets on Linux: BSD sockets behind the WinSock-shaped call table.
+//
+// There is no session to start here; startup and cleanup only count, so
+// that a cleanup without a start fails the way WSACleanup does.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace razivu::platform {
+namespace {
+
+// WSANOTINITIALISED: what WSACleanup reports without a started session.
+constexpr int32_t error_not_initialised = 10093;
+
+// Process-wide session stand-in.
+struct Session {
+    int32_t starts = 0;      // startups not yet matched by a cleanup
+    int32_t last_error = 0;  // what last_error() reports, as WSAGetLastError would
+};
+Session session;
+
+int32_t sys_startup() {
+    ++session.starts;
+    return 0;
+}
+
+int32_t sys_cleanup() {
+    if (session.starts == 0) {
+        session.last_error = error_not_initialised;
+        return -1;
+    }
+    --session.starts;
+    return 0;
+}
+
+int32_t sys_last_error() {
+    return session.last_error;
+}
+
+int32_t sys_unhook_blocking_hook() {
+    return 0;
+}
+
+int32_t sys_host_name(char *buf, int32_t cap) {
+    if (buf == nullptr || cap <= 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return ::gethostname(buf, static_cast<std::size_t>(cap));
+}
+
+::servent *sys_service_by_name(const char *name, const char *protocol) {
+    return name != nullptr ? ::getservbyname(name, protocol) : nullptr;
+}
+
+int32_t sys_host_address(const char *name, uint32_t *addr_out) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (name == nullptr || ::getaddrinfo(name, nullptr, &hints, &found) != 0) {
+        return -1;
+    }
+    int32_t rc = -1;
+    if (found != nullptr && found->ai_addr != nullptr && found->ai_family == AF_INET) {
+        sockaddr_in sin{};
+        std::memcpy(&sin, found->ai_addr, sizeof sin);
+        *addr_out = sin.sin_addr.s_addr;
+        rc = 0;
+    }
+    ::freeaddrinfo(found);
+    return rc;
+}
+
+sockaddr_in to_sockaddr(const Ipv4Endpoint *ep) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = ep->port;
+    sin.sin_addr.s_addr = ep->addr;
+    return sin;
+}
+
+int32_t sys_open_tcp() {
+    return ::socket(AF_INET, SOCK_STREAM, 0);
+}
+
+int32_t sys_connect(int32_t s, const Ipv4Endpoint *to) {
+    const sockaddr_in sin = to_sockaddr(to);
+    return ::connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin);
+}
+
+int32_t sys_local_endpoint(int32_t s, Ipv4Endpoint *out) {
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    if (::getsockname(s, reinterpret_cast<sockaddr *>(&sin), &len) != 0) {
+        return -1;
+    }
+    out->addr = sin.sin_addr.s_addr;
+    out->port = sin.sin_port;
+    return 0;
+}
+
+int32_t sys_set_option(int32_t s, SocketOption option, int32_t value) {
+    const int v = value;
+    switch (option) {
+    case SocketOption::reuse_address:
+        return ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &v, sizeof v);
+    case SocketOption::no_delay:
+        return ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v);
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+int32_t sys_bind(int32_t s, const Ipv4Endpoint *at) {
+    const sockaddr_in sin = to_sockaddr(at);
+    return ::bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin);
+}
+
+int32_t sys_listen(int32_t s, int32_t backlog) {
+    return ::listen(s, backlog);
+}
+
+int32_t sys_accept(int32_t s) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    return ::accept(s, reinterpret_cast<sockaddr *>(&peer), &len);
+}
+
+int32_t sys_recv(int32_t s, char *buf, int32_t n, int32_t flags) {
+    return static_cast<int32_t>(::recv(s, buf, static_cast<std::size_t>(n), flags));
+}
+
+int32_t sys_send(int32_t s, const char *buf, int32_t n, int32_t flags) {
+    return static_cast<int32_t>(
+        ::send(s, buf, static_cast<std::size_t>(n), flags | MSG_NOSIGNAL));
+}
+
+// poll rather than select: select cannot take descriptors of 1024 and above.
+// A descriptor poll calls invalid is the failure select gives for it.
+int32_t sys_wait_readable(int32_t s, int32_t seconds) {
+    pollfd pfd{s, POLLIN, 0};
+    const timespec limit{seconds, 0};
+    const int rc = ::ppoll(&pfd, 1, &limit, nullptr);
+    if (rc > 0 && (pfd.revents & POLLNVAL) != 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return rc;
+}
+
+int32_t sys_close(int32_t s) {
+    return ::close(s);
+}
+
+constexpr NetCalls system_calls{
+    sys_startup,     sys_cleanup,        sys_last_error, sys_unhook_blocking_hook,
+    sys_host_name,   sys_service_by_name, sys_host_address, sys_open_tcp,
+    sys_connect,     sys_local_endpoint, sys_set_option, sys_bind,
+    sys_listen,      sys_accept,         sys_recv,       sys_send,
+    sys_wait_readable, sys_close,
+};
+NetCalls calls = system_calls;
+
+}  // namespace
+
+int32_t more_flag() {
+    return MSG_MORE;
+}
+
+uint16_t service_port(const ::servent *entry) {
+    return static_cast<uint16_t>(entry->s_port);
+}
+
+NetCalls &net_calls() {
+    return calls;
+}
+
+void reset_net_calls() {
+    calls = system_calls;
+}
+
+uint32_t host_to_net32(uint32_t v) {
+    return htonl(v);
+}
+
+uint16_t host_to_net16(uint16_t v) {
+    return htons(v);
+}
+
+uint32_t net_to_host32(uint32_t v) {
+    return ntohl(v);
+}
+
+uint16_t net_to_host16(uint16_t v) {
+    return ntohs(v);
+}
+
+}  // namespace razivu::platform

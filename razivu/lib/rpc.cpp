@@ -1,0 +1,67 @@
+// The transport functions of the message layer: each moves one buffer with
+// the exact-count read or write and echoes it to the debug trace.
+#include <algorithm>
+#include <cstring>
+
+#include "razivu/diagnostics.h"
+#include "razivu/lib/transport_internal.h"
+#include "razivu/transport.h"
+
+namespace {
+
+namespace transport = razivu::transport;
+
+// Echoes a buffer under the name of a transport function. Without a trace
+// file there is nothing to write and no stack to print, so the dump is not
+// even built.
+void trace_buffer(const char *function, const char *buffer, int32_t count) {
+    if (COMGetTraceFile() == nullptr) {
+        return;
+    }
+    char dump[transport::dump_cap];
+    COMDebugTrace("DEBUG: (%s) buffer <%s>\n", function, transport::dump_text(buffer, count, dump));
+}
+
+}  // namespace
+
+namespace razivu::transport {
+
+char *dump_text(const char *buffer, int32_t count, char *out) {
+    std::size_t len = 0;
+    if (buffer != nullptr && count > 0) {
+        const std::size_t limit = std::min(static_cast<std::size_t>(count), dump_cap - 1);
+        const void *nul = std::memchr(buffer, '\0', limit);
+        len = nul != nullptr ? static_cast<std::size_t>(static_cast<const char *>(nul) - buffer)
+                             : limit;
+        std::memcpy(out, buffer, len);
+    }
+    out[len] = '\0';
+    return out;
+}
+
+}  // namespace razivu::transport
+
+extern "C" {
+
+// A piece with more of its message to follow may wait in the socket for the
+// rest (see transport_internal.h).
+RAZIVU_API int32_t COMSend(int32_t socket, char *buffer, int32_t count) {
+    trace_buffer("COMSend", buffer, count);
+    return COMWriteSock(socket, buffer, count, transport::piece_flags(socket, buffer, count));
+}
+
+// The dump shows what the buffer holds also after a failed or short read.
+RAZIVU_API int32_t COMReceive(int32_t socket, char *buffer, int32_t count) {
+    const int32_t got = COMReadSock(socket, buffer, count, 0);
+    trace_buffer("COMReceive", buffer, count);
+    return got;
+}
+
+RAZIVU_API int32_t COMReceiveWithTimeout(int32_t socket, char *buffer, int32_t count) {
+    const int32_t got =
+        COMAsyncReadSock(socket, buffer, count, transport::receive_timeout_seconds);
+    trace_buffer("COMReceive", buffer, count);
+    return got;
+}
+
+}  // extern "C"

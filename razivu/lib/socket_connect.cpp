@@ -1,0 +1,154 @@
+// Client connections: the service name and default port, the service and
+// host look-ups, and the connect itself.
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "razivu/diagnostics.h"
+#include "razivu/lib/transport_internal.h"
+#include "razivu/transport.h"
+
+namespace {
+
+namespace platform = razivu::platform;
+namespace transport = razivu::transport;
+
+constexpr const char *connect_name = "COMConnectToServerSock";
+// The 24-character ctime text, its newline and the terminator, with room to spare.
+constexpr std::size_t time_text_cap = 32;
+
+// Process-wide client state.
+struct Client {
+    // Set by COMSetServiceName and kept whole; a name too long for the old
+    // 50-byte buffer is refused at look-up instead of being cut.
+    std::string service;
+    int16_t default_port = 0;  // network byte order; 0 means none
+    // The last host resolved; empty when none is remembered.
+    char host[transport::host_name_cap] = {};
+    platform::Ipv4Endpoint server;  // its address; the port changes with every connect
+};
+Client client;
+
+const char *shown(const char *text) {
+    return text != nullptr ? text : "(null)";
+}
+
+bool fits(const char *name, std::size_t cap) {
+    return name != nullptr && std::strlen(name) < cap;
+}
+
+// The system's entry for a service; a name of 50 or more characters is not
+// looked up, so that it can never match a shorter name.
+const ::servent *find_service(const char *service, const char *protocol) {
+    if (service != nullptr && !fits(service, transport::service_name_cap)) {
+        platform::set_errno(ENAMETOOLONG);
+        return nullptr;
+    }
+    return platform::net_calls().service_by_name(service, protocol);
+}
+
+// Resolves host into the remembered host unless it is remembered already.
+// A host that is missing, empty, too long to remember whole or unknown to the
+// resolver is not found: pushes code 1, traces the host warning, forgets the
+// remembered host and returns false.
+bool resolve_host(const char *host) {
+    if (client.host[0] != '\0' && host != nullptr && std::strcmp(client.host, host) == 0) {
+        return true;
+    }
+    uint32_t addr = 0;
+    if (host != nullptr && host[0] != '\0' && fits(host, transport::host_name_cap) &&
+        platform::net_calls().host_address(host, &addr) == 0) {
+        std::strcpy(client.host, host);
+        client.server = platform::Ipv4Endpoint{addr, 0};
+        return true;
+    }
+    client.host[0] = '\0';
+    COMPushError(connect_name, 1);
+    COMTrace("Warning (%s): Host %s not found in /etc/hosts. \nPlease add it and try again.\n",
+             connect_name, shown(host));
+    return false;
+}
+
+// After the push and the trace of a failed step: the new socket goes again.
+int32_t close_failed(int32_t s) {
+    COMCloseSock(s);
+    return -1;
+}
+
+void trace_connected(const char *host, const platform::Ipv4Endpoint &local) {
+    char when[time_text_cap] = {};
+    platform::ctime_text(platform::now(), when, sizeof when);
+    COMTrace("connected to %s on port %u at %s\n", shown(host),
+             static_cast<unsigned>(platform::net_to_host16(local.port)), when);
+}
+
+}  // namespace
+
+extern "C" {
+
+RAZIVU_API void COMSetServiceName(const char *name) {
+    client.service = name != nullptr ? name : "";
+}
+
+RAZIVU_API char *COMGetServiceName(void) {
+    return client.service.data();
+}
+
+RAZIVU_API void COMSetDefaultPort(int16_t port) {
+    client.default_port = port;
+}
+
+RAZIVU_API int16_t COMGetDefaultPort(void) {
+    return client.default_port;
+}
+
+// A found service's port comes back as the system gives it, in network
+// order; 65535 therefore reads as -1, which callers take as not found.
+RAZIVU_API int16_t COMGetPortByName(const char *service, const char *protocol) {
+    if (const ::servent *entry = find_service(service, protocol); entry != nullptr) {
+        return static_cast<int16_t>(platform::service_port(entry));
+    }
+    COMPushSysError("COMGetPortByName");
+    COMPushError("COMGetPortByName", RAZIVU_E_NO_SERVICE_ENTRY);
+    COMTrace("Warning (%s): Servive %s not found in /etc/services\n", "COMGetPortByName",
+             shown(service));
+    return client.default_port != 0 ? client.default_port : transport::no_port;
+}
+
+RAZIVU_API int32_t COMConnectToServerSock(const char *host, const char *service) {
+    if (PTWSAStartup() != 0 || !resolve_host(host)) {
+        return -1;
+    }
+    const int16_t port = COMGetPortByName(service, "tcp");
+    if (port == transport::no_port) {
+        COMPushSysError(connect_name);
+        COMPushError(connect_name, RAZIVU_E_NO_SERVICE_ENTRY);
+        return -1;
+    }
+    client.server.port = static_cast<uint16_t>(port);
+    const platform::NetCalls &calls = platform::net_calls();
+    const int32_t s = calls.open_tcp();
+    if (s == platform::invalid_socket) {
+        COMPushSysError(connect_name);
+        COMTrace("   %s: unable to create socket\n", connect_name);
+        return -1;
+    }
+    transport::adopt(s);
+    if (calls.connect(s, &client.server) != 0) {
+        COMPushSysError(connect_name);
+        COMTrace("   %s: unable to connect to remote %s\n", connect_name, shown(host));
+        return close_failed(s);
+    }
+    platform::Ipv4Endpoint local;
+    if (calls.local_endpoint(s, &local) != 0) {
+        COMPushSysError(connect_name);
+        COMTrace("   %s: unable to read socket address\n", connect_name);
+        return close_failed(s);
+    }
+    transport::tune_connection(s);
+    trace_connected(host, local);
+    return s;
+}
+
+}  // extern "C"

@@ -1,0 +1,103 @@
+// Exact-count reads and writes on a connected socket, and closing it.
+//
+// A read or write that fails closes the socket; the handle is then retired
+// (see transport_internal.h), so that later calls with it, the caller's
+// closing one included, fail without touching whatever file the number
+// belongs to by then.
+#include <cerrno>
+
+#include "platform/platform.h"
+#include "razivu/diagnostics.h"
+#include "razivu/lib/transport_internal.h"
+#include "razivu/transport.h"
+
+namespace {
+
+namespace platform = razivu::platform;
+namespace transport = razivu::transport;
+
+// Refuses a count or buffer that no system call should see. Nothing was done
+// to the socket, so it stays open.
+bool refuse_arguments(const char *buffer, int32_t count, const char *function) {
+    if (count >= 0 && (buffer != nullptr || count == 0)) {
+        return false;
+    }
+    platform::set_errno(EINVAL);
+    COMPushSysError(function);
+    return true;
+}
+
+// Byte counts are traced on every read and write; without a trace file
+// there is nothing to format them for.
+void trace_count(char direction, int32_t n) {
+    if (COMGetTraceFile() != nullptr) {
+        COMTrace("%c Bytes: %d\n", direction, static_cast<int>(n));
+    }
+}
+
+int32_t fail_and_close(int32_t s, const char *function) {
+    COMPushSysError(function);
+    transport::close_after_failure(s);
+    return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Loops until count bytes are in. A peer that closes first leaves a short
+// count, code 11 pushed and the socket closed. A count of 0 returns at once:
+// recv asking for nothing would wait for data on Linux.
+RAZIVU_API int32_t COMReadSock(int32_t socket, char *buffer, int32_t count, int32_t flags) {
+    if (transport::refuse_retired(socket, "COMReadSock") ||
+        refuse_arguments(buffer, count, "COMReadSock")) {
+        return -1;
+    }
+    if (count > 0) {
+        transport::push_held(socket);
+    }
+    const auto recv = platform::net_calls().recv;
+    int32_t got = 0;
+    while (got < count) {
+        const int32_t n = recv(socket, buffer + got, count - got, flags);
+        if (n < 0) {
+            return fail_and_close(socket, "COMReadSock");
+        }
+        if (n == 0) {
+            COMPushError("COMReadSock", RAZIVU_E_FAILED);
+            transport::close_after_failure(socket);
+            break;
+        }
+        got += n;
+    }
+    trace_count('<', got);
+    return got;
+}
+
+// One send. A short count fails like an error and the rest is not sent: the
+// socket is closed instead, so the peer never gets a message with a gap.
+RAZIVU_API int32_t COMWriteSock(int32_t socket, char *buffer, int32_t count, int32_t flags) {
+    if (transport::refuse_retired(socket, "COMWriteSock") ||
+        refuse_arguments(buffer, count, "COMWriteSock")) {
+        return -1;
+    }
+    if (platform::net_calls().send(socket, buffer, count, flags) != count) {
+        return fail_and_close(socket, "COMWriteSock");
+    }
+    transport::sent(socket, flags);
+    trace_count('>', count);
+    return count;
+}
+
+RAZIVU_API int32_t COMCloseSock(int32_t socket) {
+    if (transport::refuse_retired(socket, "COMCloseSock", true)) {
+        return -1;
+    }
+    if (transport::close_for_caller(socket) != 0) {
+        COMPushSysError("COMCloseSock");
+        return -1;
+    }
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,57 @@
+// Wire fields as the tool handles them: parsed from the command line,
+// packed, decoded with the type tag looked at first, and printed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <razivu/razivu.h>
+
+namespace razivu_tool {
+
+// Length of a field header on the wire: tag, five-character slot, "|".
+constexpr int32_t field_header_len = 7;
+
+enum class Kind { function, return_code, string, integer, boolean, bytes };
+
+struct Field {
+    Kind kind = Kind::integer;
+    int32_t number = 0;  // integer, boolean and return code
+    std::string data;    // function name, string text, byte array bytes
+    bool null = false;   // a null string or byte array
+};
+
+// Parses "s:TEXT", "s:null", "i:N", "b:N" (0 to 9), "a:HEX" or "a:null".
+// Returns false and a reason for anything else.
+bool parse_argument(const char *text, Field &out, std::string &reason);
+
+// Packs the field with the public packer of its kind: 0, or -1 when the
+// message layer refused the value (it has then pushed why).
+int32_t pack(const Field &field);
+
+// Prints "kind value" on one line: strings quoted with C escapes, byte
+// arrays as hex, null values as null.
+void print(std::FILE *out, const Field &field);
+
+// Decodes one field whose type tag is already known, with the decoder of
+// that kind reading through the message layer's receive slot (so starting
+// with the field's header). A null byte array, which the decoder reports as
+// a failure after consuming its whole header, is taken as the null value and
+// its push removed. Returns false for an unknown tag or a failed decoder.
+bool decode(char tag, Field &out);
+
+// Decodes the next field from a connection: reads its header with COMReceive,
+// looks at the tag, then lets decode() read the header again from a copy and
+// the rest from the socket. The receive slot is COMReceive again afterwards.
+enum class ReadResult { field, closed, failed };
+ReadResult read_field(int32_t socket, Field &out);
+
+// A send function that drops everything: packing with it checks that every
+// value is one the message layer accepts.
+int32_t discard_send(int32_t socket, char *buffer, int32_t count);
+
+// The newest error on the stack, or a fallback text when there is none.
+std::string last_error();
+
+}  // namespace razivu_tool

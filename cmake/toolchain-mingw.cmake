@@ -1,0 +1,15 @@
+# Cross build for Windows with mingw-w64. RAZIVU_MINGW_ARCH picks the target:
+# i686 (the 32-bit DLL, the default) or x86_64 (the build whose tests run under wine64).
+if(NOT RAZIVU_MINGW_ARCH)
+  set(RAZIVU_MINGW_ARCH i686)
+endif()
+set(_triple ${RAZIVU_MINGW_ARCH}-w64-mingw32)
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${RAZIVU_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${_triple}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${_triple}-g++-win32)
+set(CMAKE_RC_COMPILER ${_triple}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

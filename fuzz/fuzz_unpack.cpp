@@ -13,11 +13,11 @@
 namespace {
 
 namespace msg = razivu::message;
+using namespace razivu::test;
 
 // Input layout: one byte for the number of decoders, one byte per decoder
 // choosing its kind, then the bytes the peer sends.
 constexpr std::size_t max_decoders = 16;
-constexpr int kinds = 6;
 
 void check(bool ok) {
     if (!ok) {
@@ -25,36 +25,23 @@ void check(bool ok) {
     }
 }
 
-void check_text(int32_t rc, char *text) {
-    if (rc == 0 && text != nullptr) {
-        check(std::strlen(text) <= static_cast<std::size_t>(msg::max_body_len));
+// Copying the block out reads all of it, so a short or unterminated block
+// shows under the sanitizers.
+void run_decoder(Kind kind) {
+    const Decoded d = decode_field(kind);
+    if (d.rc == 0 && has_block(kind) && d.block != nullptr) {
+        check(d.data.size() <= static_cast<std::size_t>(msg::max_body_len));
     }
-    UnpackFree(text);
-}
-
-void run_decoder(int choice) {
-    char *block = nullptr;
-    int32_t value = 0;
-    switch (choice) {
-    case 0: check_text(UnpackString(&block), block); break;
-    case 1: check_text(UnpackFunctionName(&block), block); break;
-    case 2: UnpackBoolean(&value); break;
-    case 3: check(UnpackInteger(&value) != 0 || (value >= msg::min_number && value <= msg::max_number)); break;
-    case 4: UnpackReturnCode(&value); break;
-    default: {
-        const int32_t rc = UnpackByteArray(&block, &value);
-        check(rc == 0 ? value >= 0 && value <= msg::max_body_len : block == nullptr);
-        UnpackFree(block);
-    }
-    }
+    check(d.rc == 0 || kind != Kind::bytes || d.block == nullptr);
+    check(d.rc != 0 || kind != Kind::integer || (d.value >= msg::min_number && d.value <= msg::max_number));
+    release(d);
     check(msg::cursor() >= 0 && msg::cursor() <= msg::buffer_cap);
 }
 
-// The decimal reader against atoi on the first bytes, which the header and
-// integer readers take as text.
+// The decimal reader against atoi on the first bytes.
 void check_decimal(const uint8_t *data, std::size_t size) {
     char text[msg::number_text_cap] = {};
-    const std::size_t n = size < static_cast<std::size_t>(msg::max_number_text) ? size : msg::max_number_text;
+    const std::size_t n = std::min(size, static_cast<std::size_t>(msg::max_number_text));
     std::memcpy(text, data, n);
     check(msg::parse_decimal(text, static_cast<int32_t>(n)) == std::atoi(text));
 }
@@ -72,13 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     }
     const uint8_t *choices = data + 1;
     const uint8_t *stream = choices + n_decoders;
-    razivu::test::MemoryPeer &peer = razivu::test::use_memory_peer(
-        std::string(reinterpret_cast<const char *>(stream), size - 1 - n_decoders));
+    MemoryPeer &peer = use_memory_peer(std::string(reinterpret_cast<const char *>(stream), size - 1 - n_decoders));
     peer.report_short_read = false;
     for (std::size_t i = 0; i < n_decoders; ++i) {
-        run_decoder(choices[i] % kinds);
+        run_decoder(static_cast<Kind>(choices[i] % kind_count));
         check(peer.read_pos <= peer.input.size());
     }
-    razivu::test::take_pushes();
+    take_pushes();
     return 0;
 }

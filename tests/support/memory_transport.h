@@ -1,14 +1,12 @@
-// An in-memory peer for the message layer: what the layer sends is kept piece
-// by piece, what it reads comes from a prepared byte string, and every count
-// it asks for is recorded. Header-only, so unit tests, fuzz targets and
-// benchmarks share it without a build change.
+// An in-memory peer for the message layer and the field helpers shared by its
+// tests, fuzz targets and benchmark. Header-only, so none needs a build change.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,25 +15,20 @@
 
 namespace razivu::test {
 
-// The socket value the peer registers; every call records what it was given.
-constexpr int32_t memory_socket = 77;
-// What the peer pushes when it has fewer bytes than asked, before returning
-// the short count, as a socket transport reports a closed connection.
-constexpr const char *memory_receive_name = "MemoryReceive";
+constexpr int32_t memory_socket = 77;  // what use_memory_peer registers
 
 struct MemoryPeer {
-    std::string sent;                  // every byte the layer sent, in order
-    std::vector<int32_t> pieces;       // the count of each send call
-    std::string input;                 // the bytes the layer will read
-    std::size_t read_pos = 0;          // first byte of input not yet read
-    std::vector<int32_t> reads;        // the count asked by each receive call
-    int32_t last_socket = -1;          // socket of the latest call of either slot
-    bool report_short_read = true;     // push before returning a short count
+    std::string sent;               // every byte sent, in order
+    std::vector<int32_t> pieces;    // the count of each send call
+    std::string input;              // the bytes the layer will read
+    std::size_t read_pos = 0;       // first byte of input not yet read
+    std::vector<int32_t> reads;     // the count asked by each receive call
+    int32_t last_socket = -1;       // socket of the latest call of either slot
+    bool report_short_read = true;  // push as a closed socket does before a short count
 
     std::string unread() const { return input.substr(read_pos); }
 
-    // Forgets what was sent and read but keeps every capacity, so a loop
-    // that rewinds allocates nothing.
+    // Keeps every capacity, so a loop that rewinds allocates nothing.
     void rewind() {
         sent.clear();
         pieces.clear();
@@ -65,13 +58,12 @@ inline int32_t memory_receive(int32_t socket, char *buffer, int32_t count) {
     std::memcpy(buffer, peer.input.data() + peer.read_pos, n);
     peer.read_pos += n;
     if (n < static_cast<std::size_t>(count) && peer.report_short_read) {
-        COMPushError(memory_receive_name, RAZIVU_E_NOTHING_RECEIVED);
+        COMPushError("MemoryReceive", RAZIVU_E_NOTHING_RECEIVED);
     }
     return static_cast<int32_t>(n);
 }
 
-// Registers the peer with the layer, gives it input to be read, and empties
-// the message buffer.
+// Registers the peer with the given input and empties the message buffer.
 inline MemoryPeer &use_memory_peer(std::string input = {}) {
     MemoryPeer &peer = memory_peer();
     peer.rewind();
@@ -81,26 +73,117 @@ inline MemoryPeer &use_memory_peer(std::string input = {}) {
     return peer;
 }
 
-// One record of the error stack as (function name, code).
+// Pops the error stack as (function name, code), oldest first. Records read
+// "<label> function <name>:  <text>".
 using Push = std::pair<std::string, int32_t>;
-
-// Pops the whole error stack, oldest record first. The function name is taken
-// from the record's text, "<label> function <name>:  <text>".
 inline std::vector<Push> take_pushes() {
-    static constexpr std::string_view marker = " function ";
     std::vector<Push> pushes;
     ErrorRecord rec{};
     while (COMPopError(&rec) != 0) {
-        std::string text = rec.text;
-        const std::size_t from = text.find(marker);
-        const std::size_t to = text.find(":  ");
-        std::string name = from == std::string::npos || to == std::string::npos
-                               ? text
-                               : text.substr(from + marker.size(), to - from - marker.size());
-        pushes.emplace_back(std::move(name), rec.code);
+        const std::string text = rec.text;
+        const std::size_t at = text.find(" function ");
+        const std::size_t from = at == std::string::npos ? 0 : at + 10;
+        pushes.emplace_back(text.substr(from, text.find(":  ", from) - from), rec.code);
     }
     std::reverse(pushes.begin(), pushes.end());
     return pushes;
+}
+
+enum class Kind : uint8_t { string, function, boolean, integer, return_code, bytes };
+constexpr int kind_count = 6;
+
+inline bool has_block(Kind kind) {
+    return kind == Kind::string || kind == Kind::function || kind == Kind::bytes;
+}
+
+struct Field {
+    Kind kind = Kind::integer;
+    bool null = false;   // block kinds only
+    int32_t value = 0;   // booleans, integers, return codes
+    std::string data;    // block kinds; a text ends at its first NUL
+};
+
+inline int32_t pack_field(const Field &f) {
+    const char *p = f.null ? nullptr : f.data.c_str();
+    switch (f.kind) {
+    case Kind::string: return PackString(p);
+    case Kind::function: return PackFunctionName(p);
+    case Kind::boolean: return PackBoolean(f.value);
+    case Kind::integer: return PackInteger(f.value);
+    case Kind::return_code: return PackReturnCode(f.value);
+    case Kind::bytes: return PackByteArray(p, static_cast<int32_t>(f.data.size()));
+    }
+    return -1;
+}
+
+// Fields as old peers write them with printf, to build input by hand.
+inline std::string header_bytes(char tag, long len) {
+    char text[16];
+    std::snprintf(text, sizeof text, len < 0 ? "%c%4.4ld|" : "%c%5.5ld|", tag, len);
+    return text;
+}
+
+inline std::string field_bytes(char tag, const std::string &data) {
+    return header_bytes(tag, static_cast<long>(data.size())) + data + "|";
+}
+
+inline std::string wire_bytes(const Field &f) {
+    const char tag = "s#bira"[static_cast<int>(f.kind)];
+    if (f.kind == Kind::return_code || f.null) {
+        return header_bytes(tag, f.kind == Kind::return_code ? f.value : -1);
+    }
+    return field_bytes(tag, has_block(f.kind) ? f.data : std::to_string(f.value));
+}
+
+// What one decoder call gave; the marks stand for "output not touched".
+inline char untouched_block;
+constexpr int32_t untouched_value = -424242;
+struct Decoded {
+    int32_t rc = 0;
+    int32_t value = untouched_value;  // value kinds and byte counts
+    char *block = &untouched_block;
+    std::string data;  // the block's bytes, "<null>", "<untouched>", or the value
+};
+
+inline Decoded decode_field(Kind kind) {
+    Decoded d;
+    switch (kind) {
+    case Kind::string: d.rc = UnpackString(&d.block); break;
+    case Kind::function: d.rc = UnpackFunctionName(&d.block); break;
+    case Kind::boolean: d.rc = UnpackBoolean(&d.value); break;
+    case Kind::integer: d.rc = UnpackInteger(&d.value); break;
+    case Kind::return_code: d.rc = UnpackReturnCode(&d.value); break;
+    case Kind::bytes: d.rc = UnpackByteArray(&d.block, &d.value); break;
+    }
+    if (!has_block(kind)) {
+        d.data = std::to_string(d.value);
+    } else if (d.block == nullptr || d.block == &untouched_block) {
+        d.data = d.block == nullptr ? "<null>" : "<untouched>";
+    } else if (kind != Kind::bytes) {
+        d.data = d.block;
+    } else {
+        d.data = d.value < 0 ? "<count " + std::to_string(d.value) + ">"
+                             : std::string(d.block, static_cast<std::size_t>(d.value));
+    }
+    return d;
+}
+
+inline void release(const Decoded &d) {
+    if (d.block != &untouched_block) {
+        UnpackFree(d.block);
+    }
+}
+
+// rc and data that decoding a field packed from f gives. Old peers fail a
+// null name or byte array and a boolean beyond one digit.
+inline std::pair<int32_t, std::string> decoded_as(const Field &f) {
+    if ((f.null && f.kind != Kind::string) || (f.kind == Kind::boolean && (f.value < 0 || f.value > 9))) {
+        return {-1, ""};
+    }
+    if (f.null) {
+        return {0, "<null>"};
+    }
+    return {0, has_block(f.kind) ? f.data : std::to_string(f.value)};
 }
 
 }  // namespace razivu::test

@@ -1,14 +1,12 @@
-// Helpers of the transport tests: raw peers on 127.0.0.1, child processes
-// that run the library on their own (its state is per process), the error
-// stack read back in push order, and a guard that puts the system calls back.
-// Header-only; each test program includes what it uses.
+// Helpers of the transport tests and the loopback benchmark: raw peers on
+// 127.0.0.1, the error stack read back in push order, child processes (the
+// library's state is per process), and a guard that puts the system calls back.
 #pragma once
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdint>
-#include <cstring>
 #include <ctime>
 #include <functional>
 #include <netinet/in.h>
@@ -25,19 +23,20 @@
 
 namespace razivu::test {
 
-// A service name that no services database has; tests reach their ports
-// through the default port instead.
+// No services database has this name; tests reach their ports through the default port.
 constexpr const char *unknown_service = "razivu-test-no-such-service";
-// Seconds a test waits for a child process before it kills it.
 constexpr int child_deadline_seconds = 60;
 
-// Puts the system calls back when a test that replaced some ends.
 struct NetCallsGuard {
-    NetCallsGuard() = default;
-    NetCallsGuard(const NetCallsGuard &) = delete;
-    NetCallsGuard &operator=(const NetCallsGuard &) = delete;
     ~NetCallsGuard() { platform::reset_net_calls(); }
 };
+
+// A stand-in for a system call that fails with errno e.
+template <int e, typename... Args>
+int32_t fails_with(Args...) {
+    errno = e;
+    return -1;
+}
 
 inline sockaddr_in loopback_address(uint16_t port) {
     sockaddr_in sin{};
@@ -47,38 +46,28 @@ inline sockaddr_in loopback_address(uint16_t port) {
     return sin;
 }
 
-// A listening socket on 127.0.0.1 with a port the system chose.
+// A listening socket on 127.0.0.1 with a port the system chose (host order).
 struct RawListener {
-    int fd = -1;
-    uint16_t port = 0;  // host byte order
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    uint16_t port = 0;
 
     RawListener() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in sin = loopback_address(0);
         socklen_t len = sizeof sin;
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) != 0 ||
-            ::listen(fd, 16) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len) != 0) {
-            ::close(fd);
-            fd = -1;
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) == 0 && ::listen(fd, 16) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&sin), &len) == 0) {
+            port = ntohs(sin.sin_port);
         }
-        port = ntohs(sin.sin_port);
     }
     RawListener(const RawListener &) = delete;
     RawListener &operator=(const RawListener &) = delete;
-    ~RawListener() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
+    ~RawListener() { ::close(fd); }
     int accept_one() const { return ::accept(fd, nullptr, nullptr); }
 };
 
-// A port that was free a moment ago (the library's listening socket binds
-// its port itself, so the tests cannot hand it a bound socket).
+// A port that was free a moment ago (the library binds its listening port itself).
 inline uint16_t free_port() {
-    RawListener probe;
-    return probe.port;
+    return RawListener().port;
 }
 
 // Makes the library use port (host byte order) for a service it cannot find.
@@ -98,8 +87,7 @@ inline int raw_connect(uint16_t port) {
 }
 
 inline bool raw_send(int fd, const std::string &bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n <= 0) {
             return false;
@@ -113,20 +101,18 @@ inline bool raw_send(int fd, const std::string &bytes) {
 inline std::string raw_recv(int fd, std::size_t n) {
     std::string out(n, '\0');
     std::size_t got = 0;
-    while (got < n) {
-        const ssize_t r = ::recv(fd, out.data() + got, n - got, 0);
-        if (r <= 0) {
-            break;
-        }
+    for (ssize_t r; got < n && (r = ::recv(fd, out.data() + got, n - got, 0)) > 0;) {
         got += static_cast<std::size_t>(r);
     }
     out.resize(got);
     return out;
 }
 
-// Whether descriptor fd is open in this process.
-inline bool fd_open(int fd) {
-    return ::fcntl(fd, F_GETFD) != -1;
+// The descriptor number the system hands out next.
+inline int lowest_free_fd() {
+    const int fd = ::dup(0);
+    ::close(fd);
+    return fd;
 }
 
 struct Record {
@@ -135,28 +121,58 @@ struct Record {
     std::string text;
 };
 
-// Empties the error stack; returns its records oldest first, in push order.
+// Empties the error stack; returns its records in push order.
 inline std::vector<Record> pop_all() {
     std::vector<Record> out;
-    ErrorRecord rec{};
-    while (COMPopError(&rec) != 0) {
+    for (ErrorRecord rec{}; COMPopError(&rec) != 0;) {
         out.insert(out.begin(), Record{rec.kind, rec.code, rec.text});
     }
     return out;
 }
 
-// "kind:code function" for each record in push order, e.g. "1 COMReadSock"
-// for a system error and "11 COMReadSock" for code 11: compact to compare.
-inline std::vector<std::string> pushes() {
+// "sys F" for a system error of function F, "CODE F" otherwise, in push order.
+inline std::vector<std::string> describe(const std::vector<Record> &records) {
     std::vector<std::string> out;
-    for (const Record &r : pop_all()) {
+    for (const Record &r : records) {
         const std::size_t at = r.text.find("function ") + 9;
-        const std::string function = r.text.substr(at, r.text.find(':', at) - at);
         out.push_back((r.kind == RAZIVU_KIND_SYSTEM ? std::string("sys") : std::to_string(r.code)) +
-                      " " + function);
+                      " " + r.text.substr(at, r.text.find(':', at) - at));
     }
     return out;
 }
+
+inline std::vector<std::string> pushes() {
+    return describe(pop_all());
+}
+
+// A connected pair: the library's client socket and the raw server end.
+struct Connection {
+    RawListener listener;
+    int32_t client = -1;
+    int server = -1;
+
+    Connection() {
+        use_test_port(listener.port);
+        client = COMConnectToServerSock("127.0.0.1", COMGetServiceName());
+        server = listener.accept_one();
+        pop_all();  // the warning of the unknown service
+    }
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+    ~Connection() {
+        hang_up();
+        if (client >= 0) {
+            COMCloseSock(client);  // also releases a handle the transport closed
+        }
+        pop_all();
+    }
+    void hang_up() {
+        if (server >= 0) {
+            ::close(server);
+        }
+        server = -1;
+    }
+};
 
 // Runs fn in a child process, whose exit status is fn's result.
 inline pid_t run_child(const std::function<int()> &fn) {
@@ -167,8 +183,7 @@ inline pid_t run_child(const std::function<int()> &fn) {
     return pid;
 }
 
-// The child's exit status; -1 when it had to be killed after the deadline or
-// did not exit normally.
+// The child's exit status; -1 when it did not exit normally within the deadline.
 inline int wait_child(pid_t pid, int seconds = child_deadline_seconds) {
     const std::time_t give_up = std::time(nullptr) + seconds;
     int status = 0;

@@ -1,10 +1,11 @@
-// The calendar conversions as plain year-by-year walks from 1900 over the
-// two month-length tables: the reference the closed forms must equal. Kept
-// deliberately naive; only the starting point of the year loop can be moved
-// on (YearMark), so that increasing samples need not start from 1900 each time.
+// The calendar conversions as naive year-by-year walks from 1900 over the two
+// month-length tables: the reference the closed forms must equal. Only the
+// start of the year loop may be moved on (YearMark), so that increasing
+// samples need not start from 1900 each time.
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 
 namespace razivu::walk {
 
@@ -30,9 +31,8 @@ struct YearMark {
     int64_t before = 0;
 };
 
-// Day number of day/month/year, in 64 bits so that nothing the tests pass
-// overflows. Months past December run on into the following years' tables.
-// from must not lie beyond year (the default, 1900, never does).
+// Day number of day/month/year in 64 bits; months past December run on into
+// the following years. from must not lie beyond year.
 inline int64_t days_of(int32_t day, int32_t month, int32_t year, YearMark from = {}) {
     int64_t n = from.before;
     for (int64_t y = from.year; y < year; ++y) {
@@ -51,8 +51,8 @@ inline int64_t days_of(int32_t day, int32_t month, int32_t year, YearMark from =
 }
 
 // The date of day number n, stored through the pointers as the walk goes.
-// When mark is given, the year loop starts there (mark->before must not
-// exceed n) and leaves there the start of the year it ended in.
+// With mark, the year loop starts there (mark->before must not exceed n) and
+// leaves there the start of the year it ended in.
 inline int32_t date_of(int32_t n, int32_t *day, int32_t *month, int32_t *year,
                        YearMark *mark = nullptr) {
     if (n < 0 || day == nullptr || month == nullptr || year == nullptr) {
@@ -93,6 +93,18 @@ inline int32_t date_of(int32_t n, int32_t *day, int32_t *month, int32_t *year,
     --*month;
     *day = table[*month - 1];
     return 0;
+}
+
+// A date as the tests compare and print it.
+struct Dmy {
+    int32_t day = 0;
+    int32_t month = 0;
+    int32_t year = 0;
+    bool operator==(const Dmy &) const = default;
+};
+
+inline std::ostream &operator<<(std::ostream &out, const Dmy &d) {
+    return out << d.day << "/" << d.month << "/" << d.year;
 }
 
 }  // namespace razivu::walk

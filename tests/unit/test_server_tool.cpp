@@ -1,23 +1,105 @@
-// The razivu tool's network commands as a user meets them: `razivu serve`
-// as a real process, `razivu call` against it, `razivu dump` on captures,
-// and their exit statuses.
+// The razivu tool's network commands as a user meets them: `razivu serve` as
+// a real process, under load too, `razivu call` against it, `razivu dump` on
+// captures, and their exit statuses.
+#include <cstdio>
+#include <poll.h>
+#include <random>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "loopback.h"
 #include "support/test_env.h"
-#include "tool_process.h"
 
 namespace {
 
 namespace test = razivu::test;
 using ::testing::HasSubstr;
 
+// How long `razivu serve` may take to listen, in tenths of a second.
+constexpr int serve_start_tenths = 100;
+
+// The tool of the same build: <build>/tools/razivu beside <build>/tests/.
+std::string tool_path() {
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
+        return {};
+    }
+    std::string dir(self);
+    dir = dir.substr(0, dir.rfind('/'));
+    const std::string tool = dir.substr(0, dir.rfind('/')) + "/tools/razivu";
+    struct stat st {};
+    return ::stat(tool.c_str(), &st) == 0 ? tool : std::string();
+}
+
+// A `razivu serve --port N ...` process, stopped with SIGTERM at the end.
+struct ServeProcess {
+    pid_t pid = -1;
+    uint16_t port = test::free_port();
+
+    // False when the server does not take connections in time.
+    bool start(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {tool_path(), "serve", "--port", std::to_string(port)});
+        pid = test::run_child([&args] {
+            std::vector<char *> argv;
+            for (std::string &a : args) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            ::unsetenv("RAZIVU_DEBUG");
+            ::execv(argv[0], argv.data());
+            return 127;
+        });
+        for (int i = 0; i < serve_start_tenths; ++i, ::usleep(100000)) {
+            const int probe = test::raw_connect(port);  // served as a client that hangs up
+            if (probe >= 0) {
+                ::close(probe);
+                return true;
+            }
+        }
+        return false;
+    }
+    // SIGTERM, then the exit status (-1 when it had to be killed).
+    int stop() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+        }
+        const int status = pid > 0 ? test::wait_child(pid, 20) : -1;
+        pid = -1;
+        return status;
+    }
+    ~ServeProcess() { stop(); }
+};
+
+struct ToolRun {
+    int status = -1;
+    std::string out;  // standard output and standard error together
+};
+
+// Runs the tool with arguments given as one shell-quoted string.
+ToolRun run_tool(const std::string &args, const std::string &stdin_file = {}) {
+    std::string cmd = "'" + tool_path() + "' " + args + " 2>&1";
+    if (!stdin_file.empty()) {
+        cmd += " < '" + stdin_file + "'";
+    }
+    ToolRun r;
+    std::FILE *p = ::popen(cmd.c_str(), "r");
+    char buf[512];
+    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
+        r.out.append(buf, n);
+    }
+    const int status = p != nullptr ? ::pclose(p) : -1;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
 class Tool : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (test::tool_path().empty()) {
+        if (tool_path().empty()) {
             GTEST_SKIP() << "the razivu tool is not built beside the tests";
         }
     }
@@ -28,11 +110,11 @@ protected:
     void SetUp() override {
         Tool::SetUp();
         if (!IsSkipped()) {
-            ASSERT_TRUE(server.start()) << server.banner;
+            ASSERT_TRUE(server.start());
         }
     }
-    test::ToolRun call(const std::string &args) {
-        return test::run_tool("call 127.0.0.1 " + std::to_string(server.port) + " " + args);
+    ToolRun call(const std::string &args) {
+        return run_tool("call 127.0.0.1 " + std::to_string(server.port) + " " + args);
     }
     // Sends raw bytes on a connection of its own and reads n reply bytes.
     std::string exchange(const std::string &bytes, std::size_t n) {
@@ -42,34 +124,26 @@ protected:
         ::close(fd);
         return reply;
     }
-    test::ServeProcess server;
+    ServeProcess server;
 };
 
 TEST_F(ToolWithServer, call_prints_every_field_of_an_echo_reply) {
-    const test::ToolRun r = call("Echo 's:a|b\"c' s:null i:42 b:1 a:00ff7c a:null");
+    const ToolRun r = call("Echo 's:a|b\"c' s:null i:42 b:1 a:00ff7c a:null");
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out,
-              "return   10\n"
-              "string   \"a|b\\\"c\"\n"
-              "string   null\n"
-              "integer  42\n"
-              "boolean  1\n"
-              "bytes    00ff7c (3 bytes)\n"
-              "bytes    null\n");
+    EXPECT_EQ(r.out, "return   10\nstring   \"a|b\\\"c\"\nstring   null\ninteger  42\n"
+                     "boolean  1\nbytes    00ff7c (3 bytes)\nbytes    null\n");
 }
 
-struct CalendarRow {
-    const char *args;
-    const char *reply;
-    int status;
-};
-
-TEST_F(ToolWithServer, calendar_functions_answer_with_their_documented_fields) {
-    const CalendarRow rows[] = {
+TEST_F(ToolWithServer, calendar_and_unknown_functions_answer_with_their_documented_fields) {
+    struct Row {
+        const char *args;
+        const char *reply;
+        int status;
+    };
+    const Row rows[] = {
         {"VIZIIsLeapYear i:2000", "return   10\ninteger  1\n", 0},
         {"VIZIIsLeapYear i:1900", "return   10\ninteger  0\n", 0},
         {"VIZIIsDateValid i:29 i:2 i:2004", "return   10\ninteger  1\n", 0},
-        {"VIZIGetDaysSince1900 i:1 i:1 i:1900", "return   10\ninteger  1\n", 0},
         {"VIZIGetDaysSince1900 i:31 i:12 i:1999", "return   10\ninteger  36524\n", 0},
         {"VIZIGetDMYFromDaysSince1900 i:36525",
          "return   10\ninteger  0\ninteger  1\ninteger  1\ninteger  2000\n", 0},
@@ -79,19 +153,21 @@ TEST_F(ToolWithServer, calendar_functions_answer_with_their_documented_fields) {
         {"VIZIIsLeapYear s:2000", "return   20\n", 1},
         {"NoSuchFunction i:1 s:x", "return   61\n", 1},
     };
-    for (const CalendarRow &row : rows) {
-        const test::ToolRun r = call(row.args);
+    for (const Row &row : rows) {
+        const ToolRun r = call(row.args);
         EXPECT_EQ(r.out, row.reply) << row.args;
         EXPECT_EQ(r.status, row.status) << row.args;
     }
 }
 
-TEST_F(ToolWithServer, calls_sent_back_to_back_are_answered_in_order) {
-    const std::string calls = "#00004|Echo|i00001|1|"
+TEST_F(ToolWithServer, calls_sent_back_to_back_are_answered_in_order_and_in_pieces) {
+    // Over 999 bytes each way: the call and the reply travel in several pieces.
+    const std::string blobs = "a00900|" + std::string(900, '\xA5') + "|a00900|" + std::string(900, '|') + "|";
+    const std::string calls = "#00004|Echo|" + blobs +
                               "#00014|NoSuchFunction|s00001|x|"
                               "#00020|VIZIGetDaysSince1900|i00001|1|"  // cut short: r 20
                               "#00014|VIZIIsLeapYear|i00004|2004|";
-    const std::string replies = "r00010|i00001|1|r00061|r00020|r00010|i00001|1|";
+    const std::string replies = "r00010|" + blobs + "r00061|r00020|r00010|i00001|1|";
     EXPECT_EQ(exchange(calls, replies.size()), replies);
 }
 
@@ -101,73 +177,253 @@ TEST_F(ToolWithServer, survives_garbage_and_vanishing_clients) {
     exchange("#00004|Echo|s00009|cut", 0);  // gone in the middle of a field
     EXPECT_EQ(exchange("#00004|Echo|s00995|" + std::string(995, 'x') + "|", 100), "")
         << "a text too long to echo ends the connection rather than the reply short";
-    const test::ToolRun r = call("Echo i:5");
-    EXPECT_EQ(r.out, "return   10\ninteger  5\n");
+    EXPECT_EQ(call("Echo i:5").out, "return   10\ninteger  5\n");
 }
 
-struct UsageRow {
-    const char *args;
-    const char *message;
-};
-
 TEST_F(ToolWithServer, bad_arguments_are_refused_before_anything_is_sent) {
-    const UsageRow rows[] = {
+    const std::pair<const char *, const char *> rows[] = {
         {"Echo x:1", "unknown kind"},
         {"Echo b:12", "b: takes one digit"},
         {"Echo i:12x", "i: takes a 32-bit decimal integer"},
         {"Echo a:0f0", "a: takes pairs of hex digits"},
         {"Echo i:12345678", "cannot carry this call"},
     };
-    for (const UsageRow &row : rows) {
-        const test::ToolRun r = call(row.args);
-        EXPECT_EQ(r.status, 2) << row.args;
-        EXPECT_THAT(r.out, HasSubstr(row.message)) << row.args;
+    for (const auto &[args, message] : rows) {
+        const ToolRun r = call(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_THAT(r.out, HasSubstr(message)) << args;
     }
 }
 
-TEST_F(Tool, call_reports_what_it_cannot_reach) {
-    test::ToolRun r = test::run_tool("call 127.0.0.1 " + std::to_string(test::free_port()) + " Echo");
+TEST_F(Tool, call_and_serve_report_what_they_cannot_reach_or_use) {
+    ToolRun r = run_tool("call 127.0.0.1 " + std::to_string(test::free_port()) + " Echo");
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, HasSubstr("Connection refused"));
-    r = test::run_tool("call no-such-host.invalid 4000 Echo");
+    r = run_tool("call no-such-host.invalid 4000 Echo");
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, HasSubstr("host not found"));
-    for (const char *args : {"call", "call 127.0.0.1 70000 Echo", "call 127.0.0.1 0 Echo"}) {
-        EXPECT_EQ(test::run_tool(args).status, 2) << args;
-    }
-}
-
-TEST_F(Tool, serve_refuses_bad_options_and_unknown_services) {
-    for (const char *args : {"serve", "serve --port 0", "serve --port 80 svc", "serve --workers",
-                             "serve --port 4000 --bogus"}) {
-        EXPECT_EQ(test::run_tool(args).status, 2) << args;
-    }
-    const test::ToolRun r = test::run_tool(std::string("serve ") + test::unknown_service);
+    r = run_tool(std::string("serve ") + test::unknown_service);
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, HasSubstr("cannot listen"));
+    for (const char *args : {"call", "call 127.0.0.1 70000 Echo", "call 127.0.0.1 0 Echo", "serve",
+                             "serve --port 0", "serve --port 80 svc", "serve --workers",
+                             "serve --port 4000 --bogus", "dump one two"}) {
+        EXPECT_EQ(run_tool(args).status, 2) << args;
+    }
 }
 
 TEST_F(Tool, dump_prints_the_fields_of_a_capture) {
     const std::string capture = test::root() + "/work/capture.bin";
     test::write_file(capture, "#00004|Echo|s00003|abc|s-0001|i00002|42|b00001|1|a00002|" +
                                   std::string("\x00\xff", 2) + "|r00010|a-0001|");
-    test::ToolRun r = test::run_tool("dump", capture);
+    ToolRun r = run_tool("dump", capture);
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out,
-              "function \"Echo\"\nstring   \"abc\"\nstring   null\ninteger  42\nboolean  1\n"
-              "bytes    00ff (2 bytes)\nreturn   10\nbytes    null\n");
-
+    EXPECT_EQ(r.out, "function \"Echo\"\nstring   \"abc\"\nstring   null\ninteger  42\nboolean  1\n"
+                     "bytes    00ff (2 bytes)\nreturn   10\nbytes    null\n");
     test::write_file(capture, "i00002|42|s00005|ab");
-    r = test::run_tool("dump", capture);
+    r = run_tool("dump", capture);
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, HasSubstr("integer  42\n"));
     EXPECT_THAT(r.out, HasSubstr("no field at byte 10"));
-
     test::write_file(capture, "hello");
-    EXPECT_EQ(test::run_tool("dump", capture).status, 1);
-    EXPECT_EQ(test::run_tool("dump '" + capture + "'").status, 1) << "the same, named";
-    EXPECT_EQ(test::run_tool("dump no-such-capture.bin").status, 1);
-    EXPECT_EQ(test::run_tool("dump one two").status, 2);
+    EXPECT_EQ(run_tool("dump", capture).status, 1);
+    EXPECT_EQ(run_tool("dump '" + capture + "'").status, 1) << "the same, named";
+    EXPECT_EQ(run_tool("dump no-such-capture.bin").status, 1);
+}
+
+// ---- Under load -----------------------------------------------------------------------------
+//
+// 20 clients make 500 Echo calls each and check every reply, while others
+// hang up mid-call, stall and send garbage. The clients use the library,
+// whose state is per process, so each runs in a process of its own.
+
+constexpr int clients = 20;
+constexpr int calls_per_client = 500;
+constexpr int calls_per_connection = 100;  // clients reconnect now and then
+constexpr int troublemakers = 4;
+constexpr int mischief_per_troublemaker = 40;
+constexpr int load_deadline_seconds = 120;
+constexpr int max_field_data = 991;
+constexpr int client_no_connection = 10;  // exit statuses of a client besides 0
+constexpr int client_wrong_reply = 11;
+
+// One argument: kind 's', 'i', 'b' or 'a'; strings and arrays may be null.
+struct Arg {
+    char kind;
+    bool null;
+    int32_t number = 0;
+    std::string data;
+};
+
+Arg random_arg(std::mt19937 &rng) {
+    const auto upto = [&rng](int hi) { return std::uniform_int_distribution<int>(0, hi)(rng); };
+    const int k = upto(9);
+    Arg a{"sssiibaaaa"[k], k == 0 || k == 6, 0, {}};
+    if (a.kind == 'i') {
+        a.number = std::uniform_int_distribution<int32_t>(-999999, 9999999)(rng);
+    } else if (a.kind == 'b') {
+        a.number = upto(9);
+    }
+    // Now and then an array big enough that the call leaves in several pieces.
+    const int len = a.kind == 's' ? upto(200) : a.kind == 'a' ? upto(k == 9 ? max_field_data : 40) : 0;
+    for (int i = 0; i < len; ++i) {
+        a.data += static_cast<char>(a.kind == 's' ? 1 + upto(254) : upto(255));
+    }
+    return a;
+}
+
+void pack_arg(const Arg &a) {
+    switch (a.kind) {
+    case 's': PackString(a.null ? nullptr : a.data.c_str()); break;
+    case 'i': PackInteger(a.number); break;
+    case 'b': PackBoolean(a.number); break;
+    default: PackByteArray(a.null ? nullptr : a.data.data(), static_cast<int32_t>(a.data.size()));
+    }
+}
+
+bool echoed(const Arg &a) {
+    char *text = nullptr;
+    int32_t n = 0;
+    bool ok = false;
+    switch (a.kind) {
+    case 's':
+        ok = UnpackString(&text) == 0 && (a.null ? text == nullptr : text != nullptr && a.data == text);
+        break;
+    case 'i': ok = UnpackInteger(&n) == 0 && n == a.number; break;
+    case 'b': ok = UnpackBoolean(&n) == 0 && n == a.number; break;
+    default:
+        if (a.null) {  // the decoder refuses the null value after reading it whole
+            ok = UnpackByteArray(&text, &n) == -1 && n == -1;
+            test::pop_all();
+        } else {
+            ok = UnpackByteArray(&text, &n) == 0 &&
+                 std::string(text, static_cast<std::size_t>(n)) == a.data;
+        }
+    }
+    UnpackFree(text);
+    return ok;
+}
+
+// Makes the call and checks every field of the reply.
+bool echo(const std::vector<Arg> &args) {
+    ResetBuffer();
+    PackFunctionName("Echo");
+    for (const Arg &a : args) {
+        pack_arg(a);
+    }
+    SendBuffer();
+    ResetBuffer();
+    int32_t code = 0;
+    bool ok = UnpackReturnCode(&code) == 0 && code == RAZIVU_OK;
+    for (std::size_t i = 0; ok && i < args.size(); ++i) {
+        ok = echoed(args[i]);
+    }
+    return ok;
+}
+
+bool random_echo(std::mt19937 &rng) {
+    std::vector<Arg> args;
+    for (int n = std::uniform_int_distribution<int>(0, 8)(rng); n > 0; --n) {
+        args.push_back(random_arg(rng));
+    }
+    return echo(args);
+}
+
+int32_t connect_to(uint16_t port) {
+    test::use_test_port(port);
+    const int32_t s = COMConnectToServerSock("127.0.0.1", COMGetServiceName());
+    test::pop_all();
+    SetTransport(COMSend, COMReceive, s);
+    return s;
+}
+
+int client(uint16_t port, int id) {
+    std::mt19937 rng(static_cast<unsigned>(id) * 7919u + 17u);
+    for (int done = 0; done < calls_per_client;) {
+        const int32_t s = connect_to(port);
+        if (s < 0) {
+            return client_no_connection;
+        }
+        for (int i = 0; i < calls_per_connection; ++i, ++done) {
+            if (!random_echo(rng)) {
+                return client_wrong_reply;
+            }
+        }
+        COMCloseSock(s);
+    }
+    return 0;
+}
+
+// Connections that end badly, in turn.
+int troublemaker(uint16_t port, int id) {
+    const std::string call = "#00004|Echo|s00005|hello|i00002|42|";
+    std::mt19937 rng(static_cast<unsigned>(id));
+    for (int i = 0; i < mischief_per_troublemaker; ++i) {
+        const int fd = test::raw_connect(port);
+        std::string garbage(std::uniform_int_distribution<std::size_t>(1, 3000)(rng), '\0');
+        for (char &c : garbage) {
+            c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(rng));
+        }
+        switch (fd < 0 ? -1 : i % 6) {
+        case 1: test::raw_send(fd, call.substr(0, 20)); break;       // mid-field
+        case 2: test::raw_send(fd, garbage); break;                  // not fields at all
+        case 3: test::raw_send(fd, "#00004|Echo|s99999|xx"); break;  // a length no one holds
+        case 4: test::raw_send(fd, call); break;                     // gone before the reply
+        case 5:                                                      // stall, then go
+            test::raw_send(fd, call.substr(0, 15));
+            ::usleep(200000);
+            break;
+        default: break;  // hang up at once
+        }
+        ::close(fd);
+    }
+    return 0;
+}
+
+using ServeLoad = Tool;
+
+TEST_F(ServeLoad, twenty_clients_of_500_echo_calls_are_all_answered_amid_trouble) {
+    ServeProcess server;
+    ASSERT_TRUE(server.start({"--workers", "64", "--idle", "20"}));
+    std::vector<pid_t> pids;
+    std::vector<pid_t> trouble;
+    for (int id = 0; id < clients; ++id) {
+        pids.push_back(test::run_child([&server, id] { return client(server.port, id); }));
+    }
+    for (int id = 0; id < troublemakers; ++id) {
+        trouble.push_back(test::run_child([&server, id] { return troublemaker(server.port, id); }));
+    }
+    for (pid_t pid : trouble) {
+        EXPECT_EQ(test::wait_child(pid, load_deadline_seconds), 0);
+    }
+    int answered = 0;
+    for (pid_t pid : pids) {
+        const int status = test::wait_child(pid, load_deadline_seconds);
+        EXPECT_EQ(status, 0) << "client " << pid << " (10: no connection, 11: wrong reply)";
+        answered += status == 0 ? calls_per_client : 0;
+    }
+    EXPECT_EQ(answered, clients * calls_per_client);
+    const int32_t s = connect_to(server.port);
+    ASSERT_GE(s, 0);
+    const Arg big{'a', false, 0, std::string(max_field_data, '|')};
+    EXPECT_TRUE(echo({big, big, big})) << "the server still answers, in pieces too";
+    COMCloseSock(s);
+    EXPECT_EQ(server.stop(), 0);
+}
+
+TEST_F(ServeLoad, the_worker_bound_holds_a_connection_back_until_one_ends) {
+    ServeProcess server;
+    ASSERT_TRUE(server.start({"--workers", "1"}));
+    const int first = test::raw_connect(server.port);
+    ASSERT_TRUE(test::raw_send(first, "#00004|Echo|"));
+    EXPECT_EQ(test::raw_recv(first, 7), "r00010|");
+    const int second = test::raw_connect(server.port);  // the kernel queues it
+    ASSERT_TRUE(test::raw_send(second, "#00004|Echo|i00001|7|"));
+    pollfd p{second, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 300), 0) << "served beyond the bound of one worker";
+    ::close(first);
+    EXPECT_EQ(test::raw_recv(second, 16), "r00010|i00001|7|");
+    ::close(second);
 }
 
 }  // namespace

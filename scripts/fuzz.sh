@@ -30,7 +30,7 @@ for t in "${targets[@]}"; do
     echo "fuzz: $name failed; the log and the crashing input:"
     tail -n 60 "$work/log.txt"
     for crash in "$work"/crash-* "$work"/leak-* "$work"/timeout-*; do
-      [ -f "$crash" ] && { echo "$crash:"; xxd "$crash" | head -n 20; }
+      [ -f "$crash" ] && { echo "$crash:"; od -A x -t x1z "$crash" | head -n 20; }
     done
     exit 1
   fi

@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
+#include <utility>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,7 +61,6 @@ struct RawListener {
         }
     }
     RawListener(const RawListener &) = delete;
-    RawListener &operator=(const RawListener &) = delete;
     ~RawListener() { ::close(fd); }
     int accept_one() const { return ::accept(fd, nullptr, nullptr); }
 };
@@ -141,9 +141,7 @@ inline std::vector<std::string> describe(const std::vector<Record> &records) {
     return out;
 }
 
-inline std::vector<std::string> pushes() {
-    return describe(pop_all());
-}
+inline std::vector<std::string> pushes() { return describe(pop_all()); }
 
 // A connected pair: the library's client socket and the raw server end.
 struct Connection {
@@ -158,7 +156,6 @@ struct Connection {
         pop_all();  // the warning of the unknown service
     }
     Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
     ~Connection() {
         hang_up();
         if (client >= 0) {
@@ -166,12 +163,7 @@ struct Connection {
         }
         pop_all();
     }
-    void hang_up() {
-        if (server >= 0) {
-            ::close(server);
-        }
-        server = -1;
-    }
+    void hang_up() { ::close(std::exchange(server, -1)); }
 };
 
 // Runs fn in a child process, whose exit status is fn's result.

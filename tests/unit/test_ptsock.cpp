@@ -76,11 +76,7 @@ TEST(Session, a_blocking_call_in_progress_keeps_the_session) {
 }
 
 TEST(Session, every_wrapper_starts_and_ends_a_session_of_its_own_even_when_the_start_fails) {
-    struct Row {
-        const char *name;
-        void (*call)();
-    };
-    const Row rows[] = {
+    const std::pair<const char *, void (*)()> rows[] = {
         {"PTgethostname", [] { char b[64]; PTgethostname(b, sizeof b); }},
         {"PTgetservbyname", [] { PTgetservbyname("http", "tcp"); }},
         {"PThtonl", [] { PThtonl(1); }},
@@ -91,13 +87,13 @@ TEST(Session, every_wrapper_starts_and_ends_a_session_of_its_own_even_when_the_s
         {"COMWSAUnhookBlockingHook", [] { COMWSAUnhookBlockingHook(); }},
     };
     NetCallsGuard guard;
-    for (const Row &row : rows) {
+    for (const auto &[name, call] : rows) {
         count_session_calls();
         ASSERT_EQ(PTWSAStartup(), 0);
-        row.call();
-        EXPECT_EQ(counts.cleanups, 1) << row.name;
+        call();
+        EXPECT_EQ(counts.cleanups, 1) << name;
         PTWSAStartup();
-        EXPECT_EQ(counts.startups, 2) << row.name << " left the session ended";
+        EXPECT_EQ(counts.startups, 2) << name << " left the session ended";
         PTWSACleanup();
     }
     count_session_calls();
@@ -111,8 +107,7 @@ TEST(Wrappers, give_the_system_answers_in_network_order) {
     EXPECT_EQ(PThtonl(0x12345678u), htonl(0x12345678u));
     EXPECT_EQ(PTntohs(htons(0xBEEF)), 0xBEEF);
     EXPECT_EQ(PTntohl(htonl(0xDEADBEEFu)), 0xDEADBEEFu);
-    char ours[256] = {};
-    char theirs[256] = {};
+    char ours[256] = {}, theirs[256] = {};
     ASSERT_EQ(PTgethostname(ours, sizeof ours), 0);
     ASSERT_EQ(::gethostname(theirs, sizeof theirs), 0);
     EXPECT_STREQ(ours, theirs);

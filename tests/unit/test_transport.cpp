@@ -1,12 +1,14 @@
-// The client side against raw peers on 127.0.0.1: service and host look-ups,
-// the connect and its failures, exact-count reads and writes, the double-close
-// guard, pieces of one message, and the trace they leave.
-#include <cerrno>
+// The transport on 127.0.0.1 against raw peers: look-ups and the remembered
+// host, connecting, listening and accepting, exact-count reads and writes,
+// polls and reads with a time-out, the double-close guard, pieces of one
+// message, the pushes and trace their failures leave, and whole calls of the
+// message layer on it, byte for byte. Two processes built on the library meet
+// in the load test of `razivu serve`.
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
-#include <string>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -20,24 +22,48 @@ namespace {
 
 namespace platform = razivu::platform;
 namespace test = razivu::test;
-using razivu::transport::is_retired;
+namespace transport = razivu::transport;
 using test::pushes;
+using transport::is_retired;
 using ::testing::ContainsRegex;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using Clock = std::chrono::steady_clock;
 
-constexpr const char *trace_path = "trace.txt";
-
-std::string trace_text() {
-    return test::read_file(trace_path);
-}
+// The pushes of a look-up of the unknown test service.
+const std::vector<std::string> service_warning = {"sys COMGetPortByName", "28 COMGetPortByName"};
 
 int16_t net_port(uint16_t port) {
     return static_cast<int16_t>(htons(port));
 }
 
-// ---- Service look-up --------------------------------------------------------------------
+// The trace that fn leaves in a fresh trace file.
+std::string traced(const std::function<void()> &fn) {
+    std::remove("trace.txt");
+    COMSetTraceFile("trace.txt");
+    fn();
+    COMSetTraceFile(nullptr);
+    return test::read_file("trace.txt");
+}
+
+bool nodelay(int fd) {
+    int on = 0;
+    socklen_t len = sizeof on;
+    ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &len);
+    return on != 0;
+}
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool readable_within(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+
+// ---- Service look-up -------------------------------------------------------------------
 
 TEST(GetPortByName, a_known_service_gives_its_port_in_network_order_and_pushes_nothing) {
     if (::getservbyname("http", "tcp") == nullptr) {
@@ -50,26 +76,24 @@ TEST(GetPortByName, a_known_service_gives_its_port_in_network_order_and_pushes_n
 }
 
 TEST(GetPortByName, an_unknown_service_pushes_traces_and_falls_back_to_the_default_port) {
-    COMSetTraceFile(trace_path);
-    EXPECT_EQ(COMGetPortByName(test::unknown_service, "tcp"), -1);
-    COMSetDefaultPort(net_port(4711));
-    EXPECT_EQ(COMGetDefaultPort(), net_port(4711));
-    EXPECT_EQ(COMGetPortByName(test::unknown_service, "tcp"), net_port(4711));
-    COMSetTraceFile(nullptr);
-    EXPECT_THAT(trace_text(), HasSubstr(std::string("Warning (COMGetPortByName): Servive ") +
-                                        test::unknown_service +
-                                        " not found in /etc/services\nPrint error stack:\nERR> 3, 28, "));
-    EXPECT_THAT(trace_text(), HasSubstr("ERR> 1, "));
+    const std::string trace = traced([] {
+        EXPECT_EQ(COMGetPortByName(test::unknown_service, "tcp"), -1);
+        COMSetDefaultPort(net_port(4711));
+        EXPECT_EQ(COMGetDefaultPort(), net_port(4711));
+        EXPECT_EQ(COMGetPortByName(test::unknown_service, "tcp"), net_port(4711));
+    });
+    EXPECT_THAT(trace, HasSubstr(std::string("Warning (COMGetPortByName): Servive ") + test::unknown_service +
+                                 " not found in /etc/services\nPrint error stack:\nERR> 3, 28, "));
+    EXPECT_THAT(trace, HasSubstr("ERR> 1, "));
 }
 
-TEST(GetPortByName, names_too_long_to_hold_are_not_found_rather_than_cut) {
+TEST(GetPortByName, a_name_of_50_characters_is_not_found_rather_than_cut) {
     test::NetCallsGuard guard;
-    static servent fake{};
+    static servent fake{};  // would answer any name it were asked for
     fake.s_port = htons(4242);
     platform::net_calls().service_by_name = [](const char *, const char *) { return &fake; };
     COMSetDefaultPort(0);
     const std::string too_long(50, 's');
-    EXPECT_EQ(COMGetPortByName(too_long.substr(1).c_str(), "tcp"), net_port(4242));
     EXPECT_EQ(COMGetPortByName(too_long.c_str(), "tcp"), -1);
     const auto records = test::pop_all();
     ASSERT_EQ(records.size(), 2u);
@@ -79,62 +103,53 @@ TEST(GetPortByName, names_too_long_to_hold_are_not_found_rather_than_cut) {
     EXPECT_EQ(std::string(COMGetServiceName()), too_long) << "kept whole, not cut";
 }
 
-// ---- Connecting -------------------------------------------------------------------------
+// ---- Connecting ------------------------------------------------------------------------
 
 TEST(Connect, reaches_a_server_on_the_default_port_and_traces_the_connection) {
     test::RawListener listener;
     test::use_test_port(listener.port);
-    COMSetTraceFile(trace_path);
-    const int32_t s = COMConnectToServerSock("127.0.0.1", COMGetServiceName());
-    COMSetTraceFile(nullptr);
+    int32_t s = -1;
+    const std::string trace = traced([&] { s = COMConnectToServerSock("127.0.0.1", COMGetServiceName()); });
     ASSERT_GE(s, 0);
     const int server = listener.accept_one();
     sockaddr_in local{};
     socklen_t len = sizeof local;
     ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr *>(&local), &len), 0);
-    EXPECT_THAT(trace_text(), HasSubstr("Servive " + std::string(test::unknown_service)));
-    EXPECT_THAT(trace_text(), HasSubstr("connected to 127.0.0.1 on port " +
-                                        std::to_string(ntohs(local.sin_port)) + " at "));
-    EXPECT_THAT(trace_text(),
-                ContainsRegex("at [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]{2} [0-9:]{8} [0-9]{4}\n\n"));
-    int nodelay = 0;
-    len = sizeof nodelay;
-    ::getsockopt(s, IPPROTO_TCP, TCP_NODELAY, &nodelay, &len);
-    EXPECT_NE(nodelay, 0);
+    EXPECT_THAT(trace, HasSubstr("Servive " + std::string(test::unknown_service)));
+    const std::string port = std::to_string(ntohs(local.sin_port));
+    EXPECT_THAT(trace, HasSubstr("connected to 127.0.0.1 on port " + port + " at "));
+    EXPECT_THAT(trace, ContainsRegex("at [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]{2} [0-9:]{8} [0-9]{4}\n\n"));
+    EXPECT_TRUE(nodelay(s));
     EXPECT_EQ(COMCloseSock(s), 0);
     ::close(server);
 }
 
 TEST(Connect, failures_push_in_order_trace_and_leave_no_socket_open) {
-    const std::vector<std::string> port_warning = {"sys COMGetPortByName", "28 COMGetPortByName"};
-    const auto with_warning = [&](std::vector<std::string> more) {
-        more.insert(more.begin(), port_warning.begin(), port_warning.end());
-        return more;
-    };
     struct Row {
         const char *name;
         void (*fault)();
-        std::vector<std::string> pushed;
+        std::vector<std::string> pushed;  // after the service warning, if warned
+        bool warned;
         bool connected;  // the connect itself went through
     };
     const Row rows[] = {
         {"socket fails", [] { platform::net_calls().open_tcp = test::fails_with<EMFILE>; },
-         with_warning({"sys COMConnectToServerSock"}), false},
+         {"sys COMConnectToServerSock"}, true, false},
         {"getsockname fails", [] { platform::net_calls().local_endpoint = test::fails_with<ENOBUFS>; },
-         with_warning({"sys COMConnectToServerSock"}), true},
+         {"sys COMConnectToServerSock"}, true, true},
         {"no session", [] { platform::net_calls().startup = [] { return 10091; }; },
-         {"28 PTWSAStartup"}, false},
+         {"28 PTWSAStartup"}, false, false},
         {"refused", [] { COMSetDefaultPort(net_port(test::free_port())); },
-         with_warning({"sys COMConnectToServerSock"}), false},
+         {"sys COMConnectToServerSock"}, true, false},
         {"no port", [] { COMSetDefaultPort(0); },
-         with_warning({"sys COMConnectToServerSock", "28 COMConnectToServerSock"}), false},
+         {"sys COMConnectToServerSock", "28 COMConnectToServerSock"}, true, false},
         {"port 65535 reads as not found, quietly",
          [] {
              static servent fake{};
              fake.s_port = 0xFFFF;
              platform::net_calls().service_by_name = [](const char *, const char *) { return &fake; };
          },
-         {"sys COMConnectToServerSock", "28 COMConnectToServerSock"}, false},
+         {"sys COMConnectToServerSock", "28 COMConnectToServerSock"}, false, false},
     };
     test::RawListener listener;
     for (const Row &row : rows) {
@@ -145,22 +160,21 @@ TEST(Connect, failures_push_in_order_trace_and_leave_no_socket_open) {
         row.fault();
         const int before = test::lowest_free_fd();
         EXPECT_EQ(COMConnectToServerSock("127.0.0.1", COMGetServiceName()), -1) << row.name;
-        EXPECT_EQ(pushes(), row.pushed) << row.name;
+        std::vector<std::string> expected = row.warned ? service_warning : std::vector<std::string>{};
+        expected.insert(expected.end(), row.pushed.begin(), row.pushed.end());
+        EXPECT_EQ(pushes(), expected) << row.name;
         EXPECT_EQ(test::lowest_free_fd(), before) << row.name << ": a descriptor stayed open";
         if (row.connected) {
             ::close(listener.accept_one());
         }
     }
     rows[3].fault();  // refused again, traced: the trace prints and empties the stack
-    COMSetTraceFile(trace_path);
-    EXPECT_EQ(COMConnectToServerSock("127.0.0.1", COMGetServiceName()), -1);
-    COMSetTraceFile(nullptr);
-    EXPECT_THAT(trace_text(),
+    EXPECT_THAT(traced([] { EXPECT_EQ(COMConnectToServerSock("127.0.0.1", COMGetServiceName()), -1); }),
                 HasSubstr("   COMConnectToServerSock: unable to connect to remote 127.0.0.1\n"
                           "Print error stack:\nERR> 1, " + std::to_string(ECONNREFUSED)));
 }
 
-// ---- The remembered host ------------------------------------------------------------------
+// ---- The remembered host ---------------------------------------------------------------
 
 // Counts host look-ups, passed on to the resolver or all answered with 127.0.0.1.
 struct Lookups {
@@ -170,7 +184,7 @@ struct Lookups {
 };
 Lookups lookups;
 
-void count_lookups(bool loopback = false) {
+void count_lookups(bool loopback) {
     lookups = Lookups{0, platform::net_calls().host_address, loopback};
     platform::net_calls().host_address = [](const char *name, uint32_t *addr) {
         ++lookups.n;
@@ -184,7 +198,7 @@ void count_lookups(bool loopback = false) {
 
 TEST(RememberedHost, a_found_name_is_looked_up_once_and_a_missing_one_every_time) {
     test::NetCallsGuard guard;
-    count_lookups();
+    count_lookups(false);
     test::use_test_port(test::free_port());  // nobody listens: the connects fail
     EXPECT_EQ(COMConnectToServerSock("localhost", COMGetServiceName()), -1);
     EXPECT_EQ(COMConnectToServerSock("localhost", COMGetServiceName()), -1);
@@ -195,83 +209,110 @@ TEST(RememberedHost, a_found_name_is_looked_up_once_and_a_missing_one_every_time
     EXPECT_GE(s, 0) << "the remembered address takes the new port";
     EXPECT_EQ(lookups.n, 1);
     COMCloseSock(s);
-
-    COMSetTraceFile(trace_path);
-    EXPECT_EQ(COMConnectToServerSock("no-such-host.invalid", COMGetServiceName()), -1);
-    EXPECT_EQ(COMConnectToServerSock("no-such-host.invalid", COMGetServiceName()), -1);
-    COMSetTraceFile(nullptr);
+    const std::string trace = traced([] {
+        EXPECT_EQ(COMConnectToServerSock("no-such-host.invalid", COMGetServiceName()), -1);
+        EXPECT_EQ(COMConnectToServerSock("no-such-host.invalid", COMGetServiceName()), -1);
+    });
     EXPECT_EQ(lookups.n, 3) << "a failed look-up is forgotten";
-    EXPECT_THAT(trace_text(),
-                HasSubstr("Warning (COMConnectToServerSock): Host no-such-host.invalid not found "
-                          "in /etc/hosts. \nPlease add it and try again.\nPrint error stack:\n"
-                          "ERR> 3, 1, RazIvu function COMConnectToServerSock:  No error text "
-                          "available.\n"));
+    EXPECT_THAT(trace, HasSubstr("Warning (COMConnectToServerSock): Host no-such-host.invalid not found "
+                                 "in /etc/hosts. \nPlease add it and try again.\nPrint error stack:\n"
+                                 "ERR> 3, 1, RazIvu function COMConnectToServerSock:  No error text "
+                                 "available.\n"));
 }
 
-TEST(RememberedHost, empty_missing_and_over_long_names_are_not_found_whatever_is_remembered) {
+TEST(RememberedHost, a_name_of_96_characters_is_not_found_and_one_of_95_is_looked_up) {
     test::NetCallsGuard guard;
     count_lookups(true);
     test::use_test_port(test::free_port());
     const std::string longest(95, 'h');
-    const std::string one_more = longest + "x";  // would be cut into the remembered name
-    const char *hosts[] = {"", nullptr, one_more.c_str()};
-    for (const char *host : hosts) {
-        COMConnectToServerSock(longest.c_str(), COMGetServiceName());  // remembered
-        test::pop_all();
-        lookups.n = 0;
-        EXPECT_EQ(COMConnectToServerSock(host, COMGetServiceName()), -1) << (host ? host : "null");
-        EXPECT_EQ(lookups.n, 0) << (host ? host : "null");
-        EXPECT_THAT(pushes(), ElementsAre("1 COMConnectToServerSock")) << (host ? host : "null");
-    }
+    COMConnectToServerSock(longest.c_str(), COMGetServiceName());  // remembered
+    test::pop_all();
+    lookups.n = 0;
+    // Cut to 95 characters, it would be the remembered name.
+    EXPECT_EQ(COMConnectToServerSock((longest + "x").c_str(), COMGetServiceName()), -1);
+    EXPECT_EQ(lookups.n, 0);
+    EXPECT_THAT(pushes(), ElementsAre("1 COMConnectToServerSock"));
     COMConnectToServerSock(longest.c_str(), COMGetServiceName());
-    EXPECT_EQ(lookups.n, 1) << "95 characters are looked up; the refused name forgot the last";
+    EXPECT_EQ(lookups.n, 1) << "the refused name made it forget the last";
 }
 
-// ---- Reading and writing --------------------------------------------------------------------
+// ---- Listening and accepting -----------------------------------------------------------
 
-TEST(ReadSock, a_count_of_0_returns_at_once_pushes_nothing_and_traces_0) {
-    test::Connection c;
-    char buf[4];
-    COMSetTraceFile(trace_path);
-    EXPECT_EQ(COMReadSock(c.client, buf, 0, 0), 0);
-    COMSetTraceFile(nullptr);
-    EXPECT_EQ(trace_text(), "< Bytes: 0\nPrint error stack:\nError stack printed.\n\n");
+TEST(Listen, serves_the_default_port_survives_a_failed_accept_and_listens_again_after_a_close) {
+    const uint16_t port = test::free_port();
+    test::use_test_port(port);
+    const int32_t first = COMDoMakeListenSock();
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(pushes(), service_warning);
+    {
+        test::NetCallsGuard guard;
+        platform::net_calls().accept = test::fails_with<ECONNABORTED>;
+        EXPECT_EQ(COMWaitForConnectingSock(first), -1);
+        EXPECT_THAT(pushes(), ElementsAre("sys COMWaitForConnectingSock"));
+    }
+    const int client = test::raw_connect(port);
+    const int32_t conn = COMWaitForConnectingSock(first);
+    ASSERT_GE(conn, 0) << "the listening socket stayed open";
+    EXPECT_TRUE(nodelay(conn));
+    EXPECT_EQ(COMCloseSock(conn), 0);  // the server closes first: its end waits in TIME_WAIT
+    ::close(client);
+    EXPECT_EQ(COMCloseSock(first), 0);
+    const int32_t second = COMDoMakeListenSock();
+    EXPECT_GE(second, 0);
+    COMCloseSock(second);
 }
 
-TEST(ReadSock, collects_data_that_arrives_in_many_small_segments) {
-    test::Connection c;
-    const std::string sent = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn";
-    std::thread peer([&] {
-        for (char ch : sent) {
-            test::raw_send(c.server, std::string(1, ch));
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+TEST(Listen, each_failing_step_pushes_in_order_and_leaves_no_socket_open) {
+    const std::pair<const char *, void (*)()> rows[] = {
+        {"socket", [] { platform::net_calls().open_tcp = test::fails_with<EMFILE>; }},
+        {"setsockopt", [] { platform::net_calls().set_option = test::fails_with<ENOPROTOOPT>; }},
+        {"bind", [] {}},  // a raw listener holds the port
+        {"listen", [] { platform::net_calls().listen = test::fails_with<EOPNOTSUPP>; }},
+        {"no port", [] { COMSetDefaultPort(0); }},
+    };
+    test::RawListener holder;
+    for (const auto &[name, fault] : rows) {
+        test::NetCallsGuard guard;
+        const std::string step = name;
+        test::use_test_port(step == "bind" ? holder.port : test::free_port());
+        fault();
+        test::pop_all();
+        const int before = test::lowest_free_fd();
+        EXPECT_EQ(COMDoMakeListenSock(), -1) << step;
+        const auto records = test::pop_all();
+        std::vector<std::string> expected = service_warning;
+        expected.push_back("sys COMDoMakeListenSock");
+        if (step == "no port") {
+            expected.push_back("18 COMDoMakeListenSock");
         }
-    });
-    std::string got(sent.size(), '\0');
-    EXPECT_EQ(COMReadSock(c.client, got.data(), static_cast<int32_t>(got.size()), 0), 40);
-    peer.join();
-    EXPECT_EQ(got, sent);
-    EXPECT_THAT(pushes(), IsEmpty());
+        EXPECT_EQ(test::describe(records), expected) << step;
+        if (step == "bind" && records.size() == 3) {
+            EXPECT_EQ(records[2].code, EADDRINUSE);
+        }
+        EXPECT_EQ(test::lowest_free_fd(), before) << step << ": a descriptor stayed open";
+    }
 }
+
+// ---- Reading and writing ---------------------------------------------------------------
 
 TEST(ReadSock, a_peer_closing_mid_count_gives_the_bytes_code_11_a_dump_and_a_closed_socket) {
     test::Connection c;
     test::raw_send(c.server, "r00010|");
     c.hang_up();
     char buf[16] = {};
-    COMSetTraceFile(trace_path);
-    EXPECT_EQ(COMReceive(c.client, buf, 10), 7);
-    COMSetTraceFile(nullptr);
+    const std::string trace = traced([&] { EXPECT_EQ(COMReceive(c.client, buf, 10), 7); });
     EXPECT_EQ(std::string(buf), "r00010|");
-    EXPECT_THAT(trace_text(), HasSubstr("< Bytes: 7\nPrint error stack:\nERR> 3, 11, RazIvu "
-                                        "function COMReadSock:  Operation failed.\n"));
-    EXPECT_THAT(trace_text(), HasSubstr("DEBUG: (COMReceive) buffer <r00010|>\n"));
+    EXPECT_THAT(trace, HasSubstr("< Bytes: 7\nPrint error stack:\nERR> 3, 11, RazIvu "
+                                 "function COMReadSock:  Operation failed.\n"));
+    EXPECT_THAT(trace, HasSubstr("DEBUG: (COMReceive) buffer <r00010|>\n"));
     EXPECT_TRUE(is_retired(c.client));
 }
 
-TEST(ReadSock, bad_arguments_are_refused_and_the_socket_stays_open) {
+TEST(ReadSock, a_count_of_0_returns_at_once_and_bad_arguments_leave_the_socket_open) {
     test::Connection c;
     char buf[4];
+    EXPECT_EQ(traced([&] { EXPECT_EQ(COMReadSock(c.client, buf, 0, 0), 0); }),
+              "< Bytes: 0\nPrint error stack:\nError stack printed.\n\n");
     EXPECT_EQ(COMReadSock(c.client, buf, -1, 0), -1);
     EXPECT_EQ(COMReadSock(c.client, nullptr, 4, 0), -1);
     EXPECT_EQ(COMWriteSock(c.client, nullptr, 4, 0), -1);
@@ -282,18 +323,16 @@ TEST(ReadSock, bad_arguments_are_refused_and_the_socket_stays_open) {
 TEST(WriteSock, send_traces_a_dump_up_to_a_NUL_and_the_count_and_sends_every_byte) {
     test::Connection c;
     char data[] = {'a', 'b', '\0', 'c', 'd'};
-    COMSetTraceFile(trace_path);
-    EXPECT_EQ(COMSend(c.client, data, 5), 5);
-    COMSetTraceFile(nullptr);
+    const std::string trace = traced([&] { EXPECT_EQ(COMSend(c.client, data, 5), 5); });
     EXPECT_EQ(test::raw_recv(c.server, 5), std::string(data, 5));
-    EXPECT_THAT(trace_text(), HasSubstr("DEBUG: (COMSend) buffer <ab>\n"));
-    EXPECT_THAT(trace_text(), HasSubstr("> Bytes: 5\n"));
-    char dump[razivu::transport::dump_cap];
+    EXPECT_THAT(trace, HasSubstr("DEBUG: (COMSend) buffer <ab>\n"));
+    EXPECT_THAT(trace, HasSubstr("> Bytes: 5\n"));
+    char dump[transport::dump_cap];
     const std::string big(1500, 'z');
-    EXPECT_EQ(std::string(razivu::transport::dump_text(big.c_str(), 1500, dump)), big.substr(0, 999));
-    EXPECT_EQ(std::string(razivu::transport::dump_text(big.c_str(), 3, dump)), "zzz");
-    EXPECT_EQ(std::string(razivu::transport::dump_text(nullptr, 3, dump)), "");
-    EXPECT_EQ(std::string(razivu::transport::dump_text(big.c_str(), -1, dump)), "");
+    EXPECT_EQ(std::string(transport::dump_text(big.c_str(), 1500, dump)), big.substr(0, 999));
+    EXPECT_EQ(std::string(transport::dump_text(big.c_str(), 3, dump)), "zzz");
+    EXPECT_EQ(std::string(transport::dump_text(nullptr, 3, dump)), "");
+    EXPECT_EQ(std::string(transport::dump_text(big.c_str(), -1, dump)), "");
 }
 
 TEST(WriteSock, a_partial_send_fails_and_closes_without_sending_the_rest) {
@@ -326,19 +365,123 @@ TEST(WriteSock, a_peer_that_vanished_fails_the_write_without_a_signal) {
     EXPECT_TRUE(records[0].code == EPIPE || records[0].code == ECONNRESET) << records[0].text;
 }
 
-// ---- Closing twice ------------------------------------------------------------------------------
+// ---- Polls and reads with a time-out ---------------------------------------------------
+
+TEST(Poll, waits_its_seconds_or_not_at_all_for_0_reads_nothing_and_takes_a_hang_up_as_readable) {
+    test::Connection c;
+    auto start = Clock::now();
+    EXPECT_EQ(COMPollSock(c.client, 0), RAZIVU_POLL_TIMEOUT);
+    EXPECT_LT(seconds_since(start), 0.5);
+    start = Clock::now();
+    EXPECT_EQ(COMPollSock(c.client, 1), RAZIVU_POLL_TIMEOUT);
+    EXPECT_GE(seconds_since(start), 0.9);
+    test::raw_send(c.server, "abc");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(COMPollSock(c.client, 0), RAZIVU_POLL_READABLE);
+    EXPECT_EQ(COMPollSock(c.client, 0), RAZIVU_POLL_READABLE) << "the poll consumed data";
+    char buf[3];
+    ASSERT_EQ(COMReadSock(c.client, buf, 3, 0), 3);
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        c.hang_up();
+    });
+    EXPECT_EQ(COMPollSock(c.client, 3), RAZIVU_POLL_READABLE);
+    late.join();
+    EXPECT_THAT(pushes(), IsEmpty());
+}
+
+// Interrupted waits start over with the full time-out.
+TEST(Poll, an_interruption_is_retried_as_often_as_it_happens_and_a_failure_closes) {
+    test::Connection c;
+    test::NetCallsGuard guard;
+    static std::vector<int32_t> waits;
+    platform::net_calls().wait_readable = [](int32_t, int32_t seconds) {
+        waits.push_back(seconds);
+        if (waits.size() == 3) {
+            return 1;  // readable at the third try; any later wait fails
+        }
+        errno = waits.size() < 3 ? EINTR : ENOMEM;
+        return -1;
+    };
+    EXPECT_EQ(COMPollSock(c.client, 7), RAZIVU_POLL_READABLE);
+    EXPECT_THAT(waits, ElementsAre(7, 7, 7));
+    EXPECT_THAT(pushes(), IsEmpty());
+    EXPECT_EQ(COMPollSock(c.client, 1), RAZIVU_POLL_FAILED);
+    EXPECT_THAT(pushes(), ElementsAre("sys COMPollSock"));
+    EXPECT_TRUE(is_retired(c.client));
+}
+
+TEST(AsyncRead, a_time_out_returns_0_and_a_later_read_still_works) {
+    test::Connection c;
+    char buf[4] = {};
+    EXPECT_EQ(COMAsyncReadSock(c.client, buf, 4, 0), 0);
+    EXPECT_THAT(pushes(), IsEmpty());
+    test::raw_send(c.server, "data");
+    EXPECT_EQ(COMAsyncReadSock(c.client, buf, 4, 2), 4);
+    EXPECT_EQ(std::string(buf, 4), "data");
+}
+
+TEST(AsyncRead, a_peer_that_closes_or_a_failing_recv_is_a_failure_not_a_time_out) {
+    for (const char *sent : {"", "ab"}) {  // nothing, or part of the count, before the close
+        test::Connection c;
+        test::raw_send(c.server, sent);
+        c.hang_up();
+        char buf[8] = {};
+        EXPECT_EQ(COMAsyncReadSock(c.client, buf, 8, 2), -1) << "sent '" << sent << "'";
+        EXPECT_THAT(pushes(), ElementsAre("11 COMReadSock", "53 COMAsyncReadSock")) << sent;
+        EXPECT_TRUE(is_retired(c.client)) << sent;
+    }
+    test::Connection c;
+    test::raw_send(c.server, "x");
+    test::NetCallsGuard guard;
+    platform::net_calls().recv = test::fails_with<ECONNRESET>;
+    char buf[4];
+    EXPECT_EQ(COMAsyncReadSock(c.client, buf, 4, 1), -1);
+    const auto records = test::pop_all();
+    EXPECT_THAT(test::describe(records), ElementsAre("sys COMReadSock", "53 COMAsyncReadSock"));
+    EXPECT_EQ(records.at(0).code, ECONNRESET);
+    EXPECT_TRUE(is_retired(c.client));
+}
+
+TEST(ReceiveWithTimeout, waits_30_seconds_and_traces_its_dump_also_after_a_time_out) {
+    test::Connection c;
+    test::NetCallsGuard guard;
+    static int32_t waited = -1;
+    platform::net_calls().wait_readable = [](int32_t, int32_t seconds) {
+        waited = seconds;
+        return 0;
+    };
+    char buf[8] = "old";
+    const std::string trace = traced([&] {
+        EXPECT_EQ(COMReceiveWithTimeout(c.client, buf, 7), 0);
+        platform::reset_net_calls();
+        test::raw_send(c.server, "r00010|");
+        EXPECT_EQ(COMReceiveWithTimeout(c.client, buf, 7), 7);
+    });
+    EXPECT_EQ(waited, 30);
+    EXPECT_THAT(trace, HasSubstr("DEBUG: (COMReceive) buffer <old>\n"));
+    EXPECT_THAT(trace, HasSubstr("< Bytes: 7\n"));
+    EXPECT_THAT(trace, HasSubstr("DEBUG: (COMReceive) buffer <r00010|>\n"));
+}
+
+// ---- Closing twice ---------------------------------------------------------------------
+
+// Lets the transport close c's client socket itself, as after a failure.
+void retire(test::Connection &c) {
+    c.hang_up();
+    char buf[4];
+    ASSERT_EQ(COMReadSock(c.client, buf, 4, 0), 0);
+    test::pop_all();
+}
 
 TEST(CloseSock, after_the_transport_closed_a_socket_its_reused_number_is_left_alone) {
     test::Connection c;
-    c.hang_up();
-    char buf[4];
-    ASSERT_EQ(COMReadSock(c.client, buf, 4, 0), 0);  // closed by the transport
-    test::pop_all();
+    retire(c);
     const std::string path = test::root() + "/work/unrelated.txt";
     test::write_file(path, "keep me");
     const int file = ::open(path.c_str(), O_RDONLY);
     ASSERT_EQ(file, c.client) << "Linux hands out the lowest free number";
-
+    char buf[4];
     EXPECT_EQ(COMWriteSock(c.client, buf, 4, 0), -1);
     EXPECT_EQ(COMReadSock(c.client, buf, 4, 0), -1);
     EXPECT_EQ(COMPollSock(c.client, 0), -1);
@@ -358,9 +501,7 @@ TEST(CloseSock, after_the_transport_closed_a_socket_its_reused_number_is_left_al
 
 TEST(CloseSock, a_number_opened_again_is_served_normally_and_foreign_handles_are_closed) {
     test::Connection c;
-    c.hang_up();
-    char buf[4];
-    ASSERT_EQ(COMReadSock(c.client, buf, 4, 0), 0);  // closed by the transport
+    retire(c);
     const int32_t again = COMConnectToServerSock("127.0.0.1", COMGetServiceName());
     ASSERT_EQ(again, c.client) << "Linux hands out the lowest free number";
     test::pop_all();
@@ -372,7 +513,6 @@ TEST(CloseSock, a_number_opened_again_is_served_normally_and_foreign_handles_are
     EXPECT_THAT(pushes(), IsEmpty());
     ::close(peer);
     c.client = -1;
-
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     EXPECT_EQ(COMCloseSock(fds[0]), 0) << "a handle the library never saw";
@@ -380,30 +520,25 @@ TEST(CloseSock, a_number_opened_again_is_served_normally_and_foreign_handles_are
     ::close(fds[1]);
 }
 
-// ---- Pieces of one message ----------------------------------------------------------------------
-
-bool readable_within(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, ms) > 0;
-}
+// ---- Pieces of one message -------------------------------------------------------------
 
 TEST(Pieces, only_the_announced_piece_waits_until_the_final_piece_or_a_poll) {
     test::Connection c;
     std::string first(900, 'a');
     std::string last(100, 'z');
-    razivu::transport::message_continues(c.client, first.data(), 899);  // not this count
+    transport::message_continues(c.client, first.data(), 899);  // not this count
     EXPECT_EQ(COMSend(c.client, first.data(), 900), 900);
     ASSERT_TRUE(readable_within(c.server, 1000)) << "an unannounced piece was held";
     EXPECT_EQ(test::raw_recv(c.server, 900), first);
 
-    razivu::transport::message_continues(c.client, first.data(), 900);
+    transport::message_continues(c.client, first.data(), 900);
     EXPECT_EQ(COMSend(c.client, first.data(), 900), 900);
     EXPECT_FALSE(readable_within(c.server, 50)) << "the first piece left on its own";
     EXPECT_EQ(COMSend(c.client, last.data(), 100), 100);
     ASSERT_TRUE(readable_within(c.server, 1000));
     EXPECT_EQ(test::raw_recv(c.server, 1000), first + last);
 
-    razivu::transport::message_continues(c.client, last.data(), 100);
+    transport::message_continues(c.client, last.data(), 100);
     EXPECT_EQ(COMSend(c.client, last.data(), 100), 100);
     EXPECT_FALSE(readable_within(c.server, 50));
     EXPECT_EQ(COMPollSock(c.client, 0), RAZIVU_POLL_TIMEOUT) << "an unfinished message leaves";
@@ -417,11 +552,128 @@ TEST(Pieces, a_socket_of_the_callers_own_is_never_held_back) {
     const int mine = test::raw_connect(listener.port);
     const int server = listener.accept_one();
     char data[] = "r00010|";
-    razivu::transport::message_continues(mine, data, 7);
+    transport::message_continues(mine, data, 7);
     EXPECT_EQ(COMSend(mine, data, 7), 7);
     EXPECT_TRUE(readable_within(server, 1000));
     ::close(server);
     ::close(mine);
+}
+
+// ---- Whole calls ----------------------------------------------------------------------
+
+// The worked example: Echo("abc", null, 42, 1, {0, 255}).
+const std::string echo_call = std::string("#00004|Echo|s00003|abc|s-0001|i00002|42|b00001|1|a00002|") +
+                              std::string("\x00\xff|", 3);
+const std::string echo_reply = "r00010|" + echo_call.substr(12);
+
+// A listening socket of the library on port, the look-up warning dropped.
+int32_t listen_on(uint16_t port) {
+    test::use_test_port(port);
+    const int32_t s = COMDoMakeListenSock();
+    test::pop_all();
+    return s;
+}
+
+TEST(Client, the_worked_example_crosses_the_wire_byte_for_byte) {
+    test::RawListener listener;
+    std::string received;
+    std::thread server([&] {
+        const int fd = listener.accept_one();
+        received = test::raw_recv(fd, echo_call.size());
+        test::raw_send(fd, "r00010|i00001|3|");
+        ::close(fd);
+    });
+    test::use_test_port(listener.port);
+    const int32_t s = COMConnectToServerSock("127.0.0.1", COMGetServiceName());
+    SetTransport(COMSend, COMReceive, s);
+    test::pop_all();
+    ResetBuffer();
+    PackFunctionName("Echo");
+    PackString("abc");
+    PackString(nullptr);
+    PackInteger(42);
+    PackBoolean(1);
+    PackByteArray("\x00\xff", 2);
+    SendBuffer();
+    ResetBuffer();
+    int32_t code = 0, value = 0;
+    EXPECT_EQ(UnpackReturnCode(&code), 0);
+    EXPECT_EQ(UnpackInteger(&value), 0);
+    server.join();
+    EXPECT_EQ(received, echo_call);
+    EXPECT_EQ(code, 10);
+    EXPECT_EQ(value, 3);
+    EXPECT_THAT(pushes(), IsEmpty());
+    COMCloseSock(s);
+}
+
+// Decodes the worked example from conn and echoes it back with code 10: the
+// reply bytes show whether every field was read right.
+void serve_worked_example(int32_t conn) {
+    SetTransport(COMSend, COMReceiveWithTimeout, conn);
+    char *name = nullptr, *text = nullptr, *null_text = nullptr, *bytes = nullptr;
+    int32_t number = 0, flag = 0, count = 0;
+    ASSERT_EQ(UnpackFunctionName(&name), 0);
+    EXPECT_STREQ(name, "Echo");
+    ASSERT_EQ(UnpackString(&text), 0);
+    ASSERT_EQ(UnpackString(&null_text), 0);
+    ASSERT_EQ(UnpackInteger(&number), 0);
+    ASSERT_EQ(UnpackBoolean(&flag), 0);
+    ASSERT_EQ(UnpackByteArray(&bytes, &count), 0);
+    ResetBuffer();
+    PackReturnCode(10);
+    PackString(text);
+    PackString(null_text);
+    PackInteger(number);
+    PackBoolean(flag);
+    PackByteArray(bytes, count);
+    SendBuffer();
+    UnpackFree(name);
+    UnpackFree(text);
+    UnpackFree(bytes);
+}
+
+TEST(Server, answers_the_worked_example_from_a_client_that_sends_it_in_small_segments) {
+    const uint16_t port = test::free_port();
+    const int32_t listening = listen_on(port);
+    ASSERT_GE(listening, 0);
+    std::string reply;
+    std::thread client([&] {
+        const int fd = test::raw_connect(port);
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // a segment per byte
+        for (char ch : echo_call) {
+            test::raw_send(fd, std::string(1, ch));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        reply = test::raw_recv(fd, echo_reply.size() + 1);  // one more: none comes
+        ::close(fd);
+    });
+    const int32_t conn = COMWaitForConnectingSock(listening);
+    serve_worked_example(conn);
+    COMCloseSock(conn);
+    client.join();
+    EXPECT_EQ(reply, echo_reply);
+    EXPECT_THAT(pushes(), IsEmpty());
+    COMCloseSock(listening);
+}
+
+TEST(Server, a_client_that_closes_mid_field_fails_the_decoder_after_the_transport) {
+    const uint16_t port = test::free_port();
+    const int32_t listening = listen_on(port);
+    const int fd = test::raw_connect(port);
+    test::raw_send(fd, "#00004|Echo|s00010|abc");
+    ::close(fd);
+    const int32_t conn = COMWaitForConnectingSock(listening);
+    SetTransport(COMSend, COMReceive, conn);
+    char *name = nullptr, *text = nullptr;
+    ASSERT_EQ(UnpackFunctionName(&name), 0);
+    EXPECT_EQ(UnpackString(&text), -1);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_THAT(pushes(), ElementsAre("11 COMReadSock", "54 unpack_string", "54 UnpackString"));
+    EXPECT_TRUE(is_retired(conn));
+    UnpackFree(name);
+    COMCloseSock(listening);
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ case "$1" in
   *.exe)
     prog=$1; shift
     dlls=$(cd "$(dirname "$prog")/.." && pwd)
-    export WINEPREFIX="$root/wine" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d" \
-           WINEPATH="$(winepath=; echo "$dlls")"
+    export WINEPREFIX="$root/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+           WINEPATH="$dlls"
     exec "${RAZIVU_WINE:-/usr/lib/wine/wine64}" "$prog" "$@" ;;
   *)
     exec "$@" ;;

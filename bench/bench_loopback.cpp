@@ -221,24 +221,34 @@ int raw_server(int listening_fd) {
 // ---- Placement ----------------------------------------------------------------------------
 //
 // On a virtual machine a wake-up on another core costs tens of microseconds,
-// and where the scheduler puts each process decides the figures. Each run
-// therefore pins the client and the servers: all on one core (the cost of
+// and where the scheduler puts each process decides the figures. The runs
+// therefore pin the client and the servers: all on one core (the cost of
 // the calls themselves) or the client on one core and the servers on
-// another (what a client on one machine and a server on another also pay).
+// another (what a client on one machine and a server on another also pay);
+// a last run leaves the choice to the scheduler, as an ordinary program does.
+
+constexpr int any_cpu = -1;
 
 struct Placement {
     const char *name;
-    int client_cpu;
+    const char *suffix;  // of the benchmark names
+    int client_cpu;      // or any_cpu
     int server_cpu;
 };
 
-const Placement one_core{"one core", 0, 0};
-const Placement two_cores{"two cores", 0, 1};
+const Placement one_core{"one core", "/one_core", 0, 0};
+const Placement two_cores{"two cores", "/two_cores", 0, 1};
+const Placement unpinned{"scheduler's choice", "/unpinned", any_cpu, any_cpu};
 
 void pin_to(int cpu) {
     cpu_set_t set;
     CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
+    const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    for (int c = 0; c < n; ++c) {
+        if (cpu == any_cpu || c == cpu) {
+            CPU_SET(c, &set);
+        }
+    }
     ::sched_setaffinity(0, sizeof set, &set);
 }
 
@@ -393,7 +403,7 @@ void BM_call_with_nagle(benchmark::State &state, const Payload *p, const Placeme
 }
 
 void register_benchmarks(const Placement &where, bool with_nagle) {
-    const std::string suffix = where.client_cpu == where.server_cpu ? "/one_core" : "/two_cores";
+    const std::string suffix = where.suffix;
     for (const Payload &p : payloads()) {
         benchmark::RegisterBenchmark(("call_and_raw/" + std::string(p.label) + suffix).c_str(),
                                      BM_call_and_raw, &p, &where)
@@ -518,6 +528,7 @@ int main(int argc, char **argv) {
     register_benchmarks(one_core, !two);
     if (two) {
         register_benchmarks(two_cores, true);
+        register_benchmarks(unpinned, false);
     }
     benchmark::RunSpecifiedBenchmarks();
     stop_servers();

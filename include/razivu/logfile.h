@@ -10,25 +10,9 @@
 #define RAZIVU_LOGFILE_H
 
 #include <razivu/export.h>
+#include <razivu/support.h>
 
 RAZIVU_BEGIN_DECLS
-
-/* Status codes of the support library. */
-#define RAZIVU_STATUS_OK              0
-#define RAZIVU_STATUS_FAILED          1    /* missing argument or plain failure */
-#define RAZIVU_STATUS_FIXED_UNKNOWN   1000
-#define RAZIVU_STATUS_REMOTE_UNKNOWN  1001
-#define RAZIVU_STATUS_CDROM_UNKNOWN   1002
-#define RAZIVU_STATUS_REMOVABLE_UNKNOWN 1003
-#define RAZIVU_STATUS_NO_FREE_SPACE   1004
-#define RAZIVU_STATUS_NO_WINDOWS_DIR  1005
-#define RAZIVU_STATUS_DDE_SETUP       1006
-#define RAZIVU_STATUS_DDE_COMMAND     1007
-#define RAZIVU_STATUS_NO_SCREEN       1008
-#define RAZIVU_STATUS_NO_VERSION      1009
-
-/* Capacity of every path buffer, terminator included. */
-#define RAZIVU_PATH_CAP 1024
 
 /* Log levels of WriteLog. */
 #define RAZIVU_LOG_PLAIN   1

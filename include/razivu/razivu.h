@@ -5,6 +5,7 @@
 #include <razivu/diagnostics.h>
 #include <razivu/message.h>
 #include <razivu/transport.h>
+#include <razivu/support.h>
 #include <razivu/logfile.h>
 #include <razivu/sysquery.h>
 #include <razivu/calendar.h>

@@ -21,7 +21,7 @@
 #include <benchmark/benchmark.h>
 #include <sched.h>
 
-#include "razivu/lib/transport_internal.h"
+#include "rpc/transport_internal.h"
 #include "tests/unit/loopback.h"
 
 namespace {

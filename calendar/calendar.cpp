@@ -2,6 +2,7 @@
 // arithmetic of calendar_internal.h.
 #include "calendar/calendar_internal.h"
 
+#include "diagnostics/boundary.h"
 #include "razivu/calendar.h"
 
 namespace razivu::calendar {
@@ -36,21 +37,21 @@ static_assert(day_number(INT32_MIN, INT32_MIN, INT32_MIN) == INT32_MIN);
 }  // namespace
 }  // namespace razivu::calendar
 
-extern "C" RAZIVU_API int32_t VIZIIsLeapYear(int32_t year) {
+extern "C" RAZIVU_API int32_t VIZIIsLeapYear(int32_t year) try {
     return razivu::calendar::is_leap(year) ? 1 : 0;
-}
+} RAZIVU_CATCH(0, nullptr)
 
-extern "C" RAZIVU_API int32_t VIZIIsDateValid(int32_t day, int32_t month, int32_t year) {
+extern "C" RAZIVU_API int32_t VIZIIsDateValid(int32_t day, int32_t month, int32_t year) try {
     return razivu::calendar::is_valid(day, month, year) ? 1 : 0;
-}
+} RAZIVU_CATCH(0, nullptr)
 
-extern "C" RAZIVU_API int32_t VIZIGetDaysSince1900(int32_t day, int32_t month, int32_t year) {
+extern "C" RAZIVU_API int32_t VIZIGetDaysSince1900(int32_t day, int32_t month, int32_t year) try {
     return razivu::calendar::day_number(day, month, year);
-}
+} RAZIVU_CATCH(0, nullptr)
 
 // Each output is written once, year first and day last, and only on success.
 extern "C" RAZIVU_API int32_t VIZIGetDMYFromDaysSince1900(int32_t days, int32_t *day,
-                                                          int32_t *month, int32_t *year) {
+                                                          int32_t *month, int32_t *year) try {
     if (days < 0 || day == nullptr || month == nullptr || year == nullptr) {
         return -1;
     }
@@ -59,4 +60,4 @@ extern "C" RAZIVU_API int32_t VIZIGetDMYFromDaysSince1900(int32_t days, int32_t 
     *month = date.month;
     *day = date.day;
     return 0;
-}
+} RAZIVU_CATCH(-1, nullptr)

@@ -9,7 +9,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "razivu/lib/message_internal.h"
+#include "rpc/message_internal.h"
 #include "tests/support/memory_transport.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "razivu/lib/message_internal.h"
+#include "rpc/message_internal.h"
 #include "tests/support/memory_transport.h"
 
 namespace {

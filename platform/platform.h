@@ -16,14 +16,35 @@ struct servent;
 namespace razivu::platform {
 
 // ---- Files and directories ------------------------------------------------
+//
+// Paths are Windows-form (X:\...) or host paths; the posix layer maps the
+// former below RAZIVU_PREFIX. Every file operation of the library goes
+// through this table, so that tests can make a chosen call fail the way
+// SQLite's system-call table does; reset_file_calls() puts the system's
+// calls back. Failures leave errno set.
+struct FileCalls {
+    std::FILE *(*open)(const char *path, const char *mode);               // fopen
+    std::size_t (*write)(const void *data, std::size_t len, std::FILE *f);  // fwrite of len bytes
+    int (*flush)(std::FILE *f);                                           // fflush: 0 or EOF
+    int (*close)(std::FILE *f);                                           // fclose: 0 or EOF
+    int (*rename)(const char *from, const char *to);                      // 0 or -1
+    int (*remove)(const char *path);                                      // 0 or -1
+    int32_t (*make_dir)(const char *path);  // 0 when created, -1 when not (exists, no parent)
+};
+FileCalls &file_calls();
+void reset_file_calls();
 
-// Opens a file named by a Windows-form path (X:\...) or a host path, with a
-// fopen mode. Returns nullptr with errno set when it cannot be opened.
+// Opens a file with a fopen mode; nullptr with errno set when it cannot be
+// opened (EINVAL for a null path or mode).
 std::FILE *open_file(const char *path, const char *mode);
-
-// Creates one directory. Returns 0 when it was created, -1 when it was not
-// (it exists already, or its parent is missing).
+// Creates one directory: 0 when it was created, -1 when it was not.
 int32_t make_dir(const char *path);
+// Writes len bytes; false when not all of them could be written.
+bool write_bytes(std::FILE *f, const char *data, std::size_t len);
+// Writes a NUL-terminated text.
+bool write_text(std::FILE *f, const char *text);
+// Flushes and closes; false when either failed.
+bool close_file(std::FILE *f);
 
 // ---- The Windows directory ---------------------------------------------------
 

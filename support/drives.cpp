@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/sysquery.h"
 #include "support/sysquery_internal.h"
@@ -58,25 +59,25 @@ using razivu::support::query_drive;
 
 extern "C" {
 
-RAZIVU_API int32_t IsFixedDrive(const char *path, int32_t *flag) {
+RAZIVU_API int32_t IsFixedDrive(const char *path, int32_t *flag) try {
     return query_drive(path, flag, razivu::platform::drive_fixed, RAZIVU_STATUS_FIXED_UNKNOWN);
-}
+} RAZIVU_CATCH(RAZIVU_STATUS_FIXED_UNKNOWN, nullptr)
 
-RAZIVU_API int32_t IsRemoteDrive(const char *path, int32_t *flag) {
+RAZIVU_API int32_t IsRemoteDrive(const char *path, int32_t *flag) try {
     return query_drive(path, flag, razivu::platform::drive_remote, RAZIVU_STATUS_REMOTE_UNKNOWN);
-}
+} RAZIVU_CATCH(RAZIVU_STATUS_REMOTE_UNKNOWN, nullptr)
 
-RAZIVU_API int32_t IsCDROMDrive(const char *path, int32_t *flag) {
+RAZIVU_API int32_t IsCDROMDrive(const char *path, int32_t *flag) try {
     return query_drive(path, flag, razivu::platform::drive_cdrom, RAZIVU_STATUS_CDROM_UNKNOWN);
-}
+} RAZIVU_CATCH(RAZIVU_STATUS_CDROM_UNKNOWN, nullptr)
 
-RAZIVU_API int32_t IsRemovableDrive(const char *path, int32_t *flag) {
+RAZIVU_API int32_t IsRemovableDrive(const char *path, int32_t *flag) try {
     return query_drive(path, flag, razivu::platform::drive_removable,
                        RAZIVU_STATUS_REMOVABLE_UNKNOWN);
-}
+} RAZIVU_CATCH(RAZIVU_STATUS_REMOVABLE_UNKNOWN, nullptr)
 
 // Unlike the drive queries, any first character is passed on.
-RAZIVU_API int32_t GetDiskFreeKB(const char *path, uint32_t *free_kb) {
+RAZIVU_API int32_t GetDiskFreeKB(const char *path, uint32_t *free_kb) try {
     if (path == nullptr || free_kb == nullptr) {
         return RAZIVU_STATUS_FAILED;
     }
@@ -89,6 +90,6 @@ RAZIVU_API int32_t GetDiskFreeKB(const char *path, uint32_t *free_kb) {
     }
     *free_kb = razivu::support::free_units(space);
     return RAZIVU_STATUS_OK;
-}
+} RAZIVU_CATCH(RAZIVU_STATUS_NO_FREE_SPACE, nullptr)
 
 }  // extern "C"

@@ -1,31 +1,15 @@
-// The support library's profile and Windows-directory accessors.
+// The support library's profile and Windows-directory accessors: thin
+// wrappers of the platform's profile functions with the library's results.
 #include <cstdio>
-#include <cstring>
 
+#include "diagnostics/boundary.h"
+#include "diagnostics/logfile_internal.h"
 #include "platform/platform.h"
 #include "razivu/logfile.h"
-#include "support/logfile_internal.h"
-
-namespace razivu::support {
-
-void profile_file_path(char *buf) {
-    char windir[RAZIVU_PATH_CAP];
-    windir[0] = '\0';
-    if (GetWindowsDir(windir, sizeof windir) == RAZIVU_STATUS_OK) {
-        std::snprintf(buf, RAZIVU_PATH_CAP, "%s\\%s", windir, profile_file_name);
-    } else {
-        std::snprintf(buf, RAZIVU_PATH_CAP, "C:\\Windows\\%s", profile_file_name);
-    }
-    buf[RAZIVU_PATH_CAP - 1] = '\0';
-}
-
-}  // namespace razivu::support
-
-using razivu::support::profile_file_path;
 
 extern "C" {
 
-RAZIVU_API int32_t GetWindowsDir(char *buffer, int32_t size) {
+RAZIVU_API int32_t GetWindowsDir(char *buffer, int32_t size) try {
     if (buffer == nullptr) {
         return RAZIVU_STATUS_FAILED;
     }
@@ -39,52 +23,36 @@ RAZIVU_API int32_t GetWindowsDir(char *buffer, int32_t size) {
         buffer[0] = '\0';
     }
     return RAZIVU_STATUS_NO_WINDOWS_DIR;
-}
+} RAZIVU_CATCH(RAZIVU_STATUS_NO_WINDOWS_DIR, nullptr)
 
 RAZIVU_API int32_t ProfileGetString(const char *section, const char *key,
                                     const char *default_value, char *result, int32_t size,
-                                    const char *file) {
+                                    const char *file) try {
     razivu::platform::profile_get(section, key, default_value, result, size, file);
     return 0;
-}
+} RAZIVU_CATCH(0, nullptr)
 
 RAZIVU_API int32_t ProfilePutString(const char *section, const char *key, const char *value,
-                                    const char *file) {
+                                    const char *file) try {
     return razivu::platform::profile_put(section, key, value, file) ? 0 : 1;
-}
+} RAZIVU_CATCH(1, nullptr)
 
 RAZIVU_API void GetProfileValue(const char *section, const char *key, char *result,
-                                int32_t size) {
+                                int32_t size) try {
     char path[RAZIVU_PATH_CAP];
-    profile_file_path(path);
-    ProfileGetString(section, key, "", result, size, path);
-}
+    razivu::diagnostics::profile_file_path(path);
+    razivu::platform::profile_get(section, key, "", result, size, path);
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API int32_t CheckProfileFile(void) {
-    char path[RAZIVU_PATH_CAP];
-    profile_file_path(path);
-    std::FILE *f = razivu::platform::open_file(path, "r");
-    if (f == nullptr) {
-        return 1;
-    }
-    std::fclose(f);
-    return 0;
-}
+RAZIVU_API int32_t CheckProfileFile(void) try {
+    return razivu::diagnostics::profile_file_exists() ? 0 : 1;
+} RAZIVU_CATCH(1, nullptr)
 
-// A name that would not fit the path buffer is refused and the buffer kept,
-// rather than creating a directory under a cut name.
-RAZIVU_API int32_t AppendDirAndCreate(char *path, const char *name) {
+RAZIVU_API int32_t AppendDirAndCreate(char *path, const char *name) try {
     if (path == nullptr || name == nullptr) {
         return -1;
     }
-    const std::size_t len = strnlen(path, RAZIVU_PATH_CAP);
-    const std::size_t add = std::strlen(name);
-    if (len >= RAZIVU_PATH_CAP || len + 1 + add >= RAZIVU_PATH_CAP) {
-        return -1;
-    }
-    path[len] = '\\';
-    std::memcpy(path + len + 1, name, add + 1);
-    return razivu::platform::make_dir(path);
-}
+    return razivu::diagnostics::append_dir_and_create(path, name);
+} RAZIVU_CATCH(-1, nullptr)
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/sysquery.h"
 #include "support/sysquery_internal.h"
@@ -28,21 +29,21 @@ const char *platform_name(const platform::os_version_info &info) {
 
 extern "C" {
 
-RAZIVU_API int32_t HasProductRegistryKey(void) {
+RAZIVU_API int32_t HasProductRegistryKey(void) try {
     return razivu::platform::registry_key_exists(razivu::support::product_registry_key) ? 1 : 0;
-}
+} RAZIVU_CATCH(0, nullptr)
 
-RAZIVU_API int32_t GetScreenSize(int32_t *width, int32_t *height) {
+RAZIVU_API int32_t GetScreenSize(int32_t *width, int32_t *height) try {
     if (width == nullptr || height == nullptr) {
         return RAZIVU_STATUS_FAILED;
     }
     razivu::platform::screen_size(width, height);
     return (*width == 0 || *height == 0) ? RAZIVU_STATUS_NO_SCREEN : RAZIVU_STATUS_OK;
-}
+} RAZIVU_CATCH(RAZIVU_STATUS_NO_SCREEN, nullptr)
 
 // Both texts are formatted to the buffers' documented sizes: the version
 // always fits, a host's own platform name is cut to fit.
-RAZIVU_API int32_t GetOSVersion(char *version, char *platform) {
+RAZIVU_API int32_t GetOSVersion(char *version, char *platform) try {
     if (version == nullptr || platform == nullptr) {
         return RAZIVU_STATUS_FAILED;
     }
@@ -57,6 +58,6 @@ RAZIVU_API int32_t GetOSVersion(char *version, char *platform) {
         platform[len] = '\0';
     }
     return RAZIVU_STATUS_OK;
-}
+} RAZIVU_CATCH(RAZIVU_STATUS_NO_VERSION, nullptr)
 
 }  // extern "C"

@@ -155,7 +155,7 @@ int cmd_call(int argc, char **argv) {
     if (s < 0) {
         ErrorRecord newest{};
         const bool unknown_host = COMPopError(&newest) != 0 &&
-                                  newest.kind == RAZIVU_KIND_LIBRARY && newest.code == 1;
+                                  newest.kind == RAZIVU_KIND_LIBRARY && newest.code == RAZIVU_E_UNKNOWN_HOST;
         std::fprintf(stderr, "razivu call: cannot connect to %s %s: %s\n", r.host, r.target,
                      unknown_host ? "host not found"
                                   : newest.text != nullptr ? newest.text : "no error recorded");

@@ -22,6 +22,11 @@ RAZIVU_BEGIN_DECLS
 #define RAZIVU_KIND_LIBRARY 3 /* code is one of the error codes below */
 #define RAZIVU_KIND_UNKNOWN 4
 
+/* Pushed by COMConnectToServerSock when the host cannot be resolved. It has
+ * no row in the error-text table, so its text is "No error text available.",
+ * as old callers know it. */
+#define RAZIVU_E_UNKNOWN_HOST        1
+
 /* Error codes with a row in the error-text table. */
 #define RAZIVU_OK                   10
 #define RAZIVU_E_FAILED             11

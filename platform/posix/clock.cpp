@@ -1,4 +1,4 @@
-// Clock, errors and environment on Linux.
+// The clock on Linux.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -30,22 +30,6 @@ bool ctime_text(std::time_t t, char *buf, std::size_t cap) {
     }
     std::strcpy(buf, tmp);
     return true;
-}
-
-int last_errno() {
-    return errno;
-}
-
-void set_errno(int err) {
-    errno = err;
-}
-
-const char *errno_text(int err) {
-    return std::strerror(err);
-}
-
-const char *env(const char *name) {
-    return std::getenv(name);
 }
 
 }  // namespace razivu::platform

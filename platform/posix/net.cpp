@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/system_calls.h"
 
 namespace razivu::platform {
 namespace {
@@ -168,9 +169,11 @@ constexpr NetCalls system_calls{
     sys_listen,      sys_accept,         sys_recv,       sys_send,
     sys_wait_readable, sys_close,
 };
-NetCalls calls = system_calls;
-
 }  // namespace
+
+const NetCalls &system_net_calls() {
+    return system_calls;
+}
 
 int32_t more_flag() {
     return MSG_MORE;
@@ -178,30 +181,6 @@ int32_t more_flag() {
 
 uint16_t service_port(const ::servent *entry) {
     return static_cast<uint16_t>(entry->s_port);
-}
-
-NetCalls &net_calls() {
-    return calls;
-}
-
-void reset_net_calls() {
-    calls = system_calls;
-}
-
-uint32_t host_to_net32(uint32_t v) {
-    return htonl(v);
-}
-
-uint16_t host_to_net16(uint16_t v) {
-    return htons(v);
-}
-
-uint32_t net_to_host32(uint32_t v) {
-    return ntohl(v);
-}
-
-uint16_t net_to_host16(uint16_t v) {
-    return ntohs(v);
 }
 
 }  // namespace razivu::platform

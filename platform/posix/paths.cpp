@@ -2,12 +2,13 @@
 #include "platform/posix/paths.h"
 
 #include <cctype>
-#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 
 #include "platform/platform.h"
+#include "platform/system_calls.h"
 
 namespace razivu::platform::posix {
 namespace {
@@ -73,28 +74,52 @@ void ensure_system_drive() {
 
 namespace razivu::platform {
 namespace {
-bool windows_dir_unreadable = false;  // test seam of set_windows_dir_unreadable
-}
 
-std::FILE *open_file(const char *path, const char *mode) {
-    if (path == nullptr || mode == nullptr) {
-        errno = EINVAL;
-        return nullptr;
-    }
+bool windows_dir_unreadable = false;  // test seam of set_windows_dir_unreadable
+
+// Writing on drive C creates it and the Windows directory first, as they
+// always exist on Windows.
+std::FILE *sys_open(const char *path, const char *mode) {
     if (posix::on_system_drive(path) && mode[0] != 'r') {
         posix::ensure_system_drive();
     }
     return std::fopen(posix::host_path(path).c_str(), mode);
 }
 
-int32_t make_dir(const char *path) {
-    if (path == nullptr) {
-        return -1;
-    }
+std::size_t sys_write(const void *data, std::size_t len, std::FILE *f) {
+    return std::fwrite(data, 1, len, f);
+}
+
+int sys_flush(std::FILE *f) {
+    return std::fflush(f);
+}
+
+int sys_close(std::FILE *f) {
+    return std::fclose(f);
+}
+
+int sys_rename(const char *from, const char *to) {
+    return std::rename(posix::host_path(from).c_str(), posix::host_path(to).c_str());
+}
+
+int sys_remove(const char *path) {
+    return std::remove(posix::host_path(path).c_str());
+}
+
+int32_t sys_make_dir(const char *path) {
     if (posix::on_system_drive(path)) {
         posix::ensure_system_drive();
     }
     return ::mkdir(posix::host_path(path).c_str(), 0777) == 0 ? 0 : -1;
+}
+
+constexpr FileCalls system_calls{sys_open,   sys_write,  sys_flush,   sys_close,
+                                 sys_rename, sys_remove, sys_make_dir};
+
+}  // namespace
+
+const FileCalls &system_file_calls() {
+    return system_calls;
 }
 
 int32_t windows_dir(char *buf, int32_t cap) {

@@ -34,15 +34,13 @@ bool read_text(const std::string &path, std::string &out) {
     }
     char chunk[4096];
     std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    bool ok = true;
+    while (ok && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
         out.append(chunk, n);
-        if (static_cast<long>(out.size()) > max_profile_bytes) {
-            std::fclose(f);
-            return false;
-        }
+        ok = static_cast<long>(out.size()) <= max_profile_bytes;
     }
-    bool ok = std::ferror(f) == 0;
-    std::fclose(f);
+    ok = ok && std::ferror(f) == 0;
+    file_calls().close(f);
     return ok;
 }
 
@@ -54,11 +52,11 @@ bool write_text(const std::string &path, const std::string &text) {
     if (f == nullptr) {
         return false;
     }
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = (std::fclose(f) == 0) && ok;
-    const std::string host_tmp = posix::host_path(tmp.c_str());
-    if (!ok || std::rename(host_tmp.c_str(), posix::host_path(path.c_str()).c_str()) != 0) {
-        std::remove(host_tmp.c_str());
+    bool ok = write_bytes(f, text.data(), text.size());
+    ok = close_file(f) && ok;
+    const FileCalls &calls = file_calls();
+    if (!ok || calls.rename(tmp.c_str(), path.c_str()) != 0) {
+        calls.remove(tmp.c_str());
         return false;
     }
     return true;

@@ -1,4 +1,4 @@
-// Clock, errors and environment on Windows.
+// The clock on Windows.
 #include <windows.h>
 
 #include <cerrno>
@@ -25,22 +25,6 @@ int32_t now_millis() {
 
 bool ctime_text(std::time_t t, char *buf, std::size_t cap) {
     return buf != nullptr && cap >= 26 && ctime_s(buf, cap, &t) == 0;
-}
-
-int last_errno() {
-    return errno;
-}
-
-void set_errno(int err) {
-    errno = err;
-}
-
-const char *errno_text(int err) {
-    return std::strerror(err);
-}
-
-const char *env(const char *name) {
-    return std::getenv(name);
 }
 
 }  // namespace razivu::platform

@@ -2,26 +2,51 @@
 // real Win32 calls, paths used as they are.
 #include <windows.h>
 
-#include <cerrno>
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "platform/system_calls.h"
 
 namespace razivu::platform {
 namespace {
-bool windows_dir_unreadable = false;  // test seam of set_windows_dir_unreadable
-}
 
-std::FILE *open_file(const char *path, const char *mode) {
-    if (path == nullptr || mode == nullptr) {
-        errno = EINVAL;
-        return nullptr;
-    }
+bool windows_dir_unreadable = false;  // test seam of set_windows_dir_unreadable
+
+std::FILE *sys_open(const char *path, const char *mode) {
     return std::fopen(path, mode);
 }
 
-int32_t make_dir(const char *path) {
-    return (path != nullptr && CreateDirectoryA(path, nullptr) != 0) ? 0 : -1;
+std::size_t sys_write(const void *data, std::size_t len, std::FILE *f) {
+    return std::fwrite(data, 1, len, f);
+}
+
+int sys_flush(std::FILE *f) {
+    return std::fflush(f);
+}
+
+int sys_close(std::FILE *f) {
+    return std::fclose(f);
+}
+
+int sys_rename(const char *from, const char *to) {
+    return std::rename(from, to);
+}
+
+int sys_remove(const char *path) {
+    return std::remove(path);
+}
+
+int32_t sys_make_dir(const char *path) {
+    return CreateDirectoryA(path, nullptr) != 0 ? 0 : -1;
+}
+
+constexpr FileCalls system_calls{sys_open,   sys_write,  sys_flush,   sys_close,
+                                 sys_rename, sys_remove, sys_make_dir};
+
+}  // namespace
+
+const FileCalls &system_file_calls() {
+    return system_calls;
 }
 
 int32_t windows_dir(char *buf, int32_t cap) {

@@ -10,7 +10,7 @@
 
 #include "platform/platform.h"
 #include "razivu/razivu.h"
-#include "support/logfile_internal.h"
+#include "diagnostics/logfile_internal.h"
 #include "support/test_env.h"
 
 namespace {
@@ -209,12 +209,12 @@ TEST(LogTimestamp, fields_and_three_digit_year) {
     tm.tm_min = 4;
     tm.tm_sec = 35;
     char buf[64];
-    EXPECT_STREQ(razivu::support::format_timestamp(&tm, 120, buf, sizeof buf),
+    EXPECT_STREQ(razivu::diagnostics::format_timestamp(&tm, 120, buf, sizeof buf),
                  "[09.02.100:17.04.35 120]");
     tm.tm_year = 99;
-    EXPECT_STREQ(razivu::support::format_timestamp(&tm, 7, buf, sizeof buf),
+    EXPECT_STREQ(razivu::diagnostics::format_timestamp(&tm, 7, buf, sizeof buf),
                  "[09.02.99:17.04.35 007]");
-    EXPECT_EQ(razivu::support::format_timestamp(nullptr, 7, buf, sizeof buf), nullptr);
+    EXPECT_EQ(razivu::diagnostics::format_timestamp(nullptr, 7, buf, sizeof buf), nullptr);
 
     const char *now = GetLogTimestamp();
     ASSERT_NE(now, nullptr);

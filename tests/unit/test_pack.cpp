@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "razivu/lib/message_internal.h"
+#include "rpc/message_internal.h"
 #include "support/memory_transport.h"
 
 namespace msg = razivu::message;

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "loopback.h"
-#include "razivu/lib/transport_internal.h"
+#include "rpc/transport_internal.h"
 #include "support/test_env.h"
 
 namespace {
@@ -522,24 +522,17 @@ TEST(CloseSock, a_number_opened_again_is_served_normally_and_foreign_handles_are
 
 // ---- Pieces of one message -------------------------------------------------------------
 
-TEST(Pieces, only_the_announced_piece_waits_until_the_final_piece_or_a_poll) {
+TEST(Pieces, a_piece_with_more_to_follow_waits_until_the_final_piece_or_a_poll) {
     test::Connection c;
     std::string first(900, 'a');
     std::string last(100, 'z');
-    transport::message_continues(c.client, first.data(), 899);  // not this count
-    EXPECT_EQ(COMSend(c.client, first.data(), 900), 900);
-    ASSERT_TRUE(readable_within(c.server, 1000)) << "an unannounced piece was held";
-    EXPECT_EQ(test::raw_recv(c.server, 900), first);
-
-    transport::message_continues(c.client, first.data(), 900);
-    EXPECT_EQ(COMSend(c.client, first.data(), 900), 900);
+    EXPECT_EQ(transport::send_piece(COMSend, c.client, first.data(), 900, true), 900);
     EXPECT_FALSE(readable_within(c.server, 50)) << "the first piece left on its own";
     EXPECT_EQ(COMSend(c.client, last.data(), 100), 100);
     ASSERT_TRUE(readable_within(c.server, 1000));
     EXPECT_EQ(test::raw_recv(c.server, 1000), first + last);
 
-    transport::message_continues(c.client, last.data(), 100);
-    EXPECT_EQ(COMSend(c.client, last.data(), 100), 100);
+    EXPECT_EQ(transport::send_piece(COMSend, c.client, last.data(), 100, true), 100);
     EXPECT_FALSE(readable_within(c.server, 50));
     EXPECT_EQ(COMPollSock(c.client, 0), RAZIVU_POLL_TIMEOUT) << "an unfinished message leaves";
     ASSERT_TRUE(readable_within(c.server, 1000));
@@ -552,8 +545,7 @@ TEST(Pieces, a_socket_of_the_callers_own_is_never_held_back) {
     const int mine = test::raw_connect(listener.port);
     const int server = listener.accept_one();
     char data[] = "r00010|";
-    transport::message_continues(mine, data, 7);
-    EXPECT_EQ(COMSend(mine, data, 7), 7);
+    EXPECT_EQ(transport::send_piece(COMSend, mine, data, 7, true), 7);
     EXPECT_TRUE(readable_within(server, 1000));
     ::close(server);
     ::close(mine);

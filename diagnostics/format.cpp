@@ -1,5 +1,5 @@
 // Line formatting shared by the trace entry points and the log writers.
-#include "razivu/lib/format.h"
+#include "diagnostics/format.h"
 
 #include <cstdio>
 

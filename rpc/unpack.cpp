@@ -5,8 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diagnostics/boundary.h"
 #include "razivu/diagnostics.h"
-#include "razivu/lib/message_internal.h"
+#include "rpc/message_internal.h"
 #include "razivu/message.h"
 
 namespace {
@@ -167,7 +168,7 @@ void set_allocate(Allocate fn) {
 
 extern "C" {
 
-RAZIVU_API int32_t UnpackString(char **text) {
+RAZIVU_API int32_t UnpackString(char **text) try {
     int32_t len = 0;
     if (text == nullptr || expect_header(msg::tag_string, &len) != 0) {
         return fail("UnpackString");
@@ -177,18 +178,18 @@ RAZIVU_API int32_t UnpackString(char **text) {
         return 0;
     }
     return msg::unpack_string(text, len) == 0 ? 0 : fail("UnpackString");
-}
+} RAZIVU_CATCH(-1, "UnpackString")
 
-RAZIVU_API int32_t UnpackFunctionName(char **name) {
+RAZIVU_API int32_t UnpackFunctionName(char **name) try {
     int32_t len = 0;
     if (name == nullptr || expect_header(msg::tag_function, &len) != 0 ||
         msg::unpack_string(name, len) != 0) {
         return fail("UnpackFunctionName");
     }
     return 0;
-}
+} RAZIVU_CATCH(-1, "UnpackFunctionName")
 
-RAZIVU_API int32_t UnpackBoolean(int32_t *value) {
+RAZIVU_API int32_t UnpackBoolean(int32_t *value) try {
     int32_t len = 0;
     if (value == nullptr || expect_header(msg::tag_boolean, &len) != 0) {
         return fail("UnpackBoolean");
@@ -198,27 +199,27 @@ RAZIVU_API int32_t UnpackBoolean(int32_t *value) {
         return 0;
     }
     return msg::unpack_boolean(value, len) == 0 ? 0 : fail("UnpackBoolean");
-}
+} RAZIVU_CATCH(-1, "UnpackBoolean")
 
-RAZIVU_API int32_t UnpackInteger(int32_t *value) {
+RAZIVU_API int32_t UnpackInteger(int32_t *value) try {
     int32_t len = 0;
     if (value == nullptr || expect_header(msg::tag_integer, &len) != 0 ||
         msg::unpack_integer(value, len) != 0) {
         return fail("UnpackInteger");
     }
     return 0;
-}
+} RAZIVU_CATCH(-1, "UnpackInteger")
 
-RAZIVU_API int32_t UnpackReturnCode(int32_t *code) {
+RAZIVU_API int32_t UnpackReturnCode(int32_t *code) try {
     int32_t len = 0;
     if (code == nullptr || expect_header(msg::tag_return, &len) != 0) {
         return fail("UnpackReturnCode");
     }
     *code = len;
     return 0;
-}
+} RAZIVU_CATCH(-1, "UnpackReturnCode")
 
-RAZIVU_API int32_t UnpackByteArray(char **bytes, int32_t *count) {
+RAZIVU_API int32_t UnpackByteArray(char **bytes, int32_t *count) try {
     if (bytes == nullptr || count == nullptr) {
         return fail("UnpackByteArray");
     }
@@ -233,11 +234,11 @@ RAZIVU_API int32_t UnpackByteArray(char **bytes, int32_t *count) {
         return fail("UnpackByteArray");
     }
     return 0;
-}
+} RAZIVU_CATCH(-1, "UnpackByteArray")
 
-RAZIVU_API int32_t UnpackFree(void *block) {
+RAZIVU_API int32_t UnpackFree(void *block) try {
     std::free(block);
     return 0;
-}
+} RAZIVU_CATCH(0, nullptr)
 
 }  // extern "C"

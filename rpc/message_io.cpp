@@ -1,10 +1,12 @@
-// The transport functions of the message layer: each moves one buffer with
-// the exact-count read or write and echoes it to the debug trace.
+// The send and receive functions between the message layer and the socket:
+// each moves one buffer with the exact-count read or write and echoes it to
+// the debug trace.
 #include <algorithm>
 #include <cstring>
 
+#include "diagnostics/boundary.h"
 #include "razivu/diagnostics.h"
-#include "razivu/lib/transport_internal.h"
+#include "rpc/transport_internal.h"
 #include "razivu/transport.h"
 
 namespace {
@@ -39,29 +41,34 @@ char *dump_text(const char *buffer, int32_t count, char *out) {
     return out;
 }
 
+int32_t send_piece(RazivuTransportFn slot, int32_t s, char *buffer, int32_t count, bool more) {
+    if (slot != COMSend) {
+        return slot(s, buffer, count);
+    }
+    trace_buffer("COMSend", buffer, count);
+    return write_piece(s, buffer, count, 0, more);
+}
+
 }  // namespace razivu::transport
 
 extern "C" {
 
-// A piece with more of its message to follow may wait in the socket for the
-// rest (see transport_internal.h).
-RAZIVU_API int32_t COMSend(int32_t socket, char *buffer, int32_t count) {
-    trace_buffer("COMSend", buffer, count);
-    return COMWriteSock(socket, buffer, count, transport::piece_flags(socket, buffer, count));
-}
+RAZIVU_API int32_t COMSend(int32_t socket, char *buffer, int32_t count) try {
+    return transport::send_piece(COMSend, socket, buffer, count, false);
+} RAZIVU_CATCH(-1, "COMSend")
 
 // The dump shows what the buffer holds also after a failed or short read.
-RAZIVU_API int32_t COMReceive(int32_t socket, char *buffer, int32_t count) {
+RAZIVU_API int32_t COMReceive(int32_t socket, char *buffer, int32_t count) try {
     const int32_t got = COMReadSock(socket, buffer, count, 0);
     trace_buffer("COMReceive", buffer, count);
     return got;
-}
+} RAZIVU_CATCH(-1, "COMReceive")
 
-RAZIVU_API int32_t COMReceiveWithTimeout(int32_t socket, char *buffer, int32_t count) {
+RAZIVU_API int32_t COMReceiveWithTimeout(int32_t socket, char *buffer, int32_t count) try {
     const int32_t got =
         COMAsyncReadSock(socket, buffer, count, transport::receive_timeout_seconds);
     trace_buffer("COMReceive", buffer, count);
     return got;
-}
+} RAZIVU_CATCH(-1, "COMReceiveWithTimeout")
 
 }  // extern "C"

@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
-#include "razivu/lib/format.h"
+#include "diagnostics/format.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ constexpr const char *no_time_text = "(time unknown)\n";
 
 extern "C" {
 
-RAZIVU_API void COMCheckLogging(void) {
+RAZIVU_API void COMCheckLogging(void) try {
     if (logging.read != 0) {
         return;
     }
@@ -33,9 +34,9 @@ RAZIVU_API void COMCheckLogging(void) {
     if (const char *value = razivu::platform::env("COMLOGGING"); value != nullptr) {
         logging.on = (std::strcmp(value, "ON") == 0 || std::strcmp(value, "on") == 0) ? 1 : 0;
     }
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void COMLogLine(const char *path, const char *format, ...) {
+RAZIVU_API void COMLogLine(const char *path, const char *format, ...) try {
     const std::time_t when = razivu::platform::now();
     COMCheckLogging();
     if (logging.on == 0 || path == nullptr) {
@@ -55,6 +56,6 @@ RAZIVU_API void COMLogLine(const char *path, const char *format, ...) {
     }
     std::fprintf(f, "%s. At %s \n", log_line, when_text);
     std::fclose(f);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
 }  // extern "C"

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
-#include "razivu/lib/transport_internal.h"
+#include "rpc/transport_internal.h"
 #include "razivu/transport.h"
 
 namespace {
@@ -64,7 +65,7 @@ bool resolve_host(const char *host) {
         return true;
     }
     client.host[0] = '\0';
-    COMPushError(connect_name, 1);
+    COMPushError(connect_name, RAZIVU_E_UNKNOWN_HOST);
     COMTrace("Warning (%s): Host %s not found in /etc/hosts. \nPlease add it and try again.\n",
              connect_name, shown(host));
     return false;
@@ -87,25 +88,25 @@ void trace_connected(const char *host, const platform::Ipv4Endpoint &local) {
 
 extern "C" {
 
-RAZIVU_API void COMSetServiceName(const char *name) {
+RAZIVU_API void COMSetServiceName(const char *name) try {
     client.service = name != nullptr ? name : "";
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API char *COMGetServiceName(void) {
+RAZIVU_API char *COMGetServiceName(void) try {
     return client.service.data();
-}
+} RAZIVU_CATCH(nullptr, nullptr)
 
-RAZIVU_API void COMSetDefaultPort(int16_t port) {
+RAZIVU_API void COMSetDefaultPort(int16_t port) try {
     client.default_port = port;
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API int16_t COMGetDefaultPort(void) {
+RAZIVU_API int16_t COMGetDefaultPort(void) try {
     return client.default_port;
-}
+} RAZIVU_CATCH(0, nullptr)
 
 // A found service's port comes back as the system gives it, in network
 // order; 65535 therefore reads as -1, which callers take as not found.
-RAZIVU_API int16_t COMGetPortByName(const char *service, const char *protocol) {
+RAZIVU_API int16_t COMGetPortByName(const char *service, const char *protocol) try {
     if (const ::servent *entry = find_service(service, protocol); entry != nullptr) {
         return static_cast<int16_t>(platform::service_port(entry));
     }
@@ -114,9 +115,9 @@ RAZIVU_API int16_t COMGetPortByName(const char *service, const char *protocol) {
     COMTrace("Warning (%s): Servive %s not found in /etc/services\n", "COMGetPortByName",
              shown(service));
     return client.default_port != 0 ? client.default_port : transport::no_port;
-}
+} RAZIVU_CATCH(transport::no_port, "COMGetPortByName")
 
-RAZIVU_API int32_t COMConnectToServerSock(const char *host, const char *service) {
+RAZIVU_API int32_t COMConnectToServerSock(const char *host, const char *service) try {
     if (PTWSAStartup() != 0 || !resolve_host(host)) {
         return -1;
     }
@@ -149,6 +150,6 @@ RAZIVU_API int32_t COMConnectToServerSock(const char *host, const char *service)
     transport::tune_connection(s);
     trace_connected(host, local);
     return s;
-}
+} RAZIVU_CATCH(-1, connect_name)
 
 }  // extern "C"

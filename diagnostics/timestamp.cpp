@@ -1,11 +1,12 @@
 // The timestamp text of log entries.
 #include <cstdio>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/logfile.h"
-#include "support/logfile_internal.h"
+#include "diagnostics/logfile_internal.h"
 
-namespace razivu::support {
+namespace razivu::diagnostics {
 
 const char *format_timestamp(const std::tm *tm, int32_t ms, char *buf, std::size_t cap) {
     if (tm == nullptr) {
@@ -18,17 +19,17 @@ const char *format_timestamp(const std::tm *tm, int32_t ms, char *buf, std::size
     return buf;
 }
 
-}  // namespace razivu::support
+}  // namespace razivu::diagnostics
 
 namespace {
 // Holds the text last returned by GetLogTimestamp; room for any int fields.
 char timestamp_text[96];
 }  // namespace
 
-extern "C" RAZIVU_API const char *GetLogTimestamp(void) {
+extern "C" RAZIVU_API const char *GetLogTimestamp(void) try {
     std::tm local{};
     const bool known = razivu::platform::local_time(razivu::platform::now(), &local);
     const int32_t ms = razivu::platform::now_millis();
-    return razivu::support::format_timestamp(known ? &local : nullptr, ms, timestamp_text,
+    return razivu::diagnostics::format_timestamp(known ? &local : nullptr, ms, timestamp_text,
                                              sizeof timestamp_text);
-}
+} RAZIVU_CATCH(nullptr, nullptr)

@@ -3,7 +3,7 @@
 // locale. The results are those of "%5.5ld", "%4.4ld", "%ld" and atoi.
 #include <cassert>
 
-#include "razivu/lib/message_internal.h"
+#include "rpc/message_internal.h"
 
 namespace razivu::message {
 namespace {

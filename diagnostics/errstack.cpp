@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
 #include "razivu/logfile.h"
@@ -36,7 +37,7 @@ void fill_text(char *text, const char *label, const char *function, const char *
 
 extern "C" {
 
-RAZIVU_API void COMInitErrorStack(void) {
+RAZIVU_API void COMInitErrorStack(void) try {
     if (ring.initialised != 0) {
         return;
     }
@@ -48,9 +49,9 @@ RAZIVU_API void COMInitErrorStack(void) {
         ring.records[i] = ErrorRecord{0, RAZIVU_KIND_UNKNOWN, 0, ring.texts[i]};
     }
     ring.initialised = 1;
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void COMPushErrorOfKind(const char *function, int32_t kind) {
+RAZIVU_API void COMPushErrorOfKind(const char *function, int32_t kind) try {
     const int saved_errno = razivu::platform::last_errno();
     COMInitErrorStack();
     if (ring.write == ring.oldest && ring.records[ring.oldest].in_use != 0) {
@@ -76,27 +77,27 @@ RAZIVU_API void COMPushErrorOfKind(const char *function, int32_t kind) {
     ring.write = (ring.write + 1) % depth;
     // A push reports an error; it must not change the one the caller sees.
     razivu::platform::set_errno(saved_errno);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void COMPushError(const char *function, int32_t code) {
+RAZIVU_API void COMPushError(const char *function, int32_t code) try {
     ring.pending_code = code;
     COMPushErrorOfKind(function, RAZIVU_KIND_LIBRARY);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void COMPushSysError(const char *function) {
+RAZIVU_API void COMPushSysError(const char *function) try {
     COMPushErrorOfKind(function, RAZIVU_KIND_SYSTEM);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API int32_t COMErrorStackIsEmpty(void) {
+RAZIVU_API int32_t COMErrorStackIsEmpty(void) try {
     COMInitErrorStack();
     if (ring.write == ring.oldest && ring.records[ring.oldest].in_use == 0) {
         ring.overflow = 0;
         return 1;
     }
     return 0;
-}
+} RAZIVU_CATCH(1, nullptr)
 
-RAZIVU_API char *COMGetLastErrorText(void) {
+RAZIVU_API char *COMGetLastErrorText(void) try {
     COMInitErrorStack();
     if (COMErrorStackIsEmpty() != 0) {
         return nullptr;
@@ -104,10 +105,10 @@ RAZIVU_API char *COMGetLastErrorText(void) {
     ring.write = (ring.write + depth - 1) % depth;
     ring.records[ring.write].in_use = 0;
     return ring.records[ring.write].text;
-}
+} RAZIVU_CATCH(nullptr, nullptr)
 
 // A null record pops nothing: the record would be lost unseen.
-RAZIVU_API int32_t COMPopError(ErrorRecord *record) {
+RAZIVU_API int32_t COMPopError(ErrorRecord *record) try {
     if (record == nullptr || COMErrorStackIsEmpty() != 0) {
         return 0;
     }
@@ -117,9 +118,9 @@ RAZIVU_API int32_t COMPopError(ErrorRecord *record) {
     record->code = rec.code;
     record->text = text;
     return 1;
-}
+} RAZIVU_CATCH(0, nullptr)
 
-RAZIVU_API void COMPrintErrorStack(FILE *stream) {
+RAZIVU_API void COMPrintErrorStack(FILE *stream) try {
     if (stream == nullptr) {
         stream = COMGetTraceFile();
         if (stream == nullptr) {
@@ -135,6 +136,6 @@ RAZIVU_API void COMPrintErrorStack(FILE *stream) {
     }
     std::fputs("Error stack printed.\n\n", stream);
     std::fflush(stream);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
 }  // extern "C"

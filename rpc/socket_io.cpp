@@ -6,9 +6,10 @@
 // belongs to by then.
 #include <cerrno>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
-#include "razivu/lib/transport_internal.h"
+#include "rpc/transport_internal.h"
 #include "razivu/transport.h"
 
 namespace {
@@ -43,12 +44,31 @@ int32_t fail_and_close(int32_t s, const char *function) {
 
 }  // namespace
 
+namespace razivu::transport {
+
+// One send. A short count fails like an error and the rest is not sent: the
+// socket is closed instead, so the peer never gets a message with a gap.
+int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags, bool more) {
+    if (refuse_retired(s, "COMWriteSock") || refuse_arguments(buffer, count, "COMWriteSock")) {
+        return -1;
+    }
+    const int32_t all_flags = flags | piece_flags(s, more);
+    if (platform::net_calls().send(s, buffer, count, all_flags) != count) {
+        return fail_and_close(s, "COMWriteSock");
+    }
+    sent(s, all_flags);
+    trace_count('>', count);
+    return count;
+}
+
+}  // namespace razivu::transport
+
 extern "C" {
 
 // Loops until count bytes are in. A peer that closes first leaves a short
 // count, code 11 pushed and the socket closed. A count of 0 returns at once:
 // recv asking for nothing would wait for data on Linux.
-RAZIVU_API int32_t COMReadSock(int32_t socket, char *buffer, int32_t count, int32_t flags) {
+RAZIVU_API int32_t COMReadSock(int32_t socket, char *buffer, int32_t count, int32_t flags) try {
     if (transport::refuse_retired(socket, "COMReadSock") ||
         refuse_arguments(buffer, count, "COMReadSock")) {
         return -1;
@@ -72,24 +92,13 @@ RAZIVU_API int32_t COMReadSock(int32_t socket, char *buffer, int32_t count, int3
     }
     trace_count('<', got);
     return got;
-}
+} RAZIVU_CATCH(-1, "COMReadSock")
 
-// One send. A short count fails like an error and the rest is not sent: the
-// socket is closed instead, so the peer never gets a message with a gap.
-RAZIVU_API int32_t COMWriteSock(int32_t socket, char *buffer, int32_t count, int32_t flags) {
-    if (transport::refuse_retired(socket, "COMWriteSock") ||
-        refuse_arguments(buffer, count, "COMWriteSock")) {
-        return -1;
-    }
-    if (platform::net_calls().send(socket, buffer, count, flags) != count) {
-        return fail_and_close(socket, "COMWriteSock");
-    }
-    transport::sent(socket, flags);
-    trace_count('>', count);
-    return count;
-}
+RAZIVU_API int32_t COMWriteSock(int32_t socket, char *buffer, int32_t count, int32_t flags) try {
+    return transport::write_piece(socket, buffer, count, flags, false);
+} RAZIVU_CATCH(-1, "COMWriteSock")
 
-RAZIVU_API int32_t COMCloseSock(int32_t socket) {
+RAZIVU_API int32_t COMCloseSock(int32_t socket) try {
     if (transport::refuse_retired(socket, "COMCloseSock", true)) {
         return -1;
     }
@@ -98,6 +107,6 @@ RAZIVU_API int32_t COMCloseSock(int32_t socket) {
         return -1;
     }
     return 0;
-}
+} RAZIVU_CATCH(-1, "COMCloseSock")
 
 }  // extern "C"

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
-#include "razivu/lib/format.h"
+#include "diagnostics/format.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ razivu::LineBuffer debug_printf_line;
 
 extern "C" {
 
-RAZIVU_API void COMInitTrace(void) {
+RAZIVU_API void COMInitTrace(void) try {
     if (trace.decided != 0) {
         return;
     }
@@ -35,9 +36,9 @@ RAZIVU_API void COMInitTrace(void) {
     if (const char *path = razivu::platform::env("RAZIVU_DEBUG"); path != nullptr) {
         trace.file = razivu::platform::open_file(path, "w");
     }
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void COMSetTraceFile(const char *path) {
+RAZIVU_API void COMSetTraceFile(const char *path) try {
     trace.decided = 1;
     if (trace.file != nullptr) {
         std::fclose(trace.file);
@@ -46,14 +47,14 @@ RAZIVU_API void COMSetTraceFile(const char *path) {
     if (path != nullptr) {
         trace.file = razivu::platform::open_file(path, "w");
     }
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API FILE *COMGetTraceFile(void) {
+RAZIVU_API FILE *COMGetTraceFile(void) try {
     COMInitTrace();
     return trace.file;
-}
+} RAZIVU_CATCH(nullptr, nullptr)
 
-RAZIVU_API void COMWriteTraceLine(const char *text) {
+RAZIVU_API void COMWriteTraceLine(const char *text) try {
     COMInitTrace();
     if (trace.file == nullptr) {
         return;  // printing the stack would do nothing either
@@ -61,27 +62,27 @@ RAZIVU_API void COMWriteTraceLine(const char *text) {
     std::fprintf(trace.file, "%s", text != nullptr ? text : "");
     std::fflush(trace.file);
     COMPrintErrorStack(trace.file);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void COMDebugTrace(const char *format, ...) {
+RAZIVU_API void COMDebugTrace(const char *format, ...) try {
     va_list args;
     va_start(args, format);
     COMWriteTraceLine(debug_trace_line.vformat(format, args));
     va_end(args);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void COMTrace(const char *format, ...) {
+RAZIVU_API void COMTrace(const char *format, ...) try {
     va_list args;
     va_start(args, format);
     COMWriteTraceLine(trace_line.vformat(format, args));
     va_end(args);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void COMDebugPrintf(const char *format, ...) {
+RAZIVU_API void COMDebugPrintf(const char *format, ...) try {
     va_list args;
     va_start(args, format);
     COMWriteTraceLine(debug_printf_line.vformat(format, args));
     va_end(args);
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
 }  // extern "C"

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "razivu/message.h"
+
 namespace razivu::transport {
 
 // The service name and remembered host name: longer names are refused as
@@ -47,7 +49,7 @@ bool refuse_retired(int32_t s, const char *function, bool release = false);
 
 // ---- Latency -------------------------------------------------------------------------
 //
-// A message longer than the buffer leaves in pieces, one COMSend each. With
+// A message longer than the buffer leaves in pieces, one send each. With
 // Nagle's algorithm the second piece would wait for an acknowledgement that
 // the peer delays, so new connections get TCP_NODELAY. Then each piece would
 // leave as a segment of its own and wake the peer once per piece; instead a
@@ -64,16 +66,29 @@ void set_low_latency(bool on);
 // Sets up a new connection as set_low_latency says. A failure only costs
 // speed and is not reported.
 void tune_connection(int32_t s);
-// Called by the message layer right before it flushes the count bytes at
-// buffer to s with more of the message to follow; only the COMSend of exactly
-// that piece, if it comes next, lets it wait.
-void message_continues(int32_t s, const char *buffer, int32_t count);
-// The send flags of COMSend for one piece.
-int32_t piece_flags(int32_t s, const char *buffer, int32_t count);
+// The send flags for a piece on s; more says that the rest of its message
+// follows. A piece is held back only on a socket the library tuned.
+int32_t piece_flags(int32_t s, bool more);
 // A send with these flags went through on s.
 void sent(int32_t s, int32_t flags);
 // Sends at once whatever s holds back; called before every wait for data.
 void push_held(int32_t s);
+// s was closed: its number keeps no tuning.
+void forget_tuning(int32_t s);
+
+// ---- The send path ---------------------------------------------------------------------
+//
+// message layer -> send_piece -> write_piece -> the system's send. Pieces
+// the message layer flushes carry more = true down to the socket, so the
+// hold decision is made from the piece itself, never guessed afterwards.
+
+// Sends one piece of a message through the send slot. With the library's
+// own COMSend in the slot, more reaches the socket; any other send function
+// gets the piece as it always does.
+int32_t send_piece(RazivuTransportFn slot, int32_t s, char *buffer, int32_t count, bool more);
+// COMWriteSock with the hold decision for the piece: one send, the socket
+// closed after a failure or a short count.
+int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags, bool more);
 
 // ---- Trace dumps ---------------------------------------------------------------------
 

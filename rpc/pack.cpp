@@ -5,9 +5,10 @@
 #include <cassert>
 #include <cstring>
 
+#include "diagnostics/boundary.h"
 #include "razivu/diagnostics.h"
-#include "razivu/lib/message_internal.h"
-#include "razivu/lib/transport_internal.h"
+#include "rpc/message_internal.h"
+#include "rpc/transport_internal.h"
 #include "razivu/message.h"
 
 namespace {
@@ -102,8 +103,7 @@ int32_t ensure_room(int32_t n) {
     put_nul();
     // The rest of this message follows: the transport may let the piece wait
     // for it rather than send a segment of its own.
-    razivu::transport::message_continues(layer.socket, layer.buffer, layer.cursor);
-    send_packed();
+    razivu::transport::send_piece(layer.send, layer.socket, layer.buffer, layer.cursor, true);
     ResetBuffer();
     return 0;
 }
@@ -152,21 +152,21 @@ int32_t pack_return_code(int32_t code) {
 
 extern "C" {
 
-RAZIVU_API void ResetBuffer(void) {
+RAZIVU_API void ResetBuffer(void) try {
     layer.buffer[0] = '\0';
     layer.cursor = 0;
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
 // Without a send slot there is nowhere to send to; the buffer stays as it is.
-RAZIVU_API void SendBuffer(void) {
+RAZIVU_API void SendBuffer(void) try {
     if (layer.send == nullptr) {
         COMPushError("SendBuffer", RAZIVU_E_NOTHING_SENT);
         return;
     }
     send_packed();
-}
+} RAZIVU_CATCH_VOID("SendBuffer")
 
-RAZIVU_API void SetTransport(RazivuTransportFn send, RazivuTransportFn receive, int32_t socket) {
+RAZIVU_API void SetTransport(RazivuTransportFn send, RazivuTransportFn receive, int32_t socket) try {
     if (send != nullptr) {
         layer.send = send;
     }
@@ -174,34 +174,40 @@ RAZIVU_API void SetTransport(RazivuTransportFn send, RazivuTransportFn receive, 
         layer.receive = receive;
     }
     layer.socket = socket;
-}
+} RAZIVU_CATCH_VOID(nullptr)
 
-RAZIVU_API void SetSocket(int32_t socket) { layer.socket = socket; }
-RAZIVU_API void ClearSocket(void) { layer.socket = -1; }
-RAZIVU_API int32_t GetSocket(void) { return layer.socket; }
+RAZIVU_API void SetSocket(int32_t socket) try {
+    layer.socket = socket;
+} RAZIVU_CATCH_VOID(nullptr)
+RAZIVU_API void ClearSocket(void) try {
+    layer.socket = -1;
+} RAZIVU_CATCH_VOID(nullptr)
+RAZIVU_API int32_t GetSocket(void) try {
+    return layer.socket;
+} RAZIVU_CATCH(-1, nullptr)
 
-RAZIVU_API int32_t PackFunctionName(const char *name) {
+RAZIVU_API int32_t PackFunctionName(const char *name) try {
     return report(msg::pack_string(name, msg::tag_function), "PackFunctionName");
-}
+} RAZIVU_CATCH(-1, "PackFunctionName")
 
-RAZIVU_API int32_t PackString(const char *text) {
+RAZIVU_API int32_t PackString(const char *text) try {
     return report(msg::pack_string(text, msg::tag_string), "PackString");
-}
+} RAZIVU_CATCH(-1, "PackString")
 
-RAZIVU_API int32_t PackInteger(int32_t value) {
+RAZIVU_API int32_t PackInteger(int32_t value) try {
     return report(msg::pack_number(value, msg::tag_integer), "PackInteger");
-}
+} RAZIVU_CATCH(-1, "PackInteger")
 
-RAZIVU_API int32_t PackBoolean(int32_t value) {
+RAZIVU_API int32_t PackBoolean(int32_t value) try {
     return report(msg::pack_number(value, msg::tag_boolean), "PackBoolean");
-}
+} RAZIVU_CATCH(-1, "PackBoolean")
 
-RAZIVU_API int32_t PackReturnCode(int32_t code) {
+RAZIVU_API int32_t PackReturnCode(int32_t code) try {
     return report(msg::pack_return_code(code), "PackReturnCode");
-}
+} RAZIVU_CATCH(-1, "PackReturnCode")
 
-RAZIVU_API int32_t PackByteArray(const char *bytes, int32_t count) {
+RAZIVU_API int32_t PackByteArray(const char *bytes, int32_t count) try {
     return report(msg::pack_bytes(bytes, count), "PackByteArray");
-}
+} RAZIVU_CATCH(-1, "PackByteArray")
 
 }  // extern "C"

@@ -2,9 +2,10 @@
 // reads that wait a bounded time for data.
 #include <cerrno>
 
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
-#include "razivu/lib/transport_internal.h"
+#include "rpc/transport_internal.h"
 #include "razivu/transport.h"
 
 namespace {
@@ -30,7 +31,7 @@ int32_t bind_and_listen(int32_t s, uint16_t port) {
 
 extern "C" {
 
-RAZIVU_API int32_t COMDoMakeListenSock(void) {
+RAZIVU_API int32_t COMDoMakeListenSock(void) try {
     if (PTWSAStartup() != 0) {
         return -1;
     }
@@ -52,11 +53,11 @@ RAZIVU_API int32_t COMDoMakeListenSock(void) {
         return -1;
     }
     return s;
-}
+} RAZIVU_CATCH(-1, listen_name)
 
 // A failed accept leaves the listening socket open: the next client may
 // still be served.
-RAZIVU_API int32_t COMWaitForConnectingSock(int32_t listen_socket) {
+RAZIVU_API int32_t COMWaitForConnectingSock(int32_t listen_socket) try {
     if (transport::refuse_retired(listen_socket, "COMWaitForConnectingSock")) {
         return -1;
     }
@@ -68,15 +69,15 @@ RAZIVU_API int32_t COMWaitForConnectingSock(int32_t listen_socket) {
     transport::adopt(s);
     transport::tune_connection(s);
     return s;
-}
+} RAZIVU_CATCH(-1, "COMWaitForConnectingSock")
 
-RAZIVU_API int32_t COMisValidSock(int32_t) {
+RAZIVU_API int32_t COMisValidSock(int32_t) try {
     return 0;
-}
+} RAZIVU_CATCH(0, nullptr)
 
 // An interrupted wait starts over with the full time-out; any other failure
 // closes the socket.
-RAZIVU_API int32_t COMPollSock(int32_t socket, int32_t seconds) {
+RAZIVU_API int32_t COMPollSock(int32_t socket, int32_t seconds) try {
     if (transport::refuse_retired(socket, "COMPollSock")) {
         return RAZIVU_POLL_FAILED;
     }
@@ -95,13 +96,13 @@ RAZIVU_API int32_t COMPollSock(int32_t socket, int32_t seconds) {
     COMPushSysError("COMPollSock");
     transport::close_after_failure(socket);
     return RAZIVU_POLL_FAILED;
-}
+} RAZIVU_CATCH(RAZIVU_POLL_FAILED, "COMPollSock")
 
 // A read that ends short means the peer closed and the transport closed the
 // socket: that is a failure, never the 0 of a time-out, or the caller would
 // wait again on a dead handle. The bytes that did arrive are in the buffer.
 RAZIVU_API int32_t COMAsyncReadSock(int32_t socket, char *buffer, int32_t count,
-                                    int32_t seconds) {
+                                    int32_t seconds) try {
     const int32_t polled = COMPollSock(socket, seconds);
     if (polled != RAZIVU_POLL_READABLE) {
         return polled;
@@ -112,6 +113,6 @@ RAZIVU_API int32_t COMAsyncReadSock(int32_t socket, char *buffer, int32_t count,
         return -1;
     }
     return got;
-}
+} RAZIVU_CATCH(-1, "COMAsyncReadSock")
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 // is clear, and every end clears it. Each wrapper brackets its call with a
 // start and an end, so it ends a session its caller had started; the next
 // connection starts a new one.
+#include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
 #include "razivu/transport.h"
@@ -33,7 +34,7 @@ auto bracketed(Call call) {
 
 extern "C" {
 
-RAZIVU_API int32_t PTWSAStartup(void) {
+RAZIVU_API int32_t PTWSAStartup(void) try {
     if (session.started != 0) {
         return session.last_result;
     }
@@ -45,11 +46,11 @@ RAZIVU_API int32_t PTWSAStartup(void) {
         session.started = 1;
     }
     return session.last_result;
-}
+} RAZIVU_CATCH(-1, "PTWSAStartup")
 
 // Only a blocking call in progress keeps the session; every other failure,
 // including a session that was never started, counts as ended.
-RAZIVU_API int32_t PTWSACleanup(void) {
+RAZIVU_API int32_t PTWSACleanup(void) try {
     const platform::NetCalls &calls = platform::net_calls();
     const int32_t rc = calls.cleanup();
     if (rc != 0 && calls.last_error() == platform::net_error_in_progress) {
@@ -57,43 +58,43 @@ RAZIVU_API int32_t PTWSACleanup(void) {
     }
     session.started = 0;
     return 0;
-}
+} RAZIVU_CATCH(0, nullptr)
 
-RAZIVU_API int32_t PTWSAUnhookBlockingHook(void) {
+RAZIVU_API int32_t PTWSAUnhookBlockingHook(void) try {
     bracketed([] { return platform::net_calls().unhook_blocking_hook(); });
     return 0;
-}
+} RAZIVU_CATCH(0, nullptr)
 
-RAZIVU_API int32_t PTgethostname(char *name, int32_t len) {
+RAZIVU_API int32_t PTgethostname(char *name, int32_t len) try {
     return bracketed([=] { return platform::net_calls().host_name(name, len); });
-}
+} RAZIVU_CATCH(-1, "PTgethostname")
 
-RAZIVU_API struct servent *PTgetservbyname(const char *name, const char *protocol) {
+RAZIVU_API struct servent *PTgetservbyname(const char *name, const char *protocol) try {
     return bracketed([=] { return platform::net_calls().service_by_name(name, protocol); });
-}
+} RAZIVU_CATCH(nullptr, "PTgetservbyname")
 
-RAZIVU_API uint32_t PThtonl(uint32_t value) {
+RAZIVU_API uint32_t PThtonl(uint32_t value) try {
     return bracketed([=] { return platform::host_to_net32(value); });
-}
+} RAZIVU_CATCH(platform::host_to_net32(value), nullptr)
 
-RAZIVU_API uint16_t PThtons(uint16_t value) {
+RAZIVU_API uint16_t PThtons(uint16_t value) try {
     return bracketed([=] { return platform::host_to_net16(value); });
-}
+} RAZIVU_CATCH(platform::host_to_net16(value), nullptr)
 
-RAZIVU_API uint32_t PTntohl(uint32_t value) {
+RAZIVU_API uint32_t PTntohl(uint32_t value) try {
     return bracketed([=] { return platform::net_to_host32(value); });
-}
+} RAZIVU_CATCH(platform::net_to_host32(value), nullptr)
 
-RAZIVU_API uint16_t PTntohs(uint16_t value) {
+RAZIVU_API uint16_t PTntohs(uint16_t value) try {
     return bracketed([=] { return platform::net_to_host16(value); });
-}
+} RAZIVU_CATCH(platform::net_to_host16(value), nullptr)
 
-RAZIVU_API int32_t COMWSACleanup(void) {
+RAZIVU_API int32_t COMWSACleanup(void) try {
     return PTWSACleanup();
-}
+} RAZIVU_CATCH(0, nullptr)
 
-RAZIVU_API int32_t COMWSAUnhookBlockingHook(void) {
+RAZIVU_API int32_t COMWSAUnhookBlockingHook(void) try {
     return PTWSAUnhookBlockingHook();
-}
+} RAZIVU_CATCH(0, nullptr)
 
 }  // extern "C"

@@ -1,0 +1,163 @@
+// Where log files go: the install base read from the profile file, the log
+// tree below it (created when missing), and the last-resort file.
+//
+// Nothing is cached: every call reads the profile and probes the tree again,
+// so a changed profile or a removed tree takes effect with the next entry.
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "diagnostics/boundary.h"
+#include "diagnostics/logfile_internal.h"
+#include "platform/platform.h"
+#include "razivu/logfile.h"
+
+namespace razivu::diagnostics {
+namespace {
+
+// Process-wide state of the path resolution.
+struct Preset {
+    char path[preset_path_cap] = {};  // SetDefaultLogFilePath's path
+    bool set = false;                 // a preset has been given; it cannot be unset
+};
+Preset preset;
+
+constexpr const char *fallback_notice =
+    "\nWas unable to open normal log-directory!\nStart of Logging.\n";
+
+// Opens for appending (creating the file if its folder exists) and closes.
+bool probe(const char *path) {
+    std::FILE *f = platform::open_file(path, "a");
+    return f != nullptr && platform::close_file(f);
+}
+
+void copy_path(char *result, const char *path) {
+    std::snprintf(result, RAZIVU_PATH_CAP, "%s", path);
+}
+
+// The value of TARNEX_INSTALL_PATH, at most 9 characters, or "C:\" when the
+// profile file is missing or the value empty.
+void install_base(char *base) {
+    char value[install_path_cap] = {};
+    if (profile_file_exists()) {
+        char path[RAZIVU_PATH_CAP];
+        profile_file_path(path);
+        platform::profile_get(profile_section, profile_key, "", value, install_path_cap, path);
+    }
+    copy_path(base, value[0] != '\0' ? value : default_install_base);
+}
+
+// Creates base + var\opt\TARNEX\<subdir>\log one step after the other and
+// leaves the file's path in chain. False when the path does not fit.
+bool create_tree(const char *base, const char *subdir, const char *file, char *chain) {
+    if (std::snprintf(chain, RAZIVU_PATH_CAP, "%svar", base) >= RAZIVU_PATH_CAP) {
+        return false;
+    }
+    platform::make_dir(chain);
+    for (const char *name : {"opt", "TARNEX", subdir, "log"}) {
+        append_dir_and_create(chain, name);  // its result is not what decides
+    }
+    const std::size_t len = std::strlen(chain);
+    return std::snprintf(chain + len, RAZIVU_PATH_CAP - len, "\\%s", file) <
+           static_cast<int>(RAZIVU_PATH_CAP - len);
+}
+
+}  // namespace
+
+// A Windows directory too long for the profile path counts as unreadable.
+void profile_file_path(char *buf) {
+    char windir[RAZIVU_PATH_CAP];
+    const int32_t len = platform::windows_dir(windir, RAZIVU_PATH_CAP);
+    const std::size_t name_len = std::strlen(profile_file_name);
+    if (len > 0 && static_cast<std::size_t>(len) + 1 + name_len < RAZIVU_PATH_CAP) {
+        std::memcpy(buf, windir, static_cast<std::size_t>(len));
+        buf[len] = '\\';
+        std::memcpy(buf + len + 1, profile_file_name, name_len + 1);
+    } else {
+        std::snprintf(buf, RAZIVU_PATH_CAP, "C:\\Windows\\%s", profile_file_name);
+    }
+}
+
+bool profile_file_exists() {
+    char path[RAZIVU_PATH_CAP];
+    profile_file_path(path);
+    std::FILE *f = platform::open_file(path, "r");
+    if (f == nullptr) {
+        return false;
+    }
+    platform::file_calls().close(f);
+    return true;
+}
+
+const char *log_subdir(const char *module) {
+    if (module == nullptr || strnlen(module, 4) < 4) {
+        return "dro";
+    }
+    return (module[3] == 'V' || module[3] == 'W') ? "kov" : "dro";
+}
+
+int32_t append_dir_and_create(char *path, const char *name) {
+    const std::size_t len = strnlen(path, RAZIVU_PATH_CAP);
+    const std::size_t add = std::strlen(name);
+    if (len >= RAZIVU_PATH_CAP || len + 1 + add >= RAZIVU_PATH_CAP) {
+        return -1;
+    }
+    path[len] = '\\';
+    std::memcpy(path + len + 1, name, add + 1);
+    return platform::make_dir(path);
+}
+
+// A path that would not fit the 1024-byte buffer is never opened under a
+// cut name: that step is skipped.
+void resolve_log_path(const char *module, const char *file, char *result) {
+    if (preset.set) {
+        copy_path(result, preset.path);
+    }
+    if (module == nullptr) {
+        return;
+    }
+    char base[RAZIVU_PATH_CAP];
+    install_base(base);
+    const char *subdir = log_subdir(module);
+    const char *name = file != nullptr ? file : "error.txt";
+
+    char candidate[RAZIVU_PATH_CAP];
+    const int n = std::snprintf(candidate, sizeof candidate, "%svar\\opt\\TARNEX\\%s\\log\\%s",
+                                base, subdir, name);
+    if (n >= 0 && n < static_cast<int>(sizeof candidate)) {
+        if (probe(candidate)) {
+            copy_path(result, candidate);
+            return;
+        }
+        char chain[RAZIVU_PATH_CAP];
+        if (create_tree(base, subdir, name, chain) && probe(chain)) {
+            copy_path(result, chain);
+            return;
+        }
+    }
+    if (std::FILE *f = platform::open_file(last_resort_log, "a"); f != nullptr) {
+        platform::write_text(f, fallback_notice);
+        platform::close_file(f);
+        copy_path(result, last_resort_log);
+    }
+}
+
+}  // namespace razivu::diagnostics
+
+extern "C" {
+
+RAZIVU_API void GetLogFilePath(const char *module, const char *file, char *result) try {
+    if (result != nullptr) {
+        razivu::diagnostics::resolve_log_path(module, file, result);
+    }
+} RAZIVU_CATCH_VOID(nullptr)
+
+RAZIVU_API void SetDefaultLogFilePath(const char *path) try {
+    if (path != nullptr) {
+        auto &preset = razivu::diagnostics::preset;
+        std::snprintf(preset.path, sizeof preset.path, "%s", path);
+        preset.set = true;
+    }
+} RAZIVU_CATCH_VOID(nullptr)
+
+}  // extern "C"

@@ -1,0 +1,118 @@
+// The log writer: one entry per call, each written by opening, writing and
+// closing the file, and the once-per-process header that empties the first
+// file a process writes.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "diagnostics/boundary.h"
+#include "diagnostics/format.h"
+#include "diagnostics/logfile_internal.h"
+#include "platform/platform.h"
+#include "razivu/logfile.h"
+
+namespace razivu::diagnostics {
+namespace {
+
+// Process-wide state of the log writer.
+struct Writer {
+    int32_t first_entry = 1;    // > 0 until a WriteLog reached its header step
+    int32_t protocol_part = 0;  // counted up before each header
+};
+Writer writer;
+
+char message[log_message_cap];  // the formatted text of one WriteLog entry
+
+const char *stamp_text() {
+    const char *stamp = GetLogTimestamp();
+    return stamp != nullptr ? stamp : no_timestamp_text;
+}
+
+// ERROR and WARNING entries stand after an empty line; plain ones do not.
+const char *level_label(int32_t level) {
+    if (level == log_level_error_low || level == RAZIVU_LOG_ERROR) {
+        return "ERROR: ";
+    }
+    return level == RAZIVU_LOG_WARNING ? "WARNING: " : "";
+}
+
+// Empties the file and writes the header; false when it cannot be opened.
+// The flag is cleared first, so a process tries its header only once.
+bool write_header(const char *path, const char *module) {
+    writer.first_entry = 0;
+    std::FILE *head = platform::open_file(path, "w");
+    if (head == nullptr) {
+        return false;
+    }
+    ++writer.protocol_part;
+    char line[128];
+    std::snprintf(line, sizeof line, " protocol part %d\n", static_cast<int>(writer.protocol_part));
+    platform::write_text(head, "--------------------------------------------------\n");
+    platform::write_text(head, stamp_text());
+    platform::write_text(head, " ");
+    platform::write_text(head, module);
+    platform::write_text(head, line);
+    platform::close_file(head);
+    return true;
+}
+
+void write_entry(const char *path, int32_t level) {
+    std::FILE *f = platform::open_file(path, "a");
+    if (f == nullptr) {
+        return;
+    }
+    const char *label = level_label(level);
+    if (label[0] != '\0') {
+        platform::write_text(f, "\n");
+    }
+    platform::write_text(f, stamp_text());
+    platform::write_text(f, " ");
+    platform::write_text(f, label);
+    platform::write_text(f, message);
+    platform::write_text(f, "\n");
+    platform::close_file(f);
+}
+
+}  // namespace
+
+RAZIVU_PRINTF(4, 0)
+void write_log(const char *file, const char *module, int32_t level, const char *format,
+               std::va_list args) {
+    if (format == nullptr) {
+        return;
+    }
+    format_cut(message, sizeof message, format, args);
+    char path[RAZIVU_PATH_CAP] = {};
+    resolve_log_path(module, file, path);
+    if (path[0] == '\0') {
+        std::snprintf(path, sizeof path, "%s", last_resort_log);
+    }
+    if (writer.first_entry > 0 && !write_header(path, module != nullptr ? module : "")) {
+        return;
+    }
+    write_entry(path, level);
+}
+
+}  // namespace razivu::diagnostics
+
+extern "C" {
+
+RAZIVU_API void WriteLog(const char *file, const char *module, int32_t level, const char *format,
+                         ...) try {
+    va_list args;
+    va_start(args, format);
+    razivu::diagnostics::write_log(file, module, level, format, args);
+    va_end(args);
+} RAZIVU_CATCH_VOID(nullptr)
+
+RAZIVU_API void ResetLogFile(const char *module, const char *file) try {
+    char path[RAZIVU_PATH_CAP] = {};
+    razivu::diagnostics::resolve_log_path(module, file, path);
+    if (path[0] != '\0') {
+        if (std::FILE *f = razivu::platform::open_file(path, "w"); f != nullptr) {
+            razivu::platform::close_file(f);
+        }
+    }
+} RAZIVU_CATCH_VOID(nullptr)
+
+}  // extern "C"

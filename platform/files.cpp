@@ -1,0 +1,46 @@
+// The file-call table and the file helpers built on it, the same on every
+// platform; the system's calls come from posix/ or win32/.
+#include <cerrno>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/system_calls.h"
+
+namespace razivu::platform {
+// Set up at first use, so that no static initialiser can find it empty.
+FileCalls &file_calls() {
+    static FileCalls calls = system_file_calls();  // the calls in use; tests replace entries
+    return calls;
+}
+
+void reset_file_calls() {
+    file_calls() = system_file_calls();
+}
+
+std::FILE *open_file(const char *path, const char *mode) {
+    if (path == nullptr || mode == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return file_calls().open(path, mode);
+}
+
+int32_t make_dir(const char *path) {
+    return path != nullptr ? file_calls().make_dir(path) : -1;
+}
+
+bool write_bytes(std::FILE *f, const char *data, std::size_t len) {
+    return len == 0 || file_calls().write(data, len, f) == len;
+}
+
+bool write_text(std::FILE *f, const char *text) {
+    return write_bytes(f, text, std::char_traits<char>::length(text));
+}
+
+// Both are tried: a failed flush must not leave the file open.
+bool close_file(std::FILE *f) {
+    const bool flushed = file_calls().flush(f) == 0;
+    return (file_calls().close(f) == 0) && flushed;
+}
+
+}  // namespace razivu::platform

@@ -1,35 +1,22 @@
 // razivu days D M Y: the day number of a date (1 January 1900 is day 1).
 // razivu date N: the date of a day number, printed as "D M Y" so that it can
 // be fed back to `razivu days`.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include <razivu/razivu.h>
 
 #include "commands.h"
+#include "numbers.h"
 
 namespace razivu_tool {
 namespace {
-
-// Reads a whole argument as a signed 32-bit decimal; false for anything else.
-bool parse_int32(const char *text, int32_t &value_out) {
-    char *end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < INT32_MIN || value > INT32_MAX) {
-        return false;
-    }
-    value_out = static_cast<int32_t>(value);
-    return true;
-}
 
 // Parses argv[0..n) into values_out, naming the first bad argument.
 bool parse_args(const char *cmd, char **argv, const char *const *names, int32_t *values_out,
                 int n) {
     for (int i = 0; i < n; ++i) {
-        if (!parse_int32(argv[i], values_out[i])) {
+        if (!parse_int32(argv[i], INT32_MIN, INT32_MAX, values_out[i])) {
             std::fprintf(stderr, "razivu %s: %s must be a 32-bit integer, not '%s'\n", cmd,
                          names[i], argv[i]);
             return false;

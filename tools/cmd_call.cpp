@@ -17,6 +17,7 @@
 
 #include "commands.h"
 #include "fields.h"
+#include "numbers.h"
 
 namespace razivu_tool {
 namespace {
@@ -28,7 +29,6 @@ const char *const usage_text =
 // of unknown length.
 constexpr int32_t reply_seconds = 30;
 constexpr int32_t quiet_seconds = 1;
-constexpr long max_port = 65535;
 // Stands for "read until the server closes or goes quiet".
 constexpr std::size_t unknown_length = 0;
 
@@ -94,13 +94,12 @@ bool pack_call(const Request &r) {
 // A port number selects the default port and a name no services database
 // holds; anything else is a service name.
 const char *choose_service(const char *target) {
-    char *end = nullptr;
-    const long port = std::strtol(target, &end, 10);
-    if (std::isdigit(static_cast<unsigned char>(target[0])) == 0 || *end != '\0') {
+    if (target[0] == '\0' || std::strspn(target, "0123456789") != std::strlen(target)) {
         COMSetDefaultPort(0);
         return target;
     }
-    if (port < 1 || port > max_port) {
+    int64_t port = 0;
+    if (!parse_integer(target, 1, max_port, port)) {
         return nullptr;
     }
     COMSetDefaultPort(static_cast<int16_t>(PThtons(static_cast<uint16_t>(port))));

@@ -1,38 +1,31 @@
 // razivu diag: pushes one error onto the error stack, writes a trace line (so
 // the stack is printed into the trace file when RAZIVU_DEBUG names one) and
 // shows the error log entry the push left.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include <razivu/razivu.h>
 
 #include "commands.h"
+#include "numbers.h"
 
 namespace razivu_tool {
 
 int cmd_diag(int argc, char **argv) {
     const char *function = argc > 0 ? argv[0] : "DemoFunction";
-    long code = RAZIVU_E_TRANSFER;
-    if (argc > 1) {
-        char *end = nullptr;
-        errno = 0;
-        code = std::strtol(argv[1], &end, 10);
-        if (errno != 0 || end == argv[1] || *end != '\0' || code < INT32_MIN || code > INT32_MAX) {
-            std::fprintf(stderr, "razivu diag: CODE must be a 32-bit integer, not '%s'\n", argv[1]);
-            return exit_usage;
-        }
+    int32_t code = RAZIVU_E_TRANSFER;
+    if (argc > 1 && !parse_int32(argv[1], INT32_MIN, INT32_MAX, code)) {
+        std::fprintf(stderr, "razivu diag: CODE must be a 32-bit integer, not '%s'\n", argv[1]);
+        return exit_usage;
     }
     if (argc > 2) {
         std::fprintf(stderr, "usage: razivu diag [FUNCTION [CODE]]\n");
         return exit_usage;
     }
 
-    COMPushError(function, static_cast<int32_t>(code));
-    std::printf("pushed: %s, code %ld: %s\n", function, code,
-                COMLookupErrorText(static_cast<int32_t>(code), RAZIVU_KIND_LIBRARY));
+    COMPushError(function, code);
+    std::printf("pushed: %s, code %d: %s\n", function, static_cast<int>(code),
+                COMLookupErrorText(code, RAZIVU_KIND_LIBRARY));
 
     COMTrace("razivu diag: one error pushed by %s\n", function);
     if (COMGetTraceFile() != nullptr) {

@@ -7,7 +7,6 @@
 // client's is waiting, so a client never waits on the server guessing where
 // a call ends. A client that sends something that is not a field, or stalls
 // in the middle of one, is disconnected; the server carries on.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,7 @@
 
 #include "commands.h"
 #include "fields.h"
+#include "numbers.h"
 #include "serve_calls.h"
 #include "workers.h"
 
@@ -33,7 +33,6 @@ constexpr int32_t default_idle_seconds = 30;
 constexpr int stall_seconds = 10;
 // Reply fields held back while the client keeps sending; then they go out.
 constexpr std::size_t max_held_fields = 64;
-constexpr long max_port = 65535;
 
 const char *const usage_text =
     "usage: razivu serve SERVICE|--port N [--workers N] [--idle SECONDS]\n";
@@ -48,25 +47,17 @@ struct Options {
 // Process-wide settings of the worker, read by serve_connection.
 int32_t idle_seconds = default_idle_seconds;
 
-bool parse_long(const char *text, long min, long max, long &out) {
-    char *end = nullptr;
-    errno = 0;
-    out = text != nullptr ? std::strtol(text, &end, 10) : 0;
-    return text != nullptr && errno == 0 && end != text && *end == '\0' && out >= min &&
-           out <= max;
-}
-
 std::optional<Options> parse_options(int argc, char **argv) {
     Options o;
-    long value = 0;
+    int64_t value = 0;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--port" && parse_long(next, 1, max_port, value)) {
+        if (arg == "--port" && parse_integer(next, 1, max_port, value)) {
             o.port = value;
-        } else if (arg == "--workers" && parse_long(next, 1, max_workers, value)) {
+        } else if (arg == "--workers" && parse_integer(next, 1, max_workers, value)) {
             o.workers = static_cast<int>(value);
-        } else if (arg == "--idle" && parse_long(next, 1, INT32_MAX, value)) {
+        } else if (arg == "--idle" && parse_integer(next, 1, INT32_MAX, value)) {
             o.idle = static_cast<int32_t>(value);
         } else if (arg[0] != '-' && o.service == nullptr) {
             o.service = argv[i];

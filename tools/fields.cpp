@@ -1,9 +1,9 @@
 // Fields of the wire format for the tool's commands.
 #include "fields.h"
 
+#include "numbers.h"
+
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace razivu_tool {
@@ -30,17 +30,6 @@ int32_t replay_receive(int32_t socket, char *buffer, int32_t count) {
         return count;
     }
     return COMReceive(socket, buffer, count);
-}
-
-bool parse_number(const char *text, long min, long max, int32_t &out) {
-    char *end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < min || value > max) {
-        return false;
-    }
-    out = static_cast<int32_t>(value);
-    return true;
 }
 
 int hex_digit(char c) {
@@ -155,14 +144,14 @@ bool parse_argument(const char *text, Field &out, std::string &reason) {
         return false;
     case 'i':
         out = Field{Kind::integer, 0, {}, false};
-        if (parse_number(value, INT32_MIN, INT32_MAX, out.number)) {
+        if (parse_int32(value, INT32_MIN, INT32_MAX, out.number)) {
             return true;
         }
         reason = "i: takes a 32-bit decimal integer";
         return false;
     case 'b':
         out = Field{Kind::boolean, 0, {}, false};
-        if (parse_number(value, 0, max_boolean, out.number)) {
+        if (parse_int32(value, 0, max_boolean, out.number)) {
             return true;
         }
         reason = "b: takes one digit, 0 to 9";

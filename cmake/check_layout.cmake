@@ -1,0 +1,55 @@
+# Checks, at every build, two rules of the source tree:
+# - includes go one way only: platform <- diagnostics <- {rpc, support,
+#   calendar} <- library and tool; the tool and the public headers use the
+#   public headers only;
+# - every exported name is defined as a function-try-block, so that no C++
+#   exception crosses the C interface (diagnostics/boundary.h).
+# Usage: cmake -DROOT=<source dir> -P check_layout.cmake
+cmake_minimum_required(VERSION 3.25)
+set(allowed_platform    platform)
+set(allowed_diagnostics platform diagnostics razivu)
+set(allowed_rpc         platform diagnostics rpc razivu)
+set(allowed_support     platform diagnostics support razivu)
+set(allowed_calendar    diagnostics calendar razivu)
+set(allowed_tools       razivu)
+set(allowed_include     razivu)
+set(internal_folders platform diagnostics rpc support calendar library tools)
+
+set(problems "")
+foreach(area platform diagnostics rpc support calendar tools include)
+  file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/${area}/*.h ${ROOT}/${area}/*.cpp ${ROOT}/${area}/*.c)
+  foreach(src IN LISTS sources)
+    file(STRINGS ${ROOT}/${src} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+    foreach(line IN LISTS lines)
+      if(NOT line MATCHES "[\"<]([A-Za-z0-9_]+)/")
+        continue()  # a system header or one beside the source
+      endif()
+      set(folder ${CMAKE_MATCH_1})
+      if(NOT folder IN_LIST internal_folders AND NOT folder STREQUAL "razivu")
+        continue()  # sys/..., netinet/..., gtest/...
+      endif()
+      if(NOT folder IN_LIST allowed_${area})
+        string(APPEND problems "  ${src}: ${line} (${area} may include only: ${allowed_${area}})\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+file(GLOB_RECURSE library_sources ${ROOT}/platform/*.cpp ${ROOT}/diagnostics/*.cpp
+     ${ROOT}/rpc/*.cpp ${ROOT}/support/*.cpp ${ROOT}/calendar/*.cpp ${ROOT}/library/*.cpp)
+set(all_text "")
+foreach(src IN LISTS library_sources)
+  file(READ ${src} text)
+  string(APPEND all_text "${text}\n")
+endforeach()
+file(STRINGS ${ROOT}/library/exports.txt names REGEX "^[A-Za-z_]")
+foreach(name IN LISTS names)
+  string(STRIP "${name}" name)
+  if(NOT all_text MATCHES "[^A-Za-z0-9_]${name}\\([^)]*\\)[ \t\r\n]*try[ \t\r\n]*{")
+    string(APPEND problems "  ${name}: exported but not defined as a function-try-block closed by RAZIVU_CATCH\n")
+  endif()
+endforeach()
+
+if(problems)
+  message(FATAL_ERROR "source layout rules broken:\n${problems}")
+endif()

@@ -2,11 +2,19 @@
 // tables in use and puts these back on reset. Only platform code includes this.
 #pragma once
 
+#include <string_view>
+
 #include "platform/platform.h"
 
 namespace razivu::platform {
 
 const FileCalls &system_file_calls();
 const NetCalls &system_net_calls();
+
+// Copies a profile value into buf of cap bytes, cut to cap - 1 characters and
+// terminated; returns the characters copied (0 for a null buf or cap <= 0).
+int32_t copy_profile_value(std::string_view value, char *buf, int32_t cap);
+// The same for the default value of a read that found nothing.
+int32_t copy_profile_default(const char *def, char *buf, int32_t cap);
 
 }  // namespace razivu::platform

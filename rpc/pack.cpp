@@ -100,7 +100,12 @@ int32_t ensure_room(int32_t n) {
     if (layer.send == nullptr) {
         return -1;
     }
-    put_nul();
+    // A decode may have left the cursor at the very end of the buffer (a field
+    // of 999 data bytes): then there is no byte left for the terminator, and
+    // the piece is the whole buffer.
+    if (layer.cursor < buffer_cap) {
+        put_nul();
+    }
     // The rest of this message follows: the transport may let the piece wait
     // for it rather than send a segment of its own.
     razivu::transport::send_piece(layer.send, layer.socket, layer.buffer, layer.cursor, true);

@@ -2,7 +2,6 @@
 // host look-ups, and the connect itself.
 #include <cerrno>
 #include <cstring>
-#include <string>
 
 #include "diagnostics/boundary.h"
 #include "platform/platform.h"
@@ -21,9 +20,12 @@ constexpr std::size_t time_text_cap = 32;
 
 // Process-wide client state.
 struct Client {
-    // Set by COMSetServiceName and kept whole; a name too long for the old
-    // 50-byte buffer is refused at look-up instead of being cut.
-    std::string service;
+    // Set by COMSetServiceName. One buffer that never moves: callers keep the
+    // pointer COMGetServiceName gives and may write through it.
+    char service[transport::service_name_cap] = {};
+    // The last name set did not fit: the buffer is empty, and a look-up of it
+    // is refused as the look-up of the long name would be.
+    bool service_too_long = false;
     int16_t default_port = 0;  // network byte order; 0 means none
     // The last host resolved; empty when none is remembered.
     char host[transport::host_name_cap] = {};
@@ -42,7 +44,8 @@ bool fits(const char *name, std::size_t cap) {
 // The system's entry for a service; a name of 50 or more characters is not
 // looked up, so that it can never match a shorter name.
 const ::servent *find_service(const char *service, const char *protocol) {
-    if (service != nullptr && !fits(service, transport::service_name_cap)) {
+    const bool refused_name = service == client.service && client.service_too_long;
+    if (refused_name || (service != nullptr && !fits(service, transport::service_name_cap))) {
         platform::set_errno(ENAMETOOLONG);
         return nullptr;
     }
@@ -88,12 +91,18 @@ void trace_connected(const char *host, const platform::Ipv4Endpoint &local) {
 
 extern "C" {
 
+// A name that does not fit is never cut into another name: the buffer is
+// emptied and the look-up of it fails with ENAMETOOLONG.
 RAZIVU_API void COMSetServiceName(const char *name) try {
-    client.service = name != nullptr ? name : "";
+    const char *given = name != nullptr ? name : "";
+    client.service_too_long = !fits(given, transport::service_name_cap);
+    const char *kept = client.service_too_long ? "" : given;
+    // The caller may pass the buffer itself back.
+    std::memmove(client.service, kept, std::strlen(kept) + 1);
 } RAZIVU_CATCH_VOID(nullptr)
 
 RAZIVU_API char *COMGetServiceName(void) try {
-    return client.service.data();
+    return client.service;
 } RAZIVU_CATCH(nullptr, nullptr)
 
 RAZIVU_API void COMSetDefaultPort(int16_t port) try {

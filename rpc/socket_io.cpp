@@ -77,7 +77,15 @@ RAZIVU_API int32_t COMReadSock(int32_t socket, char *buffer, int32_t count, int3
         transport::push_held(socket);
     }
     const auto recv = platform::net_calls().recv;
+    // A 0 from the first recv does not end the read by itself: only a 0 in
+    // the loop counts as the peer's close.
     int32_t got = 0;
+    if (count > 0) {
+        got = recv(socket, buffer, count, flags);
+        if (got < 0) {
+            return fail_and_close(socket, "COMReadSock");
+        }
+    }
     while (got < count) {
         const int32_t n = recv(socket, buffer + got, count - got, flags);
         if (n < 0) {

@@ -98,9 +98,10 @@ RAZIVU_API int32_t COMPollSock(int32_t socket, int32_t seconds) try {
     return RAZIVU_POLL_FAILED;
 } RAZIVU_CATCH(RAZIVU_POLL_FAILED, "COMPollSock")
 
-// A read that ends short means the peer closed and the transport closed the
-// socket: that is a failure, never the 0 of a time-out, or the caller would
-// wait again on a dead handle. The bytes that did arrive are in the buffer.
+// A peer that closed before anything arrived is a failure, never the 0 of a
+// time-out, or the caller would wait again on a dead handle. Bytes that did
+// arrive are counted as COMReadSock counts them (it has pushed 11 and closed
+// the socket when the count fell short).
 RAZIVU_API int32_t COMAsyncReadSock(int32_t socket, char *buffer, int32_t count,
                                     int32_t seconds) try {
     const int32_t polled = COMPollSock(socket, seconds);
@@ -108,7 +109,7 @@ RAZIVU_API int32_t COMAsyncReadSock(int32_t socket, char *buffer, int32_t count,
         return polled;
     }
     const int32_t got = COMReadSock(socket, buffer, count, 0);
-    if (got < count || got < 0) {
+    if (got < 0 || (got == 0 && count > 0)) {
         COMPushError("COMAsyncReadSock", RAZIVU_E_SOCKET_IO);
         return -1;
     }

@@ -83,6 +83,16 @@ int32_t finish_block(char **out, char *block, int32_t len, const char *step) {
     return 0;
 }
 
+// A null output pointer fails like a failed header read, with the same
+// pushes, before anything is read.
+bool refused_output(const void *out) {
+    if (out != nullptr) {
+        return false;
+    }
+    fail(header_step);
+    return true;
+}
+
 // Reads a header and checks its tag; the length is stored either way.
 int32_t expect_header(char tag, int32_t *len_out) {
     int32_t type = 0;
@@ -170,7 +180,7 @@ extern "C" {
 
 RAZIVU_API int32_t UnpackString(char **text) try {
     int32_t len = 0;
-    if (text == nullptr || expect_header(msg::tag_string, &len) != 0) {
+    if (refused_output(text) || expect_header(msg::tag_string, &len) != 0) {
         return fail("UnpackString");
     }
     if (len < 0) {
@@ -182,7 +192,7 @@ RAZIVU_API int32_t UnpackString(char **text) try {
 
 RAZIVU_API int32_t UnpackFunctionName(char **name) try {
     int32_t len = 0;
-    if (name == nullptr || expect_header(msg::tag_function, &len) != 0 ||
+    if (refused_output(name) || expect_header(msg::tag_function, &len) != 0 ||
         msg::unpack_string(name, len) != 0) {
         return fail("UnpackFunctionName");
     }
@@ -191,7 +201,7 @@ RAZIVU_API int32_t UnpackFunctionName(char **name) try {
 
 RAZIVU_API int32_t UnpackBoolean(int32_t *value) try {
     int32_t len = 0;
-    if (value == nullptr || expect_header(msg::tag_boolean, &len) != 0) {
+    if (refused_output(value) || expect_header(msg::tag_boolean, &len) != 0) {
         return fail("UnpackBoolean");
     }
     if (len < 0) {
@@ -203,7 +213,7 @@ RAZIVU_API int32_t UnpackBoolean(int32_t *value) try {
 
 RAZIVU_API int32_t UnpackInteger(int32_t *value) try {
     int32_t len = 0;
-    if (value == nullptr || expect_header(msg::tag_integer, &len) != 0 ||
+    if (refused_output(value) || expect_header(msg::tag_integer, &len) != 0 ||
         msg::unpack_integer(value, len) != 0) {
         return fail("UnpackInteger");
     }
@@ -212,7 +222,7 @@ RAZIVU_API int32_t UnpackInteger(int32_t *value) try {
 
 RAZIVU_API int32_t UnpackReturnCode(int32_t *code) try {
     int32_t len = 0;
-    if (code == nullptr || expect_header(msg::tag_return, &len) != 0) {
+    if (refused_output(code) || expect_header(msg::tag_return, &len) != 0) {
         return fail("UnpackReturnCode");
     }
     *code = len;
@@ -220,10 +230,12 @@ RAZIVU_API int32_t UnpackReturnCode(int32_t *code) try {
 } RAZIVU_CATCH(-1, "UnpackReturnCode")
 
 RAZIVU_API int32_t UnpackByteArray(char **bytes, int32_t *count) try {
-    if (bytes == nullptr || count == nullptr) {
+    if (bytes != nullptr) {
+        *bytes = nullptr;  // null after every failure, this one included
+    }
+    if (refused_output(bytes) || refused_output(count)) {
         return fail("UnpackByteArray");
     }
-    *bytes = nullptr;
     int32_t type = 0;
     int32_t len = 0;
     if (msg::unpack_header(&type, &len) != 0) {

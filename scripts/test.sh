@@ -22,6 +22,9 @@ scripts/build.sh default
 step "tests, default build"
 run_ctest default
 
+step "debug build (g++): every build type stays warning-free"
+scripts/build.sh debug
+
 step "install: CMake package and pkg-config file"
 scripts/check_install.sh
 

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/system_calls.h"
@@ -30,31 +32,61 @@ void make_host_dirs(const std::string &dir) {
     }
 }
 
+// The install tree of a system user without a home of its own.
+constexpr const char *system_prefix = "/var/lib/razivu";
+
+// $HOME, else the password database's home of the user; empty for a user
+// without a usable home ("/", "/nonexistent" and the like).
+std::string home_dir() {
+    if (const char *home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return home;
+    }
+    std::string dir;
+    const long cap_hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buf(cap_hint > 0 ? static_cast<std::size_t>(cap_hint) : 16384, '\0');
+    passwd entry{};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buf.data(), buf.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr) {
+        dir = found->pw_dir;
+    }
+    struct stat st {};
+    if (dir.empty() || dir == "/" || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return {};
+    }
+    return dir;
+}
+
 }  // namespace
 
 std::string prefix() {
     if (const char *p = std::getenv("RAZIVU_PREFIX"); p != nullptr && *p != '\0') {
         return p;
     }
-    std::string base;
     if (const char *x = std::getenv("XDG_DATA_HOME"); x != nullptr && *x != '\0') {
-        base = x;
-    } else {
-        const char *home = std::getenv("HOME");
-        base = std::string(home != nullptr ? home : "") + "/.local/share";
+        return std::string(x) + "/razivu";
     }
-    return base + "/razivu";
+    const std::string home = home_dir();
+    return home.empty() ? system_prefix : home + "/.local/share/razivu";
 }
 
+// Backslashes are separators everywhere: no Windows-form caller means a
+// backslash inside a Linux file name. "X:rest" lies below the drive's folder,
+// "\\server\share\rest" below <prefix>/unc/server/share, anything else
+// is a host path (relative ones to the working folder).
 std::string host_path(const char *path) {
-    if (!has_drive(path)) {
-        return path;
-    }
-    std::string out = prefix() + "/drive_";
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
-    const char *rest = path + 2;
-    if (*rest != '\0' && *rest != '\\' && *rest != '/') {
-        out += '/';
+    std::string out;
+    const char *rest = path;
+    if (has_drive(path)) {
+        out = prefix() + "/drive_";
+        out += static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+        rest = path + 2;
+        if (*rest != '\0' && *rest != '\\' && *rest != '/') {
+            out += '/';
+        }
+    } else if (path[0] == '\\' && path[1] == '\\') {
+        out = prefix() + "/unc/";
+        rest = path + 2;
     }
     for (; *rest != '\0'; ++rest) {
         out += *rest == '\\' ? '/' : *rest;

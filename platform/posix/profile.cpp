@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix/ini.h"
 #include "platform/posix/paths.h"
+#include "platform/system_calls.h"
 
 namespace razivu::platform {
 namespace {
@@ -44,35 +47,68 @@ bool read_text(const std::string &path, std::string &out) {
     return ok;
 }
 
-// Writes beside the file and renames over it, so a reader never sees half a
-// profile and a failed write loses nothing.
-bool write_text(const std::string &path, const std::string &text) {
-    const std::string tmp = path + ".razivu-tmp";
-    std::FILE *f = open_file(tmp.c_str(), "wb");
+// Links are followed at most this deep, as the kernel does.
+constexpr int max_link_depth = 40;
+
+// The file a write of host path really changes: symbolic links followed to
+// their target, also a target that does not exist yet.
+std::string link_target(std::string host) {
+    for (int depth = 0; depth < max_link_depth; ++depth) {
+        char target[4096];
+        const ssize_t n = ::readlink(host.c_str(), target, sizeof target - 1);
+        if (n < 0) {
+            break;  // not a link (or not there): this is the file
+        }
+        const std::string next(target, static_cast<std::size_t>(n));
+        const std::size_t slash = host.rfind('/');
+        host = next.front() == '/' || slash == std::string::npos ? next
+                                                                 : host.substr(0, slash + 1) + next;
+    }
+    return host;
+}
+
+// Rewrites the file itself, as Windows does: what a failed write leaves is
+// lost, so this serves only where no temporary file can be made.
+bool write_in_place(const std::string &host, const std::string &text) {
+    std::FILE *f = open_file(host.c_str(), "wb");
     if (f == nullptr) {
         return false;
+    }
+    const bool ok = write_bytes(f, text.data(), text.size());
+    return close_file(f) && ok;
+}
+
+// Writes a temporary file beside the real one (behind any link) and renames
+// it over it, so that a reader never sees half a profile and a failed write
+// loses nothing. The new file keeps the old one's mode and owner; where the
+// owner cannot be kept, or no temporary file can be made in that folder,
+// the file is rewritten in place.
+bool write_text(const std::string &path, const std::string &text) {
+    if (posix::on_system_drive(path.c_str())) {
+        posix::ensure_system_drive();
+    }
+    const std::string host = link_target(posix::host_path(path.c_str()));
+    const std::string tmp = host + ".razivu-tmp";
+    struct stat old {};
+    const bool existed = ::stat(host.c_str(), &old) == 0;
+    std::FILE *f = open_file(tmp.c_str(), "wb");
+    if (f == nullptr) {
+        return write_in_place(host, text);
+    }
+    if (existed && (::fchown(::fileno(f), old.st_uid, old.st_gid) != 0 ||
+                    ::fchmod(::fileno(f), old.st_mode & 07777) != 0)) {
+        file_calls().close(f);
+        file_calls().remove(tmp.c_str());
+        return write_in_place(host, text);
     }
     bool ok = write_bytes(f, text.data(), text.size());
     ok = close_file(f) && ok;
     const FileCalls &calls = file_calls();
-    if (!ok || calls.rename(tmp.c_str(), path.c_str()) != 0) {
+    if (!ok || calls.rename(tmp.c_str(), host.c_str()) != 0) {
         calls.remove(tmp.c_str());
         return false;
     }
     return true;
-}
-
-int32_t copy_out(std::string_view value, char *buf, int32_t cap) {
-    if (buf == nullptr || cap <= 0) {
-        return 0;
-    }
-    auto n = static_cast<int32_t>(value.size());
-    if (n > cap - 1) {
-        n = cap - 1;
-    }
-    std::memcpy(buf, value.data(), static_cast<std::size_t>(n));
-    buf[n] = '\0';
-    return n;
 }
 
 }  // namespace
@@ -83,14 +119,10 @@ int32_t profile_get(const char *section, const char *key, const char *def, char 
     if (section != nullptr && key != nullptr && file != nullptr &&
         read_text(profile_path(file), text)) {
         if (auto value = ini::lookup(text, section, key)) {
-            return copy_out(*value, buf, cap);
+            return copy_profile_value(*value, buf, cap);
         }
     }
-    std::string_view fallback = def != nullptr ? def : "";
-    while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t')) {
-        fallback.remove_suffix(1);
-    }
-    return copy_out(fallback, buf, cap);
+    return copy_profile_default(def, buf, cap);
 }
 
 bool profile_put(const char *section, const char *key, const char *value, const char *file) {

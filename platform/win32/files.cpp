@@ -62,7 +62,12 @@ void set_windows_dir_unreadable(bool unreadable) {
 
 int32_t profile_get(const char *section, const char *key, const char *def, char *buf,
                     int32_t cap, const char *file) {
-    if (buf == nullptr || cap <= 0 || section == nullptr || key == nullptr) {
+    // Without a section or key Windows would list names, and without a file
+    // read WIN.INI; the library's callers get the default instead.
+    if (section == nullptr || key == nullptr || file == nullptr) {
+        return copy_profile_default(def, buf, cap);
+    }
+    if (buf == nullptr || cap <= 0) {
         return 0;
     }
     return static_cast<int32_t>(

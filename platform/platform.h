@@ -174,6 +174,16 @@ enum class SocketOption {
 // message (MSG_MORE); 0 where the system has none.
 int32_t more_flag();
 
+// Identity of an open socket. On Linux its device and inode (fstat), which
+// no other open file shares; on Windows, which has nothing like it for a
+// handle, the local and peer endpoints of the connection, which no two live
+// connections share.
+struct SocketIdentity {
+    uint64_t first = 0;
+    uint64_t second = 0;
+    bool operator==(const SocketIdentity &) const = default;
+};
+
 // The system calls behind the socket functions. Tests replace entries to make
 // a chosen call fail, return a short count or be interrupted, the way SQLite's
 // system-call table does; reset_net_calls() puts the system's calls back.
@@ -200,6 +210,10 @@ struct NetCalls {
     // time-out, -1 failure (errno EINTR when a signal interrupted it).
     int32_t (*wait_readable)(int32_t s, int32_t seconds);
     int32_t (*close)(int32_t s);  // closesocket
+    // What tells an open socket from one that earlier had the same number:
+    // 0, or -1 when s is not an open socket (errno EBADF, or ENOTSOCK for a
+    // file of another kind).
+    int32_t (*identity)(int32_t s, SocketIdentity *out);
 };
 
 // The port of a service entry, in network byte order as the entry holds it.

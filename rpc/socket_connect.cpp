@@ -145,7 +145,7 @@ RAZIVU_API int32_t COMConnectToServerSock(const char *host, const char *service)
         return -1;
     }
     transport::adopt(s);
-    if (calls.connect(s, &client.server) != 0) {
+    if (transport::retry_interrupted([&] { return calls.connect(s, &client.server); }) != 0) {
         COMPushSysError(connect_name);
         COMTrace("   %s: unable to connect to remote %s\n", connect_name, shown(host));
         return close_failed(s);

@@ -49,11 +49,12 @@ namespace razivu::transport {
 // One send. A short count fails like an error and the rest is not sent: the
 // socket is closed instead, so the peer never gets a message with a gap.
 int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags, bool more) {
-    if (refuse_retired(s, "COMWriteSock") || refuse_arguments(buffer, count, "COMWriteSock")) {
+    if (refuse_handle(s, "COMWriteSock") || refuse_arguments(buffer, count, "COMWriteSock")) {
         return -1;
     }
     const int32_t all_flags = flags | piece_flags(s, more);
-    if (platform::net_calls().send(s, buffer, count, all_flags) != count) {
+    const auto send = platform::net_calls().send;
+    if (retry_interrupted([&] { return send(s, buffer, count, all_flags); }) != count) {
         return fail_and_close(s, "COMWriteSock");
     }
     sent(s, all_flags);
@@ -69,25 +70,22 @@ extern "C" {
 // count, code 11 pushed and the socket closed. A count of 0 returns at once:
 // recv asking for nothing would wait for data on Linux.
 RAZIVU_API int32_t COMReadSock(int32_t socket, char *buffer, int32_t count, int32_t flags) try {
-    if (transport::refuse_retired(socket, "COMReadSock") ||
+    if (transport::refuse_handle(socket, "COMReadSock") ||
         refuse_arguments(buffer, count, "COMReadSock")) {
         return -1;
     }
-    if (count > 0) {
-        transport::push_held(socket);
-    }
-    const auto recv = platform::net_calls().recv;
     // A 0 from the first recv does not end the read by itself: only a 0 in
     // the loop counts as the peer's close.
     int32_t got = 0;
     if (count > 0) {
-        got = recv(socket, buffer, count, flags);
+        transport::push_held(socket);
+        got = transport::receive_some(socket, buffer, count, flags);
         if (got < 0) {
             return fail_and_close(socket, "COMReadSock");
         }
     }
     while (got < count) {
-        const int32_t n = recv(socket, buffer + got, count - got, flags);
+        const int32_t n = transport::receive_some(socket, buffer + got, count - got, flags);
         if (n < 0) {
             return fail_and_close(socket, "COMReadSock");
         }
@@ -107,7 +105,7 @@ RAZIVU_API int32_t COMWriteSock(int32_t socket, char *buffer, int32_t count, int
 } RAZIVU_CATCH(-1, "COMWriteSock")
 
 RAZIVU_API int32_t COMCloseSock(int32_t socket) try {
-    if (transport::refuse_retired(socket, "COMCloseSock", true)) {
+    if (transport::refuse_handle(socket, "COMCloseSock", true)) {
         return -1;
     }
     if (transport::close_for_caller(socket) != 0) {

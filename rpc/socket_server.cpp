@@ -58,10 +58,11 @@ RAZIVU_API int32_t COMDoMakeListenSock(void) try {
 // A failed accept leaves the listening socket open: the next client may
 // still be served.
 RAZIVU_API int32_t COMWaitForConnectingSock(int32_t listen_socket) try {
-    if (transport::refuse_retired(listen_socket, "COMWaitForConnectingSock")) {
+    if (transport::refuse_handle(listen_socket, "COMWaitForConnectingSock")) {
         return -1;
     }
-    const int32_t s = platform::net_calls().accept(listen_socket);
+    const auto accept = platform::net_calls().accept;
+    const int32_t s = transport::retry_interrupted([&] { return accept(listen_socket); });
     if (s == platform::invalid_socket) {
         COMPushSysError("COMWaitForConnectingSock");
         return -1;
@@ -76,10 +77,13 @@ RAZIVU_API int32_t COMisValidSock(int32_t) try {
 } RAZIVU_CATCH(0, nullptr)
 
 // An interrupted wait starts over with the full time-out; any other failure
-// closes the socket.
+// closes the socket. Bytes read ahead are readable at once.
 RAZIVU_API int32_t COMPollSock(int32_t socket, int32_t seconds) try {
-    if (transport::refuse_retired(socket, "COMPollSock")) {
+    if (transport::refuse_handle(socket, "COMPollSock")) {
         return RAZIVU_POLL_FAILED;
+    }
+    if (transport::has_buffered(socket)) {
+        return RAZIVU_POLL_READABLE;
     }
     transport::push_held(socket);
     const auto wait_readable = platform::net_calls().wait_readable;

@@ -2,9 +2,11 @@
 // the tests and the loopback benchmark. Not part of the public interface.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
 #include "razivu/message.h"
 
 namespace razivu::transport {
@@ -26,26 +28,69 @@ constexpr std::size_t dump_cap = 1000;
 //
 // The transport closes a socket itself when an operation on it fails, and the
 // caller may still close it afterwards. On Linux the number is handed out
-// again at once, so that second close could hit an unrelated file. A handle
-// the transport closed on its own is therefore retired: operations on it fail
-// with EBADF and touch nothing, until the caller's own COMCloseSock (refused
-// the same way) releases it, or the library opens that number again. Handles
-// the caller closed itself, and handles the library never saw, reach the
-// system as they are, as with any descriptor.
+// again at once, so that second close could hit an unrelated socket. A handle
+// the transport closed on its own is therefore retired, with the identity the
+// socket had (platform::SocketIdentity):
+// - while the number names nothing, or the same socket, operations on it fail
+//   with EBADF and touch nothing; the caller's own COMCloseSock is refused the
+//   same way and ends the retirement;
+// - once the number names a different open socket (made by other code, or
+//   passed in by inetd or systemd), the first operation decides: a read,
+//   write, poll or read-ahead switch is the new owner's and is served, which
+//   ends the retirement; a close is taken as the old caller's late close and
+//   is refused, which ends it too. Either way the number is free afterwards.
+// Negative handles (the -1 of a failed connect) fail at once with EBADF in
+// every operation. Handles the library never saw reach the system as they are.
 
 // A socket the library has just opened or accepted.
 void adopt(int32_t s);
-// True when the transport closed s after a failure and the caller has not
-// closed it since.
+// True when the transport closed s after a failure and no operation since
+// has ended the retirement.
 bool is_retired(int32_t s);
 // Closes s after an operation on it failed and retires it; pushes a system
 // error for COMCloseSock when the system's close fails too.
 void close_after_failure(int32_t s);
 // Closes s for the caller (COMCloseSock): the system's result.
 int32_t close_for_caller(int32_t s);
-// Sets errno to EBADF and pushes a system error for function when s is
-// retired; returns true in that case. release ends the retirement.
-bool refuse_retired(int32_t s, const char *function, bool release = false);
+// True, with errno EBADF and a system error pushed for function, when s may
+// not be used (see above); closing says the operation is COMCloseSock.
+bool refuse_handle(int32_t s, const char *function, bool closing = false);
+
+// ---- Interrupted calls ---------------------------------------------------------------
+
+// Runs a blocking socket call again for as long as a signal interrupts it.
+template <typename Call>
+int32_t retry_interrupted(Call call) {
+    int32_t rc = call();
+    while (rc == -1 && platform::last_errno() == EINTR) {
+        rc = call();
+    }
+    return rc;
+}
+
+// ---- Read-ahead -------------------------------------------------------------------------
+//
+// Off by default: the format reads every field in two exact counts, and a
+// read never takes bytes of the next field. Switched on for a socket
+// (COMSetSockReadAhead, or RAZIVU_READAHEAD=1 for every socket the library
+// opens or accepts), reads are served from a buffer of the socket's own that
+// one large recv fills. Nothing received is lost: switched off, the buffer is
+// served first; only closing the socket drops it.
+
+// Bytes one fill asks for.
+constexpr int32_t read_ahead_cap = 16384;
+
+// Switches read-ahead on or off for an open socket.
+void set_read_ahead(int32_t s, bool on);
+// Switches it on for a new socket when RAZIVU_READAHEAD is 1.
+void start_read_ahead_if_asked(int32_t s);
+// The socket closed: its buffer goes.
+void drop_read_ahead(int32_t s);
+// True when bytes wait in the socket's buffer.
+bool has_buffered(int32_t s);
+// One recv as COMReadSock's loop makes it: from the buffer when it holds
+// bytes, else from the socket (retried on EINTR). 0 means the peer closed.
+int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags);
 
 // ---- Latency -------------------------------------------------------------------------
 //

@@ -31,6 +31,9 @@ constexpr int max_workers = 1024;
 constexpr int32_t default_idle_seconds = 30;
 // A field that stops arriving midway ends the connection after this long.
 constexpr int stall_seconds = 10;
+// How long the listening process waits for a client before it looks for a
+// stop request again.
+constexpr int32_t accept_wait_seconds = 1;
 // Reply fields held back while the client keeps sending; then they go out.
 constexpr std::size_t max_held_fields = 64;
 
@@ -174,6 +177,17 @@ int cmd_serve(int argc, char **argv) {
     std::fflush(stdout);
     workers::start(options->workers);
     while (workers::wait_for_room()) {
+        // Accept retries when a signal interrupts it, so the stop request is
+        // looked at between short waits for a client.
+        const int32_t waited = COMPollSock(listening, accept_wait_seconds);
+        if (waited == RAZIVU_POLL_FAILED) {
+            std::fprintf(stderr, "razivu serve: the listening socket failed: %s\n",
+                         last_error().c_str());
+            break;
+        }
+        if (waited != RAZIVU_POLL_READABLE) {
+            continue;
+        }
         const int32_t conn = COMWaitForConnectingSock(listening);
         if (conn >= 0) {
             workers::spawn(listening, conn, serve_connection);

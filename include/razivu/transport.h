@@ -46,6 +46,18 @@ RAZIVU_API int32_t COMCloseSock(int32_t socket);
 RAZIVU_API int32_t COMSend(int32_t socket, char *buffer, int32_t count);
 RAZIVU_API int32_t COMReceive(int32_t socket, char *buffer, int32_t count);
 
+/*
+ * Read-ahead, off by default. Switched on (on != 0), exact-count reads on the
+ * socket are served from a buffer of its own that large reads fill, so a
+ * call costs one system read instead of two per field; polls count buffered
+ * bytes as readable. It reads past the end of a message: do not switch it on
+ * for a socket that is handed to other code or another process afterwards.
+ * Switched off, what is buffered is served first. RAZIVU_READAHEAD=1 in the
+ * environment switches it on for every socket the library opens or accepts.
+ * 0, or -1 with EBADF pushed for a handle that is not open.
+ */
+RAZIVU_API int32_t COMSetSockReadAhead(int32_t sock, int32_t on);
+
 /* Server side. */
 RAZIVU_API int32_t COMDoMakeListenSock(void);
 RAZIVU_API int32_t COMWaitForConnectingSock(int32_t listen_socket);

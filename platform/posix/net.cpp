@@ -10,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -93,9 +94,31 @@ int32_t sys_open_tcp() {
     return ::socket(AF_INET, SOCK_STREAM, 0);
 }
 
+// A connect that a signal interrupts goes on in the background; it is
+// awaited here rather than started again, which would fail with EALREADY.
 int32_t sys_connect(int32_t s, const Ipv4Endpoint *to) {
     const sockaddr_in sin = to_sockaddr(to);
-    return ::connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin);
+    if (::connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) == 0) {
+        return 0;
+    }
+    if (errno != EINTR) {
+        return -1;
+    }
+    pollfd pfd{s, POLLOUT, 0};
+    int rc = 0;
+    do {
+        rc = ::poll(&pfd, 1, -1);
+    } while (rc < 0 && errno == EINTR);
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (rc < 0 || ::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+        return -1;
+    }
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    return 0;
 }
 
 int32_t sys_local_endpoint(int32_t s, Ipv4Endpoint *out) {
@@ -162,12 +185,25 @@ int32_t sys_close(int32_t s) {
     return ::close(s);
 }
 
+int32_t sys_identity(int32_t s, SocketIdentity *out) {
+    struct stat st {};
+    if (::fstat(s, &st) != 0) {
+        return -1;
+    }
+    if (!S_ISSOCK(st.st_mode)) {
+        errno = ENOTSOCK;
+        return -1;
+    }
+    *out = SocketIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return 0;
+}
+
 constexpr NetCalls system_calls{
     sys_startup,     sys_cleanup,        sys_last_error, sys_unhook_blocking_hook,
     sys_host_name,   sys_service_by_name, sys_host_address, sys_open_tcp,
     sys_connect,     sys_local_endpoint, sys_set_option, sys_bind,
     sys_listen,      sys_accept,         sys_recv,       sys_send,
-    sys_wait_readable, sys_close,
+    sys_wait_readable, sys_close,        sys_identity,
 };
 }  // namespace
 

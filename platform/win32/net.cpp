@@ -188,12 +188,36 @@ int32_t sys_close(int32_t s) {
     return with_errno(closesocket(as_socket(s)) == 0 ? 0 : -1);
 }
 
+uint64_t endpoint_key(const sockaddr_in &sin) {
+    return (uint64_t{sin.sin_addr.s_addr} << 16) | sin.sin_port;
+}
+
+// A handle has no identity of its own here; the connection's two endpoints
+// stand in (a listening or unconnected socket has only the local one).
+int32_t sys_identity(int32_t s, SocketIdentity *out) {
+    sockaddr_in local{};
+    sockaddr_in peer{};
+    int len = sizeof local;
+    if (getsockname(as_socket(s), reinterpret_cast<sockaddr *>(&local), &len) != 0) {
+        const int wsa = WSAGetLastError();
+        if (wsa == WSAENOTSOCK) {
+            errno = EBADF;  // no socket has this handle
+            return -1;
+        }
+        // WSAEINVAL: open but not yet bound
+    }
+    len = sizeof peer;
+    getpeername(as_socket(s), reinterpret_cast<sockaddr *>(&peer), &len);
+    *out = SocketIdentity{endpoint_key(local), endpoint_key(peer)};
+    return 0;
+}
+
 constexpr NetCalls system_calls{
     sys_startup,     sys_cleanup,        sys_last_error, sys_unhook_blocking_hook,
     sys_host_name,   sys_service_by_name, sys_host_address, sys_open_tcp,
     sys_connect,     sys_local_endpoint, sys_set_option, sys_bind,
     sys_listen,      sys_accept,         sys_recv,       sys_send,
-    sys_wait_readable, sys_close,
+    sys_wait_readable, sys_close,        sys_identity,
 };
 }  // namespace
 

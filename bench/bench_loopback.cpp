@@ -6,8 +6,10 @@
 // Calls: the worked-example Echo (59 bytes), a 500-byte call carrying one
 // string, and 2000- and 8000-byte calls of byte arrays, which leave in pieces
 // of at most 999 bytes; the replies have the same fields with the function
-// name replaced by return code 10. The multi-piece calls run once more with
-// TCP_NODELAY off on both ends, to show what it saves.
+// name replaced by return code 10. Each runs faithfully (two exact-count
+// reads per field) and with read-ahead on both ends (rows marked "+ra"). The
+// multi-piece calls run once more with TCP_NODELAY off on both ends, to show
+// what it saves.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -149,8 +151,8 @@ const Payload *find_payload(const std::string &function) {
 
 // ---- The servers --------------------------------------------------------------------------
 
-// Calls on one connection until the client leaves. "Setup" (a boolean)
-// switches TCP_NODELAY on this end of the connection.
+// Calls on one connection until the client leaves. "Setup" (two booleans)
+// switches TCP_NODELAY and read-ahead on this end of the connection.
 void serve_library_connection(int32_t conn) {
     SetTransport(COMSend, COMReceive, conn);
     for (char *name = nullptr; UnpackFunctionName(&name) == 0; name = nullptr) {
@@ -159,8 +161,11 @@ void serve_library_connection(int32_t conn) {
         const Payload *p = find_payload(function);
         if (function == "Setup") {
             int32_t nodelay = 1;
+            int32_t read_ahead = 0;
             UnpackBoolean(&nodelay);
+            UnpackBoolean(&read_ahead);
             platform::net_calls().set_option(conn, platform::SocketOption::no_delay, nodelay);
+            COMSetSockReadAhead(conn, read_ahead);
             ResetBuffer();
             PackReturnCode(RAZIVU_OK);
             SendBuffer();
@@ -261,6 +266,8 @@ struct Result {
 };
 // Keyed by placement, then "<payload>", "raw/<payload>" or "<payload>/nagle".
 std::map<std::string, std::map<std::string, Result>> results;
+// Marks the keys of the runs with read-ahead on both ends.
+constexpr const char *read_ahead_suffix = "+ra";
 
 // The servers of the running placement.
 struct Servers {
@@ -305,8 +312,8 @@ bool library_call(const Payload &p) {
 }
 
 // A library connection whose both ends use TCP_NODELAY and hold pieces back,
-// or neither.
-int32_t library_connect(bool low_latency) {
+// or neither, and read ahead or not.
+int32_t library_connect(bool low_latency, bool read_ahead) {
     razivu::transport::set_low_latency(low_latency);
     test::use_test_port(servers.library);
     const int32_t s = COMConnectToServerSock("127.0.0.1", COMGetServiceName());
@@ -318,10 +325,15 @@ int32_t library_connect(bool low_latency) {
     ResetBuffer();
     PackFunctionName("Setup");
     PackBoolean(low_latency ? 1 : 0);
+    PackBoolean(read_ahead ? 1 : 0);
     SendBuffer();
     ResetBuffer();
     int32_t code = 0;
-    return UnpackReturnCode(&code) == 0 ? s : -1;
+    if (UnpackReturnCode(&code) != 0) {
+        return -1;
+    }
+    COMSetSockReadAhead(s, read_ahead ? 1 : 0);
+    return s;
 }
 
 // A raw connection that has told the server the byte counts of p.
@@ -344,12 +356,13 @@ int raw_connect(const Payload &p) {
 // a shared machine.
 bool use_placement(const Placement &where);
 
-void BM_call_and_raw(benchmark::State &state, const Payload *p, const Placement *where) {
+void BM_call_and_raw(benchmark::State &state, const Payload *p, const Placement *where,
+                     bool read_ahead) {
     if (!use_placement(*where)) {
         state.SkipWithError("the servers could not be started");
         return;
     }
-    const int32_t s = library_connect(true);
+    const int32_t s = library_connect(true, read_ahead);
     const int fd = raw_connect(*p);
     if (s < 0 || fd < 0) {
         state.SkipWithError("no connection to the servers");
@@ -374,8 +387,9 @@ void BM_call_and_raw(benchmark::State &state, const Payload *p, const Placement 
     }
     COMCloseSock(s);
     ::close(fd);
-    record(state, std::string("raw/") + p->label, raw_ns, "raw_");
-    record(state, p->label, lib_ns, "");
+    const std::string key = std::string(p->label) + (read_ahead ? read_ahead_suffix : "");
+    record(state, "raw/" + key, raw_ns, "raw_");
+    record(state, key, lib_ns, "");
 }
 
 void BM_call_with_nagle(benchmark::State &state, const Payload *p, const Placement *where) {
@@ -383,7 +397,7 @@ void BM_call_with_nagle(benchmark::State &state, const Payload *p, const Placeme
         state.SkipWithError("the servers could not be started");
         return;
     }
-    const int32_t s = library_connect(false);
+    const int32_t s = library_connect(false, false);
     if (s < 0) {
         state.SkipWithError("no connection to the library server");
         return;
@@ -404,11 +418,14 @@ void BM_call_with_nagle(benchmark::State &state, const Payload *p, const Placeme
 
 void register_benchmarks(const Placement &where, bool with_nagle) {
     const std::string suffix = where.suffix;
-    for (const Payload &p : payloads()) {
-        benchmark::RegisterBenchmark(("call_and_raw/" + std::string(p.label) + suffix).c_str(),
-                                     BM_call_and_raw, &p, &where)
-            ->MinTime(min_seconds)
-            ->UseRealTime();
+    for (const bool read_ahead : {false, true}) {
+        const std::string mode = read_ahead ? "call_read_ahead_and_raw/" : "call_and_raw/";
+        for (const Payload &p : payloads()) {
+            benchmark::RegisterBenchmark((mode + p.label + suffix).c_str(), BM_call_and_raw, &p,
+                                         &where, read_ahead)
+                ->MinTime(min_seconds)
+                ->UseRealTime();
+        }
     }
     for (const Payload &p : payloads()) {
         if (with_nagle && p.shape == Shape::blobs) {
@@ -422,7 +439,7 @@ void register_benchmarks(const Placement &where, bool with_nagle) {
 }
 
 void print_row(const char *label, const std::string &bytes, const Result &lib, const Result *raw) {
-    std::printf("%-10s %11s | %10.0f %8.1f %8.1f", label, bytes.c_str(), lib.calls_per_second,
+    std::printf("%-13s %11s | %10.0f %8.1f %8.1f", label, bytes.c_str(), lib.calls_per_second,
                 lib.p50_us, lib.p99_us);
     if (raw != nullptr) {
         std::printf(" | %10.0f %8.1f %8.1f | %5.2f\n", raw->calls_per_second, raw->p50_us,
@@ -437,15 +454,18 @@ void print_summary() {
     std::printf("\nround trips over 127.0.0.1: calls per second, p50 and p99 in microseconds;\n"
                 "ratio = library calls/s over raw ping-pong calls/s, measured side by side\n");
     for (const auto &[placement, rows] : results) {
-        std::printf("\n%s\n%-10s %11s | %10s %8s %8s | %10s %8s %8s | %s\n", placement.c_str(),
+        std::printf("\n%s\n%-13s %11s | %10s %8s %8s | %10s %8s %8s | %s\n", placement.c_str(),
                     "call", "bytes", "library", "p50", "p99", "raw", "p50", "p99", "ratio");
-        for (const Payload &p : payloads()) {
-            const std::string bytes =
-                std::to_string(p.call.size()) + "/" + std::to_string(p.reply.size());
-            const auto lib = rows.find(p.label);
-            const auto raw = rows.find(std::string("raw/") + p.label);
-            if (lib != rows.end() && raw != rows.end()) {
-                print_row(p.label, bytes, lib->second, &raw->second);
+        for (const char *mode : {"", read_ahead_suffix}) {
+            for (const Payload &p : payloads()) {
+                const std::string bytes =
+                    std::to_string(p.call.size()) + "/" + std::to_string(p.reply.size());
+                const std::string key = std::string(p.label) + mode;
+                const auto lib = rows.find(key);
+                const auto raw = rows.find("raw/" + key);
+                if (lib != rows.end() && raw != rows.end()) {
+                    print_row(key.c_str(), bytes, lib->second, &raw->second);
+                }
             }
         }
         for (const Payload &p : payloads()) {

@@ -204,10 +204,15 @@ uint16_t net_to_host16(uint16_t v);
 // calls LZOpenFileA, AddFontResourceA, Get/WriteProfileString and SendMessageA.
 
 // Copies source to target, expanding an SZDD (LZ) file; other files are copied
-// unchanged. The target is written beside itself and renamed into place, so it
-// is replaced whole or left as it was. false when the source cannot be read,
-// its compressed data ends early, or the target cannot be written.
+// unchanged. false when the source cannot be read, its compressed data ends
+// early, or the target cannot be written; the target may then hold a part.
 bool expand_copy(const char *source, const char *target);
+
+// Renames from over to, replacing a file there in one step (MoveFileExA).
+bool replace_file(const char *from, const char *to);
+
+// Deletes a file; false when there was none or it stays.
+bool remove_file(const char *path);
 
 // Adds an installed font file to the font table (AddFontResourceA); false
 // when the table did not take it.

@@ -49,95 +49,104 @@ void remove_replaced_entries(const std::u16string &old_face, const char16_t *val
     }
 }
 
-// Everything up to the copy that may fail without a change: paths, the new
-// face name and its key, the profile value.
-struct TrueTypePlan {
-    char target[path_cap];            // C:\WINDOWS\FONTS\<file name as given>
-    std::u16string key;               // "<face> (TrueType)"
-    char16_t value[profile_text_cap];  // FILE NAME with "ttf" as its last three
-};
+// The source is first expanded into a file beside the target, and the name is
+// read from that copy: a compressed font is named by what it holds, and the
+// installed file is replaced only by a copy known to be whole and readable.
+constexpr const char *staged_suffix = ".razivu-tmp";
 
-int32_t install_truetype(const char *source_path, char *file_name) {
-    TrueTypePlan plan{};
-    if (!usable_file_name(file_name, min_truetype_file_name) ||
-        strnlen(source_path, max_path_len + 1) > max_path_len ||
-        !target_path(fonts_folder, file_name, plan.target) ||
-        same_path(source_path, plan.target)) {
-        return RAZIVU_STATUS_FAILED;
-    }
-    const std::size_t name_len = std::strlen(file_name);
-    platform::upper_case(file_name, name_len);
+// Names the staged copy, puts it in place of the target and enters it.
+bool enter_truetype(const char *staged, const char *target, const char *file_name) {
     char16_t face[face_name_cap];
-    if (!face_name_of_file(source_path, face)) {
-        return RAZIVU_STATUS_FAILED;
+    if (!face_name_of_file(staged, face)) {
+        return false;
     }
-    plan.key = std::u16string(face) + std::u16string(truetype_suffix);
-    const std::string value =
+    const std::u16string key = std::u16string(face) + std::u16string(truetype_suffix);
+    const std::size_t name_len = std::strlen(file_name);
+    const std::string narrow_value =
         std::string(file_name, name_len - replaced_suffix_len) + "ttf";
-    if (plan.key.size() > truetype_key_max || !usable_key(std::u16string_view(plan.key)) ||
-        !platform::narrow_to_utf16(value.c_str(), plan.value, profile_text_cap)) {
-        return RAZIVU_STATUS_FAILED;
+    char16_t value[profile_text_cap];
+    if (key.size() > truetype_key_max || !usable_key(std::u16string_view(key)) ||
+        !platform::narrow_to_utf16(narrow_value.c_str(), value, profile_text_cap)) {
+        return false;
     }
-
     char16_t old_face[face_name_cap] = {};
     ByteSource existing;
-    const bool replacing = open_source(plan.target, existing);
+    const bool replacing = open_source(target, existing);
     if (replacing) {
         if (!read_face_name(existing, old_face)) {
             old_face[0] = u'\0';
         }
         close_source(existing);
     }
-    if (!platform::expand_copy(source_path, plan.target)) {
-        return RAZIVU_STATUS_FAILED;
-    }
-    if (replacing) {
-        remove_replaced_entries(old_face, plan.value);
-        platform::broadcast_font_change();
-    }
-    platform::font_table_add(plan.target);
-    if (!platform::fonts_profile_put_w(plan.key.c_str(), plan.value)) {
-        return RAZIVU_STATUS_FAILED;
-    }
-    platform::broadcast_font_change();
-    return RAZIVU_STATUS_OK;
-}
-
-bool read_description_of(const char *path, char (&text_out)[description_cap]) {
-    ByteSource src;
-    if (!open_source(path, src)) {
+    if (!platform::replace_file(staged, target)) {
         return false;
     }
-    const bool ok = read_module_description(src, text_out) && text_out[0] != '\0' &&
-                    has_font_directory(src);
-    close_source(src);
-    return ok;
+    if (replacing) {
+        remove_replaced_entries(old_face, value);
+        platform::broadcast_font_change();
+    }
+    platform::font_table_add(target);
+    if (!platform::fonts_profile_put_w(key.c_str(), value)) {
+        return false;
+    }
+    platform::broadcast_font_change();
+    return true;
 }
 
 // The old steps broadcast before writing the entry here; kept in that order.
-int32_t install_resource(const char *source_path, char *file_name) {
-    char target[path_cap];
-    if (!usable_file_name(file_name, 1) || std::strlen(file_name) > max_profile_text ||
-        strnlen(source_path, max_path_len + 1) > max_path_len ||
-        !target_path(resource_folder, file_name, target)) {
-        return RAZIVU_STATUS_FAILED;
-    }
-    platform::upper_case(file_name, std::strlen(file_name));
+bool enter_resource(const char *staged, const char *target, const char *file_name) {
     char description[description_cap];
     char key[profile_text_cap];
     char present[profile_text_cap];
-    if (!read_description_of(source_path, description) || !resource_key(description, key) ||
-        !usable_key(std::string_view(key)) ||
-        platform::fonts_profile_get(key, present, static_cast<int32_t>(sizeof present)) > 0) {
-        return RAZIVU_STATUS_FAILED;
+    ByteSource src;
+    if (!open_source(staged, src)) {
+        return false;
     }
-    if (!target_path(resource_folder, file_name, target) || same_path(source_path, target) ||
-        !platform::expand_copy(source_path, target)) {
-        return RAZIVU_STATUS_FAILED;
+    const bool named = read_module_description(src, description) && description[0] != '\0' &&
+                       has_font_directory(src);
+    close_source(src);
+    if (!named || !resource_key(description, key) || !usable_key(std::string_view(key)) ||
+        platform::fonts_profile_get(key, present, static_cast<int32_t>(sizeof present)) > 0 ||
+        !platform::replace_file(staged, target)) {
+        return false;
     }
     platform::font_table_add(target);
     platform::broadcast_font_change();
-    return platform::fonts_profile_put(key, file_name) ? RAZIVU_STATUS_OK : RAZIVU_STATUS_FAILED;
+    return platform::fonts_profile_put(key, file_name);
+}
+
+// The shared course of both installs once the arguments have passed: the
+// caller's name upper-cased, the staged copy made and entered, or removed.
+int32_t install(const char *source_path, char *file_name, const char *folder,
+                bool (*enter)(const char *, const char *, const char *)) {
+    platform::upper_case(file_name, std::strlen(file_name));
+    char target[path_cap];
+    if (!target_path(folder, file_name, target) || same_path(source_path, target)) {
+        return RAZIVU_STATUS_FAILED;
+    }
+    const std::string staged = std::string(target) + staged_suffix;
+    if (!platform::expand_copy(source_path, staged.c_str()) ||
+        !enter(staged.c_str(), target, file_name)) {
+        platform::remove_file(staged.c_str());
+        return RAZIVU_STATUS_FAILED;
+    }
+    return RAZIVU_STATUS_OK;
+}
+
+// Arguments that can install nothing leave the caller's file name as it was.
+bool acceptable(const char *source_path, const char *file_name, const char *folder,
+                std::size_t min_name_len) {
+    char target[path_cap];
+    return usable_file_name(file_name, min_name_len) &&
+           std::strlen(file_name) <= max_profile_text &&
+           strnlen(source_path, max_path_len + 1) <= max_path_len &&
+           target_path(folder, file_name, target);
+}
+
+// The old TrueType steps refused the same path before upper-casing the name.
+bool names_target(const char *source_path, const char *file_name) {
+    char target[path_cap];
+    return target_path(fonts_folder, file_name, target) && same_path(source_path, target);
 }
 
 }  // namespace
@@ -149,7 +158,12 @@ RAZIVU_API int32_t InstallTrueTypeFont(const char *source_path, char *file_name)
     if (source_path == nullptr || file_name == nullptr) {
         return RAZIVU_STATUS_FAILED;
     }
-    return razivu::support::install_truetype(source_path, file_name);
+    using namespace razivu::support;
+    if (!acceptable(source_path, file_name, fonts_folder, min_truetype_file_name) ||
+        names_target(source_path, file_name)) {
+        return RAZIVU_STATUS_FAILED;
+    }
+    return install(source_path, file_name, fonts_folder, enter_truetype);
 }
 RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
 
@@ -157,7 +171,11 @@ RAZIVU_API int32_t InstallFontResourceFile(const char *source_path, char *file_n
     if (source_path == nullptr || file_name == nullptr) {
         return RAZIVU_STATUS_FAILED;
     }
-    return razivu::support::install_resource(source_path, file_name);
+    using namespace razivu::support;
+    if (!acceptable(source_path, file_name, resource_folder, 1)) {
+        return RAZIVU_STATUS_FAILED;
+    }
+    return install(source_path, file_name, resource_folder, enter_resource);
 }
 RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
 

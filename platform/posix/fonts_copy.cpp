@@ -1,6 +1,6 @@
 // The LZ expansion copy on Linux: libmspack's SZDD decompressor for
-// compressed files, a plain copy for the rest, both into a temporary file
-// beside the target that is renamed into place only when complete.
+// compressed files, a plain copy for the rest; and the rename and delete that
+// put a finished copy into place or drop an unfinished one.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,8 +18,6 @@ namespace {
 
 constexpr unsigned char szdd_magic[] = {0x53, 0x5A, 0x44, 0x44, 0x88, 0xF0, 0x27, 0x33};
 constexpr std::size_t copy_chunk = 64 * 1024;
-constexpr mode_t font_file_mode = 0644;  // fonts are read by every program of the user
-constexpr const char *temp_suffix = ".razivu-XXXXXX";
 
 bool is_szdd(const std::string &path) {
     std::FILE *f = std::fopen(path.c_str(), "rb");
@@ -95,21 +93,16 @@ bool expand_copy(const char *source, const char *target) {
         posix::ensure_system_drive();
         make_parent(to);
     }
-    std::string temp = to + temp_suffix;
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
-    const bool made = ::fchmod(fd, font_file_mode) == 0;
-    ::close(fd);
-    if (made && (is_szdd(from) ? expand_szdd(from, temp) : copy_plain(from, temp)) &&
-        std::rename(temp.c_str(), to.c_str()) == 0) {
-        return true;
-    }
-    const int err = errno;
-    std::remove(temp.c_str());
-    errno = err;
-    return false;
+    return is_szdd(from) ? expand_szdd(from, to) : copy_plain(from, to);
+}
+
+bool replace_file(const char *from, const char *to) {
+    return from != nullptr && to != nullptr &&
+           std::rename(posix::host_path(from).c_str(), posix::host_path(to).c_str()) == 0;
+}
+
+bool remove_file(const char *path) {
+    return path != nullptr && std::remove(posix::host_path(path).c_str()) == 0;
 }
 
 }  // namespace razivu::platform

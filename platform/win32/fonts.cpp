@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cwchar>
 #include <lzexpand.h>
-#include <string>
 
 #include "platform/platform.h"
 
@@ -15,7 +14,6 @@ namespace {
 
 constexpr const char *fonts_section = "fonts";
 constexpr const wchar_t *fonts_section_w = L"fonts";
-constexpr const char *temp_suffix = ".razivu-tmp";
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is a UTF-16 code unit");
 
@@ -49,16 +47,16 @@ bool lz_copy(const char *source, const char *target) {
 }  // namespace
 
 bool expand_copy(const char *source, const char *target) {
-    if (source == nullptr || target == nullptr) {
-        return false;
-    }
-    const std::string temp = std::string(target) + temp_suffix;
-    if (lz_copy(source, temp.c_str()) &&
-        MoveFileExA(temp.c_str(), target, MOVEFILE_REPLACE_EXISTING) != 0) {
-        return true;
-    }
-    DeleteFileA(temp.c_str());
-    return false;
+    return source != nullptr && target != nullptr && lz_copy(source, target);
+}
+
+bool replace_file(const char *from, const char *to) {
+    return from != nullptr && to != nullptr &&
+           MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool remove_file(const char *path) {
+    return path != nullptr && DeleteFileA(path) != 0;
 }
 
 bool font_table_add(const char *path) {

@@ -115,18 +115,31 @@ bool enter_resource(const char *staged, const char *target, const char *file_nam
     return platform::fonts_profile_put(key, file_name);
 }
 
-// The shared course of both installs once the arguments have passed: the
-// caller's name upper-cased, the staged copy made and entered, or removed.
-int32_t install(const char *source_path, char *file_name, const char *folder,
-                bool (*enter)(const char *, const char *, const char *)) {
+// What tells the two installs apart on their shared course.
+struct InstallKind {
+    const char *folder;         // below the Windows directory
+    bool target_upper_case;     // the target takes the upper-cased file name
+    bool (*enter)(const char *staged, const char *target, const char *file_name);
+};
+
+constexpr InstallKind truetype_install = {fonts_folder, false, enter_truetype};
+constexpr InstallKind resource_install = {resource_folder, true, enter_resource};
+
+// The caller's name upper-cased, the staged copy made and entered, or removed.
+// The arguments have passed acceptable(), so both target paths fit.
+int32_t install(const char *source_path, char *file_name, const InstallKind &kind) {
+    char as_given[path_cap];
+    char upper[path_cap];
+    const bool given_fits = target_path(kind.folder, file_name, as_given);
     platform::upper_case(file_name, std::strlen(file_name));
-    char target[path_cap];
-    if (!target_path(folder, file_name, target) || same_path(source_path, target)) {
+    const char *target = kind.target_upper_case ? upper : as_given;
+    if (!given_fits || !target_path(kind.folder, file_name, upper) ||
+        same_path(source_path, target)) {
         return RAZIVU_STATUS_FAILED;
     }
     const std::string staged = std::string(target) + staged_suffix;
     if (!platform::expand_copy(source_path, staged.c_str()) ||
-        !enter(staged.c_str(), target, file_name)) {
+        !kind.enter(staged.c_str(), target, file_name)) {
         platform::remove_file(staged.c_str());
         return RAZIVU_STATUS_FAILED;
     }
@@ -163,7 +176,7 @@ RAZIVU_API int32_t InstallTrueTypeFont(const char *source_path, char *file_name)
         names_target(source_path, file_name)) {
         return RAZIVU_STATUS_FAILED;
     }
-    return install(source_path, file_name, fonts_folder, enter_truetype);
+    return install(source_path, file_name, truetype_install);
 }
 RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
 
@@ -175,7 +188,7 @@ RAZIVU_API int32_t InstallFontResourceFile(const char *source_path, char *file_n
     if (!acceptable(source_path, file_name, resource_folder, 1)) {
         return RAZIVU_STATUS_FAILED;
     }
-    return install(source_path, file_name, resource_folder, enter_resource);
+    return install(source_path, file_name, resource_install);
 }
 RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
 

@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <lzexpand.h>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -46,8 +48,18 @@ bool lz_copy(const char *source, const char *target) {
 
 }  // namespace
 
+// The target's folder is made when missing: SYSTEM below the Windows
+// directory is absent from 64-bit Wine prefixes, though Windows always has it.
 bool expand_copy(const char *source, const char *target) {
-    return source != nullptr && target != nullptr && lz_copy(source, target);
+    if (source == nullptr || target == nullptr) {
+        return false;
+    }
+    const char *slash = std::strrchr(target, '\\');
+    if (slash != nullptr && slash != target) {
+        CreateDirectoryA(std::string(target, static_cast<std::size_t>(slash - target)).c_str(),
+                         nullptr);
+    }
+    return lz_copy(source, target);
 }
 
 bool replace_file(const char *from, const char *to) {

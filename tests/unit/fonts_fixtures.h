@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "support/test_env.h"
 
 namespace razivu::test::fonts {
 
@@ -279,6 +278,7 @@ inline std::optional<std::u16string> expected_face_name(const std::string &file)
             for (uint32_t i = 0; i + 1 < len && text.size() < 255; i += 2) {
                 text += static_cast<char16_t>(be(file, storage + be(file, rec + 10, 2) + i, 2));
             }
+            text = text.substr(0, text.find(u'\0'));  // names are terminated strings
             switch (be(file, rec + 4, 2)) {
             case 0x0411: if (!ja) ja = text; break;
             case 0x0407: de = text; break;

@@ -126,6 +126,10 @@ TEST(TrueTypeNames, tables_and_bounds) {
     EXPECT_EQ(far.rc, RAZIVU_STATUS_FAILED) << "string offset outside the file";
     const FaceResult huge = face_of(fx::truetype_file({{u"Eng", 0x0409, 1, 3, 4, false, {}, 0xFFFF}}));
     EXPECT_EQ(huge.rc, RAZIVU_STATUS_FAILED) << "string length past the end of the file";
+    // Only 255 units are kept, but the whole string must lie inside the file.
+    const std::string long_string = fx::truetype_file({{long_name}});
+    EXPECT_EQ(face_of(long_string.substr(0, long_string.size() - 2)).rc, RAZIVU_STATUS_FAILED)
+        << "the end of a long string cut off";
 }
 
 TEST(TrueTypeNames, missing_files_and_arguments_fail) {

@@ -1,7 +1,6 @@
 // The LZ expansion copy on Linux: libmspack's SZDD decompressor for
 // compressed files, a plain copy for the rest; and the rename and delete that
 // put a finished copy into place or drop an unfinished one.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>

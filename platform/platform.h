@@ -230,4 +230,47 @@ uint16_t host_to_net16(uint16_t v);
 uint32_t net_to_host32(uint32_t v);
 uint16_t net_to_host16(uint16_t v);
 
+// ---- Fonts ---------------------------------------------------------------------------
+//
+// The services behind font installation: the LZ expansion copy, the system
+// font table and its change broadcast, section "fonts" of the system profile
+// (WIN.INI), and the platform's own upper-casing. posix/fonts_*.cpp stand in
+// with libmspack, fontconfig and WIN.INI in the Windows directory; win32/fonts.cpp
+// calls LZOpenFileA, AddFontResourceA, Get/WriteProfileString and SendMessageA.
+
+// Copies source to target, expanding an SZDD (LZ) file; other files are copied
+// unchanged. false when the source cannot be read, its compressed data ends
+// early, or the target cannot be written; the target may then hold a part.
+bool expand_copy(const char *source, const char *target);
+
+// Renames from over to, replacing a file there in one step (MoveFileExA).
+bool replace_file(const char *from, const char *to);
+
+// Deletes a file; false when there was none or it stays.
+bool remove_file(const char *path);
+
+// Adds an installed font file to the font table (AddFontResourceA); false
+// when the table did not take it.
+bool font_table_add(const char *path);
+
+// Tells the running programs that the font table changed (WM_FONTCHANGE).
+void broadcast_font_change();
+
+// Section "fonts" of the system profile. get copies the value of key or ""
+// (cut to cap - 1) and returns its length; put with value nullptr deletes the
+// key and returns false when the profile could not be written. The UTF-16
+// forms are GetProfileStringW and WriteProfileStringW.
+int32_t fonts_profile_get(const char *key, char *buf, int32_t cap);
+bool fonts_profile_put(const char *key, const char *value);
+int32_t fonts_profile_get_w(const char16_t *key, char16_t *buf, int32_t cap);
+bool fonts_profile_put_w(const char16_t *key, const char16_t *value);
+
+// Upper-cases len bytes of text in place as CharUpperBuffA does (ASCII letters
+// only on Linux, where names are UTF-8).
+void upper_case(char *text, std::size_t len);
+
+// The file-name text as UTF-16 (mbstowcs on Windows, UTF-8 on Linux) into
+// out, terminator included; false when it is not valid or does not fit.
+bool narrow_to_utf16(const char *text, char16_t *out, std::size_t cap);
+
 }  // namespace razivu::platform

@@ -36,6 +36,8 @@ const Command commands[] = {
      razivu_tool::cmd_days},
     {"date", "date N                        print the date of a day number as D M Y",
      razivu_tool::cmd_date},
+    {"font", "font NAME-OR-PATH...          print the face name or description an install reads",
+     razivu_tool::cmd_font},
 };
 
 void usage(std::FILE *out) {

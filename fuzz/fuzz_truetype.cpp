@@ -1,0 +1,34 @@
+// The TrueType name reader on arbitrary bytes. A name it reads is terminated
+// within the buffer and is the one an independent reader of the whole data
+// chooses.
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "support/fonts_internal.h"
+#include "tests/unit/fonts_fixtures.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    namespace s = razivu::support;
+    char16_t face[s::face_name_cap + 1];
+    face[s::face_name_cap] = u'#';
+    const s::ByteSource src = s::memory_source(data, size);
+    if (!s::read_face_name(src, reinterpret_cast<char16_t(&)[s::face_name_cap]>(face))) {
+        return 0;
+    }
+    const std::u16string got(face);
+    if (face[s::face_name_cap] != u'#' || got.size() > s::face_name_max) {
+        __builtin_trap();
+    }
+    try {
+        const auto expected =
+            razivu::test::fonts::expected_face_name(std::string(reinterpret_cast<const char *>(data), size));
+        if (!expected || *expected != got) {
+            __builtin_trap();
+        }
+    } catch (const std::out_of_range &) {
+        // A later record the reader never had to read lies outside the data.
+    }
+    return 0;
+}

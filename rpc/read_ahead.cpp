@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unordered_map>
 
 #include "diagnostics/boundary.h"
@@ -19,6 +20,7 @@ struct Buffered {
     int32_t begin = 0;              // first byte not yet served
     int32_t end = 0;                // one past the last byte received
     bool on = false;                // fills allowed; off, the rest is still served
+    std::string gathered;           // pieces of the message being sent, not yet sent
 };
 
 // Process-wide read-ahead state: sockets that have it on or bytes left.
@@ -34,12 +36,13 @@ int32_t recv_from_socket(int32_t s, char *buffer, int32_t count, int32_t flags) 
 
 }  // namespace
 
+// Switched off, pieces already gathered still leave with the final one.
 void set_read_ahead(int32_t s, bool on) {
     if (!on) {
         const auto found = read_ahead.sockets.find(s);
         if (found != read_ahead.sockets.end()) {
             found->second.on = false;
-            if (found->second.begin == found->second.end) {
+            if (found->second.begin == found->second.end && found->second.gathered.empty()) {
                 read_ahead.sockets.erase(found);
             }
         }
@@ -94,10 +97,19 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags) {
     const int32_t n = std::min(count, b.end - b.begin);
     std::memcpy(buffer, b.bytes.get() + b.begin, static_cast<std::size_t>(n));
     b.begin += n;
-    if (b.begin == b.end && !b.on) {
+    if (b.begin == b.end && !b.on && b.gathered.empty()) {
         read_ahead.sockets.erase(found);
     }
     return n;
+}
+
+std::string *gathered_pieces(int32_t s) {
+    const auto found = read_ahead.sockets.find(s);
+    if (found == read_ahead.sockets.end()) {
+        return nullptr;
+    }
+    return found->second.on || !found->second.gathered.empty() ? &found->second.gathered
+                                                                : nullptr;
 }
 
 }  // namespace razivu::transport

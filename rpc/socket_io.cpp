@@ -5,6 +5,7 @@
 // closing one included, fail without touching whatever file the number
 // belongs to by then.
 #include <cerrno>
+#include <string>
 
 #include "diagnostics/boundary.h"
 #include "platform/platform.h"
@@ -48,18 +49,54 @@ namespace razivu::transport {
 
 // One send. A short count fails like an error and the rest is not sent: the
 // socket is closed instead, so the peer never gets a message with a gap.
+// One send of all of data, or false.
+bool send_whole(int32_t s, const char *data, std::size_t len, int32_t flags) {
+    const auto send = platform::net_calls().send;
+    const auto n = static_cast<int32_t>(len);
+    return retry_interrupted([&] { return send(s, data, n, flags); }) == n;
+}
+
+// Gathered pieces leave before anything else is sent or awaited.
+bool send_gathered(int32_t s, int32_t flags) {
+    std::string *gathered = gathered_pieces(s);
+    if (gathered == nullptr || gathered->empty()) {
+        return true;
+    }
+    const bool ok = send_whole(s, gathered->data(), gathered->size(), flags);
+    gathered->clear();
+    return ok;
+}
+
 int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags, bool more) {
     if (refuse_handle(s, "COMWriteSock") || refuse_arguments(buffer, count, "COMWriteSock")) {
         return -1;
     }
+    std::string *gathered = flags == 0 ? gathered_pieces(s) : nullptr;
+    if (gathered != nullptr && gathered->size() + static_cast<std::size_t>(count) <= gather_cap) {
+        gathered->append(buffer, static_cast<std::size_t>(count));
+        if (!more && !send_gathered(s, 0)) {
+            return fail_and_close(s, "COMWriteSock");
+        }
+        trace_count('>', count);
+        return count;
+    }
     const int32_t all_flags = flags | piece_flags(s, more);
-    const auto send = platform::net_calls().send;
-    if (retry_interrupted([&] { return send(s, buffer, count, all_flags); }) != count) {
+    if (!send_gathered(s, platform::more_flag()) ||
+        !send_whole(s, buffer, static_cast<std::size_t>(count), all_flags)) {
         return fail_and_close(s, "COMWriteSock");
     }
     sent(s, all_flags);
     trace_count('>', count);
     return count;
+}
+
+bool send_pending(int32_t s) {
+    push_held(s);
+    if (!send_gathered(s, 0)) {
+        fail_and_close(s, "COMWriteSock");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace razivu::transport
@@ -78,7 +115,9 @@ RAZIVU_API int32_t COMReadSock(int32_t socket, char *buffer, int32_t count, int3
     // the loop counts as the peer's close.
     int32_t got = 0;
     if (count > 0) {
-        transport::push_held(socket);
+        if (!transport::send_pending(socket)) {
+            return -1;
+        }
         got = transport::receive_some(socket, buffer, count, flags);
         if (got < 0) {
             return fail_and_close(socket, "COMReadSock");

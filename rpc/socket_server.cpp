@@ -85,7 +85,9 @@ RAZIVU_API int32_t COMPollSock(int32_t socket, int32_t seconds) try {
     if (transport::has_buffered(socket)) {
         return RAZIVU_POLL_READABLE;
     }
-    transport::push_held(socket);
+    if (!transport::send_pending(socket)) {
+        return RAZIVU_POLL_FAILED;
+    }
     const auto wait_readable = platform::net_calls().wait_readable;
     int32_t rc = wait_readable(socket, seconds);
     while (rc == -1 && platform::last_errno() == EINTR) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/platform.h"
 #include "razivu/message.h"
@@ -79,6 +80,8 @@ int32_t retry_interrupted(Call call) {
 
 // Bytes one fill asks for.
 constexpr int32_t read_ahead_cap = 16384;
+// Pieces of one message gathered at most before they are sent anyway.
+constexpr std::size_t gather_cap = 65536;
 
 // Switches read-ahead on or off for an open socket.
 void set_read_ahead(int32_t s, bool on);
@@ -91,6 +94,15 @@ bool has_buffered(int32_t s);
 // One recv as COMReadSock's loop makes it: from the buffer when it holds
 // bytes, else from the socket (retried on EINTR). 0 means the peer closed.
 int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags);
+// With read-ahead on, the pieces of a long message are gathered and leave in
+// one send with the final piece, where MSG_MORE would still cost one system
+// call per piece: the buffer for s, or nullptr when s does not gather.
+std::string *gathered_pieces(int32_t s);
+// Sends at once whatever s holds back, in the kernel (held pieces) or here
+// (gathered ones); called before every wait for data. False, with the
+// socket closed and a system error pushed for COMWriteSock, when that send
+// fails.
+bool send_pending(int32_t s);
 
 // ---- Latency -------------------------------------------------------------------------
 //

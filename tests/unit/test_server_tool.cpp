@@ -192,7 +192,7 @@ TEST_F(Tool, call_and_serve_report_what_they_cannot_reach_or_use) {
     r = run_tool(std::string("serve ") + test::unknown_service);
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, HasSubstr("cannot listen"));
-    for (const char *args : {"call", "call 127.0.0.1 70000 Echo", "serve --port 80 svc",
+    for (const char *args : {"call", "call 127.0.0.1 70000 Echo", "serve one two",
                              "serve --port 4000 --bogus", "dump one two"}) {
         EXPECT_EQ(run_tool(args).status, 2) << args;
     }
@@ -307,7 +307,7 @@ using ServeLoad = Tool;
 
 TEST_F(ServeLoad, twenty_clients_of_500_echo_calls_are_all_answered_amid_trouble) {
     ServeProcess server;
-    ASSERT_TRUE(server.start({"--workers", "64", "--idle", "20"}));
+    ASSERT_TRUE(server.start({"--workers", "64", "--per-address", "64", "--idle", "20"}));
     std::vector<pid_t> pids;
     std::vector<pid_t> trouble;
     for (int id = 0; id < clients; ++id) {

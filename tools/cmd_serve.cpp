@@ -182,6 +182,11 @@ bool names_a_socket(const Options &o) {
 int serve_connection(int32_t conn, const net::Peer &peer) {
     serve::Record record(net::text(peer));
     const serve::End end = serve::serve_calls(conn, settings.limits, record);
+    if (end == serve::End::cut) {
+        // The read or send it interrupted has left an error entry; this says why.
+        serve::log_entry(RAZIVU_LOG_WARNING, "razivu serve: %s %s", net::text(peer).c_str(),
+                         serve::ending_text(end, settings.limits).c_str());
+    }
     if (!settings.quiet || (end != serve::End::closed && end != serve::End::idle)) {
         net::write_line(record.line(serve::ending_text(end, settings.limits)));
     }
@@ -310,11 +315,14 @@ int cmd_serve(int argc, char **argv) {
     if (passed.kind == activation::Kind::connection) {
         return serve_one(passed.socket);
     }
-    std::string where = "the socket passed in";
+    std::string where;
     std::string note;
     const int32_t listening = passed.kind == activation::Kind::listening
                                   ? passed.socket
                                   : open_listening(*options, where, note);
+    if (passed.kind == activation::Kind::listening) {
+        where = net::text(net::local_of(listening)) + (options->inetd ? " (from inetd)" : " (from systemd)");
+    }
     if (listening < 0) {
         return exit_failed;
     }

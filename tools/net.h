@@ -30,6 +30,8 @@ int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &wh
 
 // The peer of a connected socket; addr "unknown" when it cannot be read.
 Peer peer_of(int32_t conn);
+// The local end of a socket, the same way.
+Peer local_of(int32_t s);
 
 // What the client has sent that is not read yet.
 enum class Ready {

@@ -46,37 +46,11 @@ std::string failed(const char *step, const std::string &where) {
     return std::string(step) + " " + where + ": " + std::strerror(errno);
 }
 
-}  // namespace
-
-int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = addr;
-    sin.sin_port = port;
-    char host[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &sin.sin_addr, host, sizeof host);
-    const std::string where = std::string(host) + ":" + std::to_string(ntohs(port));
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        why = failed("socket for", where);
-        return -1;
-    }
-    const int on = 1;
-    const char *step = "reuse address of";
-    if (::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
-        (step = "bind", ::bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) == 0) &&
-        (step = "listen on", ::listen(s, backlog) == 0)) {
-        return s;
-    }
-    why = failed(step, where);
-    ::close(s);
-    return -1;
-}
-
-Peer peer_of(int32_t conn) {
+// The address getpeername or getsockname gives.
+Peer endpoint_of(int32_t s, int (*get)(int, sockaddr *, socklen_t *)) {
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
-    if (::getpeername(conn, reinterpret_cast<sockaddr *>(&ss), &len) != 0) {
+    if (get(s, reinterpret_cast<sockaddr *>(&ss), &len) != 0) {
         return Peer{"unknown", 0};
     }
     char host[INET6_ADDRSTRLEN] = {};
@@ -96,6 +70,41 @@ Peer peer_of(int32_t conn) {
         return Peer{host, ntohs(sin6->sin6_port)};
     }
     return Peer{"local", 0};
+}
+
+}  // namespace
+
+int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = addr;
+    sin.sin_port = port;
+    char host[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &sin.sin_addr, host, sizeof host);
+    const std::string where = text(Peer{host, ntohs(port)});
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        why = failed("socket for", where);
+        return -1;
+    }
+    const int on = 1;
+    const char *step = "reuse address of";
+    if (::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+        (step = "bind", ::bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) == 0) &&
+        (step = "listen on", ::listen(s, backlog) == 0)) {
+        return s;
+    }
+    why = failed(step, where);
+    ::close(s);
+    return -1;
+}
+
+Peer peer_of(int32_t conn) {
+    return endpoint_of(conn, ::getpeername);
+}
+
+Peer local_of(int32_t s) {
+    return endpoint_of(s, ::getsockname);
 }
 
 Ready peek(int32_t conn) {

@@ -20,6 +20,17 @@ std::string ipv4_text(const in_addr &a) {
     return text;
 }
 
+// The address getpeername or getsockname gives.
+Peer endpoint_of(int32_t s, int(WSAAPI *get)(SOCKET, sockaddr *, int *)) {
+    sockaddr_in sin{};
+    int len = sizeof sin;
+    if (get(static_cast<SOCKET>(s), reinterpret_cast<sockaddr *>(&sin), &len) != 0 ||
+        sin.sin_family != AF_INET) {
+        return Peer{"unknown", 0};
+    }
+    return Peer{ipv4_text(sin.sin_addr), ntohs(sin.sin_port)};
+}
+
 }  // namespace
 
 int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
@@ -27,7 +38,7 @@ int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &wh
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = addr;
     sin.sin_port = port;
-    const std::string where = ipv4_text(sin.sin_addr) + ":" + std::to_string(ntohs(port));
+    const std::string where = text(Peer{ipv4_text(sin.sin_addr), ntohs(port)});
     if (PTWSAStartup() != 0) {
         why = "WinSock cannot be started";
         return -1;
@@ -49,13 +60,11 @@ int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &wh
 }
 
 Peer peer_of(int32_t conn) {
-    sockaddr_in sin{};
-    int len = sizeof sin;
-    if (::getpeername(static_cast<SOCKET>(conn), reinterpret_cast<sockaddr *>(&sin), &len) != 0 ||
-        sin.sin_family != AF_INET) {
-        return Peer{"unknown", 0};
-    }
-    return Peer{ipv4_text(sin.sin_addr), ntohs(sin.sin_port)};
+    return endpoint_of(conn, ::getpeername);
+}
+
+Peer local_of(int32_t s) {
+    return endpoint_of(s, ::getsockname);
 }
 
 Ready peek(int32_t conn) {

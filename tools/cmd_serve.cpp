@@ -221,12 +221,14 @@ int32_t open_listening(const Options &o, std::string &where, std::string &note) 
     if (!port || !net::parse_ipv4(o.bind, addr)) {
         return -1;
     }
+    // Before the socket exists: on Windows a PT wrapper ends the WinSock
+    // session, and with it every socket, when one was started.
+    where = std::string(o.bind) + ":" + std::to_string(PTntohs(*port));
     std::string why;
     const int32_t s = net::listen_at(addr, *port, static_cast<int32_t>(o.backlog), why);
     if (s < 0) {
         std::fprintf(stderr, "razivu serve: cannot listen: %s\n", why.c_str());
     }
-    where = std::string(o.bind) + ":" + std::to_string(PTntohs(*port));
     return s;
 }
 

@@ -52,11 +52,11 @@ void disarm_deadline();
 // True once an armed deadline has passed.
 bool deadline_passed();
 
-// Bytes received from and sent to the client so far; 0 where the system
-// does not count them.
+// Bytes received from and sent to the client so far.
 struct Counts {
     uint64_t in = 0;
     uint64_t out = 0;
+    bool counted = false;  // false where the system does not count them
 };
 Counts counts(int32_t conn);
 

@@ -178,8 +178,7 @@ void Worker::take_reply() {
 // A read that fails closes the connection and its counts with it, so they
 // are noted as a call begins and after each reply.
 void Worker::note_bytes() {
-    const net::Counts bytes = net::counts(conn_);
-    record_.bytes(bytes.in, bytes.out);
+    record_.bytes(net::counts(conn_));
 }
 
 void Worker::begin_unit() {
@@ -209,8 +208,7 @@ End serve_calls(int32_t conn, const Limits &limits, Record &record) {
     Worker worker(conn, limits, record);
     const End end = worker.run();
     net::disarm_deadline();
-    const net::Counts bytes = net::counts(conn);
-    record.bytes(bytes.in, bytes.out);
+    record.bytes(net::counts(conn));
     return end;
 }
 

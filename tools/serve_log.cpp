@@ -68,9 +68,10 @@ void Record::close_call() {
     }
 }
 
-void Record::bytes(uint64_t in, uint64_t out) {
-    in_ = std::max(in_, in);
-    out_ = std::max(out_, out);
+void Record::bytes(const net::Counts &counts) {
+    in_ = std::max(in_, counts.in);
+    out_ = std::max(out_, counts.out);
+    counted_ = counted_ || counts.counted;
 }
 
 std::string Record::line(const std::string &ending) {
@@ -85,10 +86,13 @@ std::string Record::line(const std::string &ending) {
         calls += ", " + std::to_string(untallied_) + " more";
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start_;
+    char bytes[64] = "bytes not counted";
+    if (counted_) {
+        std::snprintf(bytes, sizeof bytes, "%llu bytes in, %llu out",
+                      static_cast<unsigned long long>(in_), static_cast<unsigned long long>(out_));
+    }
     char tail[128];
-    std::snprintf(tail, sizeof tail, "; %llu bytes in, %llu out; %.3f s; ",
-                  static_cast<unsigned long long>(in_), static_cast<unsigned long long>(out_),
-                  took.count());
+    std::snprintf(tail, sizeof tail, "; %s; %.3f s; ", bytes, took.count());
     return stamp() + " " + peer_ + " " + (calls.empty() ? "no calls" : calls) + tail + ending + "\n";
 }
 

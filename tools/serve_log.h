@@ -10,6 +10,8 @@
 
 #include <razivu/razivu.h>
 
+#include "net.h"
+
 namespace razivu_tool::serve {
 
 // What one connection did, gathered while it is served.
@@ -22,7 +24,7 @@ public:
     void return_code(int32_t code);
     // The connection's byte counts so far. They are taken now and then, as a
     // connection that breaks loses them; the largest seen count.
-    void bytes(uint64_t in, uint64_t out);
+    void bytes(const net::Counts &counts);
     // The connection's line: time, peer, calls by function and return code,
     // bytes, duration and how it ended.
     std::string line(const std::string &ending);
@@ -46,6 +48,7 @@ private:
     bool answered_ = false;        // it has one
     uint64_t in_ = 0;              // bytes received from the client
     uint64_t out_ = 0;             // bytes sent to it
+    bool counted_ = false;         // the system counts them
 };
 
 // The line of a connection refused because its address has `serving`

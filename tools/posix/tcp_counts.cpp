@@ -42,10 +42,10 @@ Counts counts(int32_t conn) {
     }
     const uint64_t out = info.tcpi_bytes_sent - info.tcpi_bytes_retrans;
     if (info.tcpi_state == state_closed) {
-        return Counts{0, out};
+        return Counts{0, out, true};
     }
     const uint64_t fin = fin_received(info.tcpi_state) && info.tcpi_bytes_received > 0 ? 1 : 0;
-    return Counts{info.tcpi_bytes_received - fin, out};
+    return Counts{info.tcpi_bytes_received - fin, out, true};
 }
 
 }  // namespace razivu_tool::net

@@ -52,6 +52,17 @@ def recv_exactly(s, n):
     return data
 
 
+def closed(s, seconds):
+    """True when the server closes (or resets) s within seconds."""
+    s.settimeout(seconds)
+    try:
+        return s.recv(1) == b""
+    except socket.timeout:
+        return False
+    except OSError:
+        return True
+
+
 def rss_kib(pid):
     try:
         with open(f"/proc/{pid}/status") as f:
@@ -140,14 +151,7 @@ def slow_drip(tool, prefix):
     time.sleep(0.3)
     served = []
     for s in drippers:
-        s.settimeout(0.01)
-        try:
-            refused_now = s.recv(1) == b""
-        except socket.timeout:
-            refused_now = False
-        except OSError:
-            refused_now = True
-        if refused_now:
+        if closed(s, 0.01):
             s.close()
         else:
             served.append(s)
@@ -168,14 +172,7 @@ def slow_drip(tool, prefix):
     sent = 1
     while served and time.monotonic() - first_byte < 3 * DRIP_SECONDS:
         for s in list(served):
-            s.settimeout(0.05)
-            try:
-                gone = s.recv(1) == b""
-            except socket.timeout:
-                gone = False
-            except OSError:
-                gone = True
-            if gone:
+            if closed(s, 0.05):
                 ends.append(time.monotonic() - first_byte)
                 served.remove(s)
                 s.close()

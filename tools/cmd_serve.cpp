@@ -253,7 +253,7 @@ int run_server(int32_t listening, const Options &o, const std::string &where,
             workers::rest();
             continue;
         }
-        const net::Peer peer = net::peer_of(conn);
+        const net::Peer peer = net::address_of(conn, net::Side::peer);
         const int serving = workers::serving(peer.addr);
         if (serving >= o.per_address) {
             net::write_line(serve::refusal_line(net::text(peer), serving));
@@ -280,7 +280,7 @@ int run_server(int32_t listening, const Options &o, const std::string &where,
 // process of its own. The first log entry of a process empties its file, so
 // it goes to a file of its own, and the log the processes share only grows.
 int serve_one(int32_t conn) {
-    const net::Peer peer = net::peer_of(conn);
+    const net::Peer peer = net::address_of(conn, net::Side::peer);
     WriteLog(connection_log, GetVersionString(), RAZIVU_LOG_PLAIN, "razivu serve: connection from %s",
              net::text(peer).c_str());
     return workers::serve_here(conn, peer, serve_connection);
@@ -323,7 +323,7 @@ int cmd_serve(int argc, char **argv) {
                                   ? passed.socket
                                   : open_listening(*options, where, note);
     if (passed.kind == activation::Kind::listening) {
-        where = net::text(net::local_of(listening)) + (options->inetd ? " (from inetd)" : " (from systemd)");
+        where = net::text(net::address_of(listening, net::Side::local)) + (options->inetd ? " (from inetd)" : " (from systemd)");
     }
     if (listening < 0) {
         return exit_failed;

@@ -28,10 +28,10 @@ bool parse_ipv4(const char *text, uint32_t &addr_out);
 // address reuse on. -1 with why naming the step and the system's reason.
 int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why);
 
-// The peer of a connected socket; addr "unknown" when it cannot be read.
-Peer peer_of(int32_t conn);
-// The local end of a socket, the same way.
-Peer local_of(int32_t s);
+// One end of a socket: the peer of a connection, or the local address.
+// addr is "unknown" when it cannot be read.
+enum class Side { local, peer };
+Peer address_of(int32_t s, Side side);
 
 // What the client has sent that is not read yet.
 enum class Ready {

@@ -46,32 +46,6 @@ std::string failed(const char *step, const std::string &where) {
     return std::string(step) + " " + where + ": " + std::strerror(errno);
 }
 
-// The address getpeername or getsockname gives.
-Peer endpoint_of(int32_t s, int (*get)(int, sockaddr *, socklen_t *)) {
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    if (get(s, reinterpret_cast<sockaddr *>(&ss), &len) != 0) {
-        return Peer{"unknown", 0};
-    }
-    char host[INET6_ADDRSTRLEN] = {};
-    if (ss.ss_family == AF_INET) {
-        const auto *sin = reinterpret_cast<const sockaddr_in *>(&ss);
-        ::inet_ntop(AF_INET, &sin->sin_addr, host, sizeof host);
-        return Peer{host, ntohs(sin->sin_port)};
-    }
-    if (ss.ss_family == AF_INET6) {
-        const auto *sin6 = reinterpret_cast<const sockaddr_in6 *>(&ss);
-        // A mapped IPv4 client counts as that IPv4 address, however it came in.
-        if (IN6_IS_ADDR_V4MAPPED(&sin6->sin6_addr)) {
-            ::inet_ntop(AF_INET, &sin6->sin6_addr.s6_addr[12], host, sizeof host);
-        } else {
-            ::inet_ntop(AF_INET6, &sin6->sin6_addr, host, sizeof host);
-        }
-        return Peer{host, ntohs(sin6->sin6_port)};
-    }
-    return Peer{"local", 0};
-}
-
 }  // namespace
 
 int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
@@ -99,12 +73,30 @@ int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &wh
     return -1;
 }
 
-Peer peer_of(int32_t conn) {
-    return endpoint_of(conn, ::getpeername);
-}
-
-Peer local_of(int32_t s) {
-    return endpoint_of(s, ::getsockname);
+Peer address_of(int32_t s, Side side) {
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    auto *sa = reinterpret_cast<sockaddr *>(&ss);
+    if ((side == Side::peer ? ::getpeername(s, sa, &len) : ::getsockname(s, sa, &len)) != 0) {
+        return Peer{"unknown", 0};
+    }
+    char host[INET6_ADDRSTRLEN] = {};
+    if (ss.ss_family == AF_INET) {
+        const auto *sin = reinterpret_cast<const sockaddr_in *>(&ss);
+        ::inet_ntop(AF_INET, &sin->sin_addr, host, sizeof host);
+        return Peer{host, ntohs(sin->sin_port)};
+    }
+    if (ss.ss_family == AF_INET6) {
+        const auto *sin6 = reinterpret_cast<const sockaddr_in6 *>(&ss);
+        // A mapped IPv4 client counts as that IPv4 address, however it came in.
+        if (IN6_IS_ADDR_V4MAPPED(&sin6->sin6_addr)) {
+            ::inet_ntop(AF_INET, &sin6->sin6_addr.s6_addr[12], host, sizeof host);
+        } else {
+            ::inet_ntop(AF_INET6, &sin6->sin6_addr, host, sizeof host);
+        }
+        return Peer{host, ntohs(sin6->sin6_port)};
+    }
+    return Peer{"local", 0};
 }
 
 Ready peek(int32_t conn) {

@@ -20,17 +20,6 @@ std::string ipv4_text(const in_addr &a) {
     return text;
 }
 
-// The address getpeername or getsockname gives.
-Peer endpoint_of(int32_t s, int(WSAAPI *get)(SOCKET, sockaddr *, int *)) {
-    sockaddr_in sin{};
-    int len = sizeof sin;
-    if (get(static_cast<SOCKET>(s), reinterpret_cast<sockaddr *>(&sin), &len) != 0 ||
-        sin.sin_family != AF_INET) {
-        return Peer{"unknown", 0};
-    }
-    return Peer{ipv4_text(sin.sin_addr), ntohs(sin.sin_port)};
-}
-
 }  // namespace
 
 int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
@@ -59,12 +48,16 @@ int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &wh
     return -1;
 }
 
-Peer peer_of(int32_t conn) {
-    return endpoint_of(conn, ::getpeername);
-}
-
-Peer local_of(int32_t s) {
-    return endpoint_of(s, ::getsockname);
+Peer address_of(int32_t s, Side side) {
+    sockaddr_in sin{};
+    int len = sizeof sin;
+    auto *sa = reinterpret_cast<sockaddr *>(&sin);
+    const SOCKET h = static_cast<SOCKET>(s);
+    if ((side == Side::peer ? ::getpeername(h, sa, &len) : ::getsockname(h, sa, &len)) != 0 ||
+        sin.sin_family != AF_INET) {
+        return Peer{"unknown", 0};
+    }
+    return Peer{ipv4_text(sin.sin_addr), ntohs(sin.sin_port)};
 }
 
 Ready peek(int32_t conn) {

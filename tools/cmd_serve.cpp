@@ -6,8 +6,8 @@
 // a call must be complete within a time from its first byte, a silent
 // connection is closed, and one client address may hold only part of the
 // workers. The socket may also come from systemd or inetd (activation.h).
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -73,9 +73,9 @@ constexpr int64_t default_backlog = 128;
 constexpr int64_t max_backlog = 65535;
 constexpr int64_t default_call_seconds = 10;
 constexpr int64_t default_idle_seconds = 30;
-// Limits are kept in milliseconds in an int32_t.
-constexpr int64_t max_seconds = INT32_MAX / 1000;
 constexpr int32_t ms_per_second = 1000;
+// Limits are kept in milliseconds in an int32_t.
+constexpr int64_t max_seconds = INT32_MAX / ms_per_second;
 // Where a process serving one connection only writes its first log entry.
 constexpr const char *connection_log = "serve-connection.txt";
 
@@ -116,7 +116,7 @@ constexpr NumberOption number_options[] = {
 
 // Process-wide settings, read by serve_connection in the workers.
 struct Settings {
-    serve::Limits limits{};
+    serve::Limits limits{};  // the call and idle times
     bool quiet = false;  // lines only for connections that end in trouble
 };
 Settings settings;

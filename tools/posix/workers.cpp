@@ -79,6 +79,9 @@ void become_worker() {
 
 void start(int max_workers) {
     pool.max = max_workers > 0 ? max_workers : 1;
+    // A reader of standard error that goes away must not end the server:
+    // its lines are then lost, and nothing else.
+    handle(SIGPIPE, SIG_IGN);
     handle(SIGINT, on_stop);
     handle(SIGTERM, on_stop);
     handle(SIGCHLD, on_child);
@@ -156,6 +159,7 @@ bool spawn(int32_t listening, int32_t conn, const net::Peer &peer, ServeFn serve
 }
 
 int serve_here(int32_t conn, const net::Peer &peer, ServeFn serve) {
+    handle(SIGPIPE, SIG_IGN);
     const int status = serve(conn, peer);
     std::fflush(nullptr);
     return status;

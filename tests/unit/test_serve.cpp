@@ -3,8 +3,11 @@
 // whole calls, the per-address bound, the backlog, prompt reaping, --bind,
 // the server's log and its per-connection lines, and sockets from systemd
 // and inetd.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <regex>

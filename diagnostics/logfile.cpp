@@ -1,6 +1,7 @@
 // The log writer: one entry per call, each written by opening, writing and
 // closing the file, and the once-per-process header that empties the first
 // file a process writes.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -21,7 +22,12 @@ struct Writer {
 };
 Writer writer;
 
-char message[log_message_cap];  // the formatted text of one WriteLog entry
+// Room in an entry beside its message: the empty line before it, the
+// timestamp, the level label and the line end.
+constexpr std::size_t entry_frame_cap = 64;
+
+char message[log_message_cap];                 // the formatted text of one WriteLog entry
+char entry[log_message_cap + entry_frame_cap];  // the entry as it goes into the file
 
 const char *stamp_text() {
     const char *stamp = GetLogTimestamp();
@@ -56,21 +62,16 @@ bool write_header(const char *path, const char *module) {
     return true;
 }
 
+// The whole entry goes out in one write, so that the entries of processes
+// sharing a log file (the workers of a server) never interleave.
 void write_entry(const char *path, int32_t level) {
-    std::FILE *f = platform::open_file(path, "a");
-    if (f == nullptr) {
-        return;
-    }
     const char *label = level_label(level);
-    if (label[0] != '\0') {
-        platform::write_text(f, "\n");
+    const int len = std::snprintf(entry, sizeof entry, "%s%s %s%s\n", label[0] != '\0' ? "\n" : "",
+                                  stamp_text(), label, message);
+    if (len > 0) {
+        platform::append_whole(path, entry,
+                               std::min(static_cast<std::size_t>(len), sizeof entry - 1));
     }
-    platform::write_text(f, stamp_text());
-    platform::write_text(f, " ");
-    platform::write_text(f, label);
-    platform::write_text(f, message);
-    platform::write_text(f, "\n");
-    platform::close_file(f);
 }
 
 }  // namespace

@@ -43,4 +43,16 @@ bool close_file(std::FILE *f) {
     return (file_calls().close(f) == 0) && flushed;
 }
 
+// Unbuffered, the C library hands the whole block to one write(2); with a
+// buffer it would cut a long entry into buffer-sized writes.
+bool append_whole(const char *path, const char *data, std::size_t len) {
+    std::FILE *f = open_file(path, "a");
+    if (f == nullptr) {
+        return false;
+    }
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    const bool written = write_bytes(f, data, len);
+    return close_file(f) && written;
+}
+
 }  // namespace razivu::platform

@@ -45,6 +45,10 @@ bool write_bytes(std::FILE *f, const char *data, std::size_t len);
 bool write_text(std::FILE *f, const char *text);
 // Flushes and closes; false when either failed.
 bool close_file(std::FILE *f);
+// Opens path for appending and writes len bytes with one write of the
+// system's, so that entries appended by several processes at once never
+// interleave. false when the file cannot be opened or written.
+bool append_whole(const char *path, const char *data, std::size_t len);
 
 // ---- The Windows directory ---------------------------------------------------
 

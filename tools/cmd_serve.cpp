@@ -1,158 +1,289 @@
-// razivu serve SERVICE | --port N [--workers N] [--idle SECONDS]
+// razivu serve: a server for the library's calls, for production use.
 //
-// A demonstration server: answers Echo, the calendar functions and, with
-// code 61, everything else (serve_calls.h has the protocol). Each connection
-// is served by a worker process of its own; a connection may carry any
-// number of calls. Reply fields are sent as soon as nothing more of the
-// client's is waiting, so a client never waits on the server guessing where
-// a call ends. A client that sends something that is not a field, or stalls
-// in the middle of one, is disconnected; the server carries on.
+// The listening process accepts and hands each connection to a worker
+// process of its own (workers.h); the worker serves calls (serve_connection.h)
+// with the functions of serve_calls.h. Slow clients cannot starve the rest:
+// a call must be complete within a time from its first byte, a silent
+// connection is closed, and one client address may hold only part of the
+// workers. The socket may also come from systemd or inetd (activation.h).
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include <razivu/razivu.h>
 
+#include "activation.h"
 #include "commands.h"
-#include "fields.h"
+#include "net.h"
 #include "numbers.h"
-#include "serve_calls.h"
+#include "serve_connection.h"
+#include "serve_log.h"
 #include "workers.h"
 
 namespace razivu_tool {
+
+// The whole help of `razivu serve`: its options and the functions it
+// answers. Kept here, beside the options it describes.
+extern const char serve_help[];
+const char serve_help[] =
+    "usage: razivu serve SERVICE | --port N | SERVICE --port N  [OPTION]...\n"
+    "       razivu serve [OPTION]...          with a socket from systemd (LISTEN_FDS)\n"
+    "       razivu serve --inetd [OPTION]...  with the socket on standard input\n"
+    "\n"
+    "Serves calls over TCP, each connection in a worker process of its own. With\n"
+    "SERVICE and --port N, N is the port when the services database lacks SERVICE.\n"
+    "\n"
+    "options:\n"
+    "  --bind ADDR       IPv4 address to listen on (0.0.0.0, every interface)\n"
+    "  --backlog N       connections the system queues while workers are busy (128)\n"
+    "  --workers N       workers at once (32)\n"
+    "  --per-address N   workers one client address may hold (a quarter of --workers)\n"
+    "  --call-time S     seconds a call may take from its first byte until it is\n"
+    "                    answered; a slower client is cut (10)\n"
+    "  --idle S          seconds a connection may stay silent between calls (30)\n"
+    "  --quiet           no line on standard error for connections that end normally\n"
+    "  --inetd           standard input is the socket: listening (inetd \"wait\") or\n"
+    "                    one connection (\"nowait\")\n"
+    "  --help            this text\n"
+    "\n"
+    "functions (arguments -> reply fields):\n"
+    "  Echo (any fields)                       -> r 10, every argument echoed\n"
+    "  VIZIIsLeapYear (i year)                 -> r 10, i 1 or 0\n"
+    "  VIZIIsDateValid (i day, i month, i year) -> r 10, i 1 or 0\n"
+    "  VIZIGetDaysSince1900 (i day, i month, i year)\n"
+    "                                          -> r 10, i day number (1/1/1900 is 1);\n"
+    "                                             r 22 alone beyond 7 digits\n"
+    "  VIZIGetDMYFromDaysSince1900 (i days)    -> r 10, i status (0 or -1), i day,\n"
+    "                                             i month, i year\n"
+    "  a calendar function given a non-integer or too few arguments\n"
+    "                                          -> r 20 alone, at once\n"
+    "  any other name                          -> r 61; its arguments are ignored\n"
+    "\n"
+    "A call ends where the next function name begins; a connection may carry any\n"
+    "number of calls. SIGTERM or SIGINT stops the server.\n";
+
 namespace {
 
-constexpr int default_workers = 32;
-constexpr int max_workers = 1024;
-// A connection that stays silent this long between fields is closed.
-constexpr int32_t default_idle_seconds = 30;
-// A field that stops arriving midway ends the connection after this long.
-constexpr int stall_seconds = 10;
-// How long the listening process waits for a client before it looks for a
-// stop request again.
-constexpr int32_t accept_wait_seconds = 1;
-// Reply fields held back while the client keeps sending; then they go out.
-constexpr std::size_t max_held_fields = 64;
+constexpr int64_t default_workers = 32;
+constexpr int64_t max_workers = 1024;
+// By default one address may hold a quarter of the workers.
+constexpr int64_t per_address_share = 4;
+constexpr int64_t default_backlog = 128;
+constexpr int64_t max_backlog = 65535;
+constexpr int64_t default_call_seconds = 10;
+constexpr int64_t default_idle_seconds = 30;
+constexpr int32_t ms_per_second = 1000;
+// Limits are kept in milliseconds in an int32_t.
+constexpr int64_t max_seconds = INT32_MAX / ms_per_second;
+// Where a process serving one connection only writes its first log entry.
+constexpr const char *connection_log = "serve-connection.txt";
 
 const char *const usage_text =
-    "usage: razivu serve SERVICE|--port N [--workers N] [--idle SECONDS]\n";
+    "usage: razivu serve SERVICE|--port N [OPTION]...  (razivu serve --help lists them)\n";
 
 struct Options {
     const char *service = nullptr;  // a name of the services database
-    long port = 0;                  // or a port, when service is null
-    int workers = default_workers;
-    int32_t idle = default_idle_seconds;
+    int64_t port = 0;               // the port, or the fall-back for service
+    const char *bind = "0.0.0.0";
+    bool bind_given = false;
+    int64_t backlog = default_backlog;
+    bool backlog_given = false;
+    int64_t workers = default_workers;
+    int64_t per_address = 0;  // 0: a share of workers
+    int64_t call_seconds = default_call_seconds;
+    int64_t idle_seconds = default_idle_seconds;
+    bool quiet = false;
+    bool inetd = false;
+    bool help = false;
 };
 
-// Process-wide settings of the worker, read by serve_connection.
-int32_t idle_seconds = default_idle_seconds;
+struct NumberOption {
+    const char *name;
+    int64_t Options::*value;
+    int64_t min;
+    int64_t max;
+};
+
+constexpr NumberOption number_options[] = {
+    {"--port", &Options::port, 1, max_port},
+    {"--backlog", &Options::backlog, 1, max_backlog},
+    {"--workers", &Options::workers, 1, max_workers},
+    {"--per-address", &Options::per_address, 1, max_workers},
+    {"--call-time", &Options::call_seconds, 1, max_seconds},
+    {"--idle", &Options::idle_seconds, 1, max_seconds},
+};
+
+// Process-wide settings, read by serve_connection in the workers.
+struct Settings {
+    serve::Limits limits{};  // the call and idle times
+    bool quiet = false;  // lines only for connections that end in trouble
+};
+Settings settings;
+
+bool usage_error(const char *what, const char *arg) {
+    std::fprintf(stderr, "razivu serve: %s%s%s\n%s", what, arg != nullptr ? " " : "",
+                 arg != nullptr ? arg : "", usage_text);
+    return false;
+}
+
+// One option at argv[i]; i moves past its value. False after a message.
+bool parse_option(int argc, char **argv, int &i, Options &o) {
+    const std::string arg = argv[i];
+    const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
+    for (const NumberOption &n : number_options) {
+        if (arg == n.name) {
+            ++i;
+            o.backlog_given = o.backlog_given || arg == "--backlog";
+            return parse_integer(next, n.min, n.max, o.*n.value) ||
+                   usage_error("bad or missing number for", n.name);
+        }
+    }
+    if (arg == "--bind") {
+        ++i;
+        uint32_t addr = 0;
+        o.bind = next;
+        o.bind_given = true;
+        return net::parse_ipv4(next, addr) || usage_error("--bind takes an IPv4 address such as 127.0.0.1, not", next);
+    }
+    bool *flag = arg == "--quiet" ? &o.quiet
+                 : arg == "--inetd" ? &o.inetd
+                 : arg == "--help" || arg == "-h" ? &o.help
+                                                  : nullptr;
+    if (flag != nullptr) {
+        *flag = true;
+        return true;
+    }
+    if (arg[0] != '-' && o.service == nullptr) {
+        o.service = argv[i];
+        return true;
+    }
+    return usage_error("bad option", argv[i]);
+}
 
 std::optional<Options> parse_options(int argc, char **argv) {
     Options o;
-    int64_t value = 0;
     for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--port" && parse_integer(next, 1, max_port, value)) {
-            o.port = value;
-        } else if (arg == "--workers" && parse_integer(next, 1, max_workers, value)) {
-            o.workers = static_cast<int>(value);
-        } else if (arg == "--idle" && parse_integer(next, 1, INT32_MAX, value)) {
-            o.idle = static_cast<int32_t>(value);
-        } else if (arg[0] != '-' && o.service == nullptr) {
-            o.service = argv[i];
-            continue;
-        } else {
-            std::fprintf(stderr, "razivu serve: bad or incomplete option '%s'\n%s", argv[i],
-                         usage_text);
+        if (!parse_option(argc, argv, i, o)) {
             return std::nullopt;
         }
-        ++i;
     }
-    if ((o.service == nullptr) == (o.port == 0)) {
-        std::fprintf(stderr, "razivu serve: give a SERVICE or --port N, not both\n%s",
-                     usage_text);
-        return std::nullopt;
+    if (o.per_address == 0) {
+        o.per_address = o.workers >= per_address_share ? o.workers / per_address_share : 1;
     }
     return o;
 }
 
-// Sends the reply fields that are ready, in one message piece where they fit.
-// False when one cannot be packed (a client may send texts of up to 999
-// bytes, but a packed field carries at most 991): the reply would be wrong,
-// so the connection ends instead.
-bool flush(std::vector<Field> &reply) {
-    if (reply.empty()) {
-        return true;
-    }
-    ResetBuffer();
-    for (const Field &f : reply) {
-        if (pack(f) != 0) {
-            return false;
-        }
-    }
-    SendBuffer();
-    reply.clear();
-    return true;
+bool names_a_socket(const Options &o) {
+    return o.service != nullptr || o.port != 0 || o.bind_given || o.backlog_given;
 }
 
-// Waits for the client's next field; whatever is ready goes out first.
-bool next_field(int32_t conn, std::vector<Field> &reply, Field &field) {
-    if (COMPollSock(conn, 0) != RAZIVU_POLL_READABLE || reply.size() >= max_held_fields) {
-        if (!flush(reply) || COMPollSock(conn, idle_seconds) != RAZIVU_POLL_READABLE) {
-            return false;
-        }
+// The worker's whole life.
+int serve_connection(int32_t conn, const net::Peer &peer) {
+    serve::Record record(net::text(peer));
+    const serve::End end = serve::serve_calls(conn, settings.limits, record);
+    if (end == serve::End::cut) {
+        // The read or send it interrupted has left an error entry; this says why.
+        serve::log_entry(RAZIVU_LOG_WARNING, "razivu serve: %s %s", net::text(peer).c_str(),
+                         serve::ending_text(end, settings.limits).c_str());
     }
-    return read_field(conn, field) == ReadResult::field;
-}
-
-// Moves the reply fields the call has ready behind those waiting to be sent.
-void take_reply(serve::Call &call, std::vector<Field> &reply) {
-    std::vector<Field> &ready = call.reply();
-    reply.insert(reply.end(), ready.begin(), ready.end());
-    ready.clear();
-}
-
-// The worker's whole life: calls until the client leaves, stalls or sends
-// something that is not a call.
-int serve_connection(int32_t conn) {
-    workers::limit_stalls(conn, stall_seconds);
-    SetTransport(COMSend, COMReceive, conn);
-    std::optional<serve::Call> call;
-    std::vector<Field> reply;
-    Field field;
-    while (next_field(conn, reply, field)) {
-        if (field.kind == Kind::function) {
-            if (call) {
-                call->finish();
-                take_reply(*call, reply);
-            }
-            call.emplace(field.data);
-        } else if (call) {
-            call->add(field);
-        } else {
-            break;  // arguments without a call
-        }
-        take_reply(*call, reply);
+    if (!settings.quiet || (end != serve::End::closed && end != serve::End::idle)) {
+        net::write_line(record.line(serve::ending_text(end, settings.limits)));
     }
-    flush(reply);
-    COMCloseSock(conn);  // refused harmlessly when the transport closed it already
     return exit_ok;
 }
 
-int32_t listen_on(const Options &o) {
-    if (o.service != nullptr) {
-        COMSetServiceName(o.service);
-        COMSetDefaultPort(0);
-    } else {
-        // A name no services database holds, so the port given is the one used.
-        COMSetServiceName("");
-        COMSetDefaultPort(static_cast<int16_t>(PThtons(static_cast<uint16_t>(o.port))));
+// The port to listen on, in network byte order. A service the database
+// lacks falls back to --port with a note; it is looked up with
+// PTgetservbyname first, which pushes nothing, so no error is logged for it.
+std::optional<uint16_t> port_of(const Options &o, std::string &note) {
+    if (o.service != nullptr && PTgetservbyname(o.service, "tcp") != nullptr) {
+        return static_cast<uint16_t>(COMGetPortByName(o.service, "tcp"));
     }
-    return COMDoMakeListenSock();
+    if (o.service != nullptr && o.port == 0) {
+        std::fprintf(stderr,
+                     "razivu serve: cannot listen: service '%s' is not in the services database"
+                     " (add --port N to use port N instead)\n",
+                     o.service);
+        return std::nullopt;
+    }
+    if (o.service != nullptr) {
+        note = std::string("service '") + o.service +
+               "' is not in the services database; listening on its default port " +
+               std::to_string(o.port);
+    }
+    return PThtons(static_cast<uint16_t>(o.port));
+}
+
+int32_t open_listening(const Options &o, std::string &where, std::string &note) {
+    const std::optional<uint16_t> port = port_of(o, note);
+    uint32_t addr = 0;
+    if (!port || !net::parse_ipv4(o.bind, addr)) {
+        return -1;
+    }
+    // Before the socket exists: on Windows a PT wrapper ends the WinSock
+    // session, and with it every socket, when one was started.
+    where = std::string(o.bind) + ":" + std::to_string(PTntohs(*port));
+    std::string why;
+    const int32_t s = net::listen_at(addr, *port, static_cast<int32_t>(o.backlog), why);
+    if (s < 0) {
+        std::fprintf(stderr, "razivu serve: cannot listen: %s\n", why.c_str());
+    }
+    return s;
+}
+
+// Accepts until a stop is asked for. Returns the exit status.
+int run_server(int32_t listening, const Options &o, const std::string &where,
+               const std::string &note) {
+    // This process's first entry starts the log, before any worker exists:
+    // workers then only append to it.
+    if (!note.empty()) {
+        serve::log_entry(RAZIVU_LOG_PLAIN, "razivu serve: note: %s", note.c_str());
+        std::fprintf(stderr, "razivu serve: note: %s\n", note.c_str());
+    }
+    serve::log_entry(RAZIVU_LOG_PLAIN, "razivu serve: listening on %s, up to %d workers, %d per address",
+                     where.c_str(), static_cast<int>(o.workers), static_cast<int>(o.per_address));
+    std::printf("razivu serve: listening on %s, up to %d workers, %d per address\n", where.c_str(),
+                static_cast<int>(o.workers), static_cast<int>(o.per_address));
+    std::fflush(stdout);
+    workers::start(static_cast<int>(o.workers));
+    while (workers::wait_for_connection(listening)) {
+        const int32_t conn = COMWaitForConnectingSock(listening);
+        if (conn < 0) {
+            workers::rest();
+            continue;
+        }
+        const net::Peer peer = net::address_of(conn, net::Side::peer);
+        const int serving = workers::serving(peer.addr);
+        if (serving >= o.per_address) {
+            net::write_line(serve::refusal_line(net::text(peer), serving));
+            COMCloseSock(conn);
+            continue;
+        }
+        workers::spawn(listening, conn, peer, serve_connection);
+    }
+    workers::stop_all();
+    COMCloseSock(listening);
+    PTWSACleanup();
+    const char *signal = workers::stop_signal();
+    if (signal[0] == '\0') {
+        serve::log_entry(RAZIVU_LOG_ERROR, "razivu serve: the listening socket failed; stopped");
+        std::fprintf(stderr, "razivu serve: the listening socket failed; stopped\n");
+        return exit_failed;
+    }
+    serve::log_entry(RAZIVU_LOG_PLAIN, "razivu serve: stopped by %s", signal);
+    std::printf("razivu serve: stopped\n");
+    return exit_ok;
+}
+
+// A connection the service manager accepted: every connection is then a
+// process of its own. The first log entry of a process empties its file, so
+// it goes to a file of its own, and the log the processes share only grows.
+int serve_one(int32_t conn) {
+    const net::Peer peer = net::address_of(conn, net::Side::peer);
+    WriteLog(connection_log, GetVersionString(), RAZIVU_LOG_PLAIN, "razivu serve: connection from %s",
+             net::text(peer).c_str());
+    return workers::serve_here(conn, peer, serve_connection);
 }
 
 }  // namespace
@@ -162,42 +293,42 @@ int cmd_serve(int argc, char **argv) {
     if (!options) {
         return exit_usage;
     }
-    idle_seconds = options->idle;
-    COMGetTraceFile();  // decided once here, so the workers share it
-    const int32_t listening = listen_on(*options);
-    if (listening < 0) {
-        std::fprintf(stderr, "razivu serve: cannot listen: %s\n", last_error().c_str());
+    if (options->help) {
+        std::fputs(serve_help, stdout);
+        return exit_ok;
+    }
+    settings.limits = {static_cast<int32_t>(options->call_seconds * ms_per_second),
+                       static_cast<int32_t>(options->idle_seconds * ms_per_second)};
+    settings.quiet = options->quiet;
+    const activation::Passed passed =
+        options->inetd ? activation::from_inetd() : activation::from_systemd();
+    if (passed.kind == activation::Kind::unusable) {
+        std::fprintf(stderr, "razivu serve: %s\n", passed.why.c_str());
         return exit_failed;
     }
-    const long port = options->service != nullptr
-                          ? PTntohs(static_cast<uint16_t>(COMGetPortByName(options->service, "tcp")))
-                          : options->port;
-    std::printf("razivu serve: listening on port %ld, up to %d workers\n", port,
-                options->workers);
-    std::fflush(stdout);
-    workers::start(options->workers);
-    while (workers::wait_for_room()) {
-        // Accept retries when a signal interrupts it, so the stop request is
-        // looked at between short waits for a client.
-        const int32_t waited = COMPollSock(listening, accept_wait_seconds);
-        if (waited == RAZIVU_POLL_FAILED) {
-            std::fprintf(stderr, "razivu serve: the listening socket failed: %s\n",
-                         last_error().c_str());
-            break;
-        }
-        if (waited != RAZIVU_POLL_READABLE) {
-            continue;
-        }
-        const int32_t conn = COMWaitForConnectingSock(listening);
-        if (conn >= 0) {
-            workers::spawn(listening, conn, serve_connection);
-        }
+    if ((passed.kind != activation::Kind::none) == names_a_socket(*options)) {
+        usage_error(passed.kind != activation::Kind::none
+                        ? "the socket is passed in; SERVICE, --port, --bind and --backlog do not apply"
+                        : "give a SERVICE or --port N",
+                    nullptr);
+        return exit_usage;
     }
-    workers::stop_all();
-    COMCloseSock(listening);
-    PTWSACleanup();
-    std::printf("razivu serve: stopped\n");
-    return exit_ok;
+    COMGetTraceFile();  // decided once here, so the workers share it
+    if (passed.kind == activation::Kind::connection) {
+        return serve_one(passed.socket);
+    }
+    std::string where;
+    std::string note;
+    const int32_t listening = passed.kind == activation::Kind::listening
+                                  ? passed.socket
+                                  : open_listening(*options, where, note);
+    if (passed.kind == activation::Kind::listening) {
+        where = net::text(net::address_of(listening, net::Side::local)) + (options->inetd ? " (from inetd)" : " (from systemd)");
+    }
+    if (listening < 0) {
+        return exit_failed;
+    }
+    return run_server(listening, *options, where, note);
 }
 
 }  // namespace razivu_tool

@@ -8,16 +8,6 @@ namespace {
 constexpr int32_t min_wire_integer = -999999;
 constexpr int32_t max_wire_integer = 9999999;
 
-struct Signature {
-    const char *name;
-    std::size_t arity;  // integer arguments
-};
-
-constexpr Signature leap_year{"VIZIIsLeapYear", 1};
-constexpr Signature date_valid{"VIZIIsDateValid", 3};
-constexpr Signature days{"VIZIGetDaysSince1900", 3};
-constexpr Signature dmy{"VIZIGetDMYFromDaysSince1900", 1};
-
 Field code(int32_t value) {
     return Field{Kind::return_code, value, {}, false};
 }
@@ -29,21 +19,27 @@ Field integer(int32_t value) {
 }  // namespace
 
 Call::Call(const std::string &name) {
-    if (name == "Echo") {
-        fn_ = Fn::echo;
-        reply_.push_back(code(RAZIVU_OK));
-    } else if (name == leap_year.name) {
-        fn_ = Fn::leap_year;
-    } else if (name == date_valid.name) {
-        fn_ = Fn::date_valid;
-    } else if (name == days.name) {
-        fn_ = Fn::days;
-    } else if (name == dmy.name) {
-        fn_ = Fn::dmy;
-    } else {
-        fn_ = Fn::unknown;
-        reply_.push_back(code(RAZIVU_E_NO_FUNCTION));
+    // The calendar functions by name, with the integer arguments each takes.
+    struct Entry {
+        const char *name;
+        std::size_t arity;
+        Fn fn;
+    };
+    static constexpr Entry calendar[] = {
+        {"VIZIIsLeapYear", 1, Fn::leap_year},
+        {"VIZIIsDateValid", 3, Fn::date_valid},
+        {"VIZIGetDaysSince1900", 3, Fn::days},
+        {"VIZIGetDMYFromDaysSince1900", 1, Fn::dmy},
+    };
+    for (const Entry &e : calendar) {
+        if (name == e.name) {
+            fn_ = e.fn;
+            arity_ = e.arity;
+            return;
+        }
     }
+    fn_ = name == "Echo" ? Fn::echo : Fn::unknown;
+    reply_.push_back(code(fn_ == Fn::echo ? RAZIVU_OK : RAZIVU_E_NO_FUNCTION));
 }
 
 void Call::add(const Field &argument) {
@@ -51,25 +47,28 @@ void Call::add(const Field &argument) {
         reply_.push_back(argument);
         return;
     }
-    if (fn_ == Fn::unknown || answered_) {
+    if (!awaiting()) {
+        return;
+    }
+    if (argument.kind != Kind::integer) {
+        finish();  // wrong at once, whatever follows
         return;
     }
     args_.push_back(argument);
-    const std::size_t arity =
-        fn_ == Fn::leap_year ? leap_year.arity
-        : fn_ == Fn::date_valid ? date_valid.arity
-        : fn_ == Fn::days ? days.arity
-                          : dmy.arity;
-    if (args_.size() == arity) {
+    if (args_.size() == arity_) {
         answer();
     }
 }
 
 void Call::finish() {
-    if (fn_ != Fn::echo && fn_ != Fn::unknown && !answered_) {
+    if (awaiting()) {
         answered_ = true;
         reply_.push_back(code(RAZIVU_E_NOT_SUPPORTED));
     }
+}
+
+bool Call::awaiting() const {
+    return fn_ != Fn::echo && fn_ != Fn::unknown && !answered_;
 }
 
 void Call::respond(std::initializer_list<Field> fields) {
@@ -78,12 +77,6 @@ void Call::respond(std::initializer_list<Field> fields) {
 
 void Call::answer() {
     answered_ = true;
-    for (const Field &a : args_) {
-        if (a.kind != Kind::integer) {
-            reply_.push_back(code(RAZIVU_E_NOT_SUPPORTED));
-            return;
-        }
-    }
     const int32_t a0 = args_[0].number;
     switch (fn_) {
     case Fn::leap_year:

@@ -15,9 +15,10 @@
 //                                          i month, i year (0 0 0 after -1)
 //   any other name                      -> r 61; its arguments are ignored
 //
-// A calendar function whose arguments are not all integers, or that is cut
-// short by the next call, is answered with r 20 alone; arguments beyond its
-// own are ignored.
+// A calendar function given an argument that is not an integer is answered
+// with r 20 alone at once; one whose arguments stop short is answered so when
+// the next call begins, the client closes its side, or the connection falls
+// quiet (see awaiting()). Arguments beyond its own are ignored.
 #pragma once
 
 #include <initializer_list>
@@ -35,8 +36,11 @@ public:
     explicit Call(const std::string &name);
     // One argument field of the call.
     void add(const Field &argument);
-    // The next call began or the connection ended.
+    // The next call began, the connection ended, or the client fell quiet
+    // while arguments were still missing.
     void finish();
+    // True while a calendar function waits for arguments it needs.
+    bool awaiting() const;
     // Reply fields ready to be sent, in order; the caller empties it.
     std::vector<Field> &reply() { return reply_; }
 
@@ -46,7 +50,8 @@ private:
     void answer();
     void respond(std::initializer_list<Field> fields);
 
-    Fn fn_;
+    Fn fn_ = Fn::unknown;
+    std::size_t arity_ = 0;      // integer arguments a calendar function takes
     std::vector<Field> args_;    // the arguments of a calendar function so far
     bool answered_ = false;      // the reply of a calendar function is out
     std::vector<Field> reply_;

@@ -2,7 +2,6 @@
 // a real process, under load too, `razivu call` against it, `razivu dump` on
 // captures, and their exit statuses.
 #include <cstdio>
-#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <vector>
@@ -12,92 +11,17 @@
 
 #include "loopback.h"
 #include "support/test_env.h"
+#include "tool_process.h"
 
 namespace {
 
 namespace test = razivu::test;
 using ::testing::HasSubstr;
 
-// How long `razivu serve` may take to listen, in tenths of a second.
-constexpr int serve_start_tenths = 100;
-
-// The tool of the same build: <build>/tools/razivu beside <build>/tests/.
-std::string tool_path() {
-    std::error_code ec;
-    const auto tests = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-    const auto tool = tests.parent_path() / "tools" / "razivu";
-    return !ec && std::filesystem::exists(tool, ec) ? tool.string() : std::string();
-}
-
-// A `razivu serve --port N ...` process, stopped with SIGTERM at the end.
-struct ServeProcess {
-    pid_t pid = -1;
-    uint16_t port = test::free_port();
-
-    // False when the server does not take connections in time.
-    bool start(std::vector<std::string> args = {}) {
-        args.insert(args.begin(), {tool_path(), "serve", "--port", std::to_string(port)});
-        pid = test::run_child([&args] {
-            std::vector<char *> argv;
-            for (std::string &a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::unsetenv("RAZIVU_DEBUG");
-            ::execv(argv[0], argv.data());
-            return 127;
-        });
-        for (int i = 0; i < serve_start_tenths; ++i, ::usleep(100000)) {
-            const int probe = test::raw_connect(port);  // served as a client that hangs up
-            if (probe >= 0) {
-                ::close(probe);
-                return true;
-            }
-        }
-        return false;
-    }
-    // SIGTERM, then the exit status (-1 when it had to be killed).
-    int stop() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-        }
-        const int status = pid > 0 ? test::wait_child(pid, 20) : -1;
-        pid = -1;
-        return status;
-    }
-    ~ServeProcess() { stop(); }
-};
-
-struct ToolRun {
-    int status = -1;
-    std::string out;  // standard output and standard error together
-};
-
-// Runs the tool with arguments given as one shell-quoted string.
-ToolRun run_tool(const std::string &args, const std::string &stdin_file = {}) {
-    std::string cmd = "'" + tool_path() + "' " + args + " 2>&1";
-    if (!stdin_file.empty()) {
-        cmd += " < '" + stdin_file + "'";
-    }
-    ToolRun r;
-    std::FILE *p = ::popen(cmd.c_str(), "r");
-    char buf[512];
-    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
-        r.out.append(buf, n);
-    }
-    const int status = p != nullptr ? ::pclose(p) : -1;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-class Tool : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (tool_path().empty()) {
-            GTEST_SKIP() << "the razivu tool is not built beside the tests";
-        }
-    }
-};
+using test::run_tool;
+using test::ServeProcess;
+using test::Tool;
+using test::ToolRun;
 
 class ToolWithServer : public Tool {
 protected:
@@ -192,7 +116,7 @@ TEST_F(Tool, call_and_serve_report_what_they_cannot_reach_or_use) {
     r = run_tool(std::string("serve ") + test::unknown_service);
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, HasSubstr("cannot listen"));
-    for (const char *args : {"call", "call 127.0.0.1 70000 Echo", "serve --port 80 svc",
+    for (const char *args : {"call", "call 127.0.0.1 70000 Echo", "serve one two",
                              "serve --port 4000 --bogus", "dump one two"}) {
         EXPECT_EQ(run_tool(args).status, 2) << args;
     }
@@ -307,7 +231,7 @@ using ServeLoad = Tool;
 
 TEST_F(ServeLoad, twenty_clients_of_500_echo_calls_are_all_answered_amid_trouble) {
     ServeProcess server;
-    ASSERT_TRUE(server.start({"--workers", "64", "--idle", "20"}));
+    ASSERT_TRUE(server.start({"--workers", "64", "--per-address", "64", "--idle", "20"}));
     std::vector<pid_t> pids;
     std::vector<pid_t> trouble;
     for (int id = 0; id < clients; ++id) {

@@ -2,17 +2,22 @@
 // serves each connection itself, one after the other. The bound is then 1.
 #include "../workers.h"
 
+#include <windows.h>
+
 #include <csignal>
+#include <cstdio>
 
 #include <razivu/razivu.h>
 
 namespace razivu_tool::workers {
 namespace {
 
-volatile std::sig_atomic_t stop_requested = 0;  // set by Ctrl-C or SIGTERM
+constexpr DWORD rest_ms = 100;
 
-void on_stop(int) {
-    stop_requested = 1;
+volatile std::sig_atomic_t stop_signo = 0;  // set by Ctrl-C or SIGTERM
+
+void on_stop(int sig) {
+    stop_signo = sig;
 }
 
 }  // namespace
@@ -23,22 +28,37 @@ void start(int) {
 }
 
 bool stopping() {
-    return stop_requested != 0;
+    return stop_signo != 0;
 }
 
-bool wait_for_room() {
+const char *stop_signal() {
+    return stop_signo == SIGTERM ? "SIGTERM" : stop_signo == SIGINT ? "SIGINT" : "";
+}
+
+bool wait_for_connection(int32_t) {
     return !stopping();
 }
 
-// serve closes the connection itself when it is done.
-bool spawn(int32_t, int32_t conn, ServeFn serve) {
-    serve(conn);
+void rest() {
+    Sleep(rest_ms);
+}
+
+int serving(const std::string &) {
+    return 0;
+}
+
+bool spawn(int32_t, int32_t conn, const net::Peer &peer, ServeFn serve) {
+    serve(conn, peer);
+    COMCloseSock(conn);
     return true;
 }
 
-void stop_all() {}
+int serve_here(int32_t conn, const net::Peer &peer, ServeFn serve) {
+    const int status = serve(conn, peer);
+    COMCloseSock(conn);
+    return status;
+}
 
-// A served connection blocks the only server; stalls are not bounded here.
-void limit_stalls(int32_t, int) {}
+void stop_all() {}
 
 }  // namespace razivu_tool::workers

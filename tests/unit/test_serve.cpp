@@ -1,0 +1,507 @@
+// `razivu serve` as an operator runs it and an attacker meets it: replies
+// before a half-close and at once for wrong arguments, limits that count
+// whole calls, the per-address bound, the backlog, prompt reaping, --bind,
+// the server's log and its per-connection lines, and sockets from systemd
+// and inetd.
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "loopback.h"
+#include "support/test_env.h"
+#include "tool_process.h"
+
+namespace {
+
+namespace test = razivu::test;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char *leap_call = "#00014|VIZIIsLeapYear|i00004|2000|";
+constexpr const char *leap_reply = "r00010|i00001|1|";
+constexpr const char *other_client = "127.0.0.2";
+// A call cut in the middle of its function name: the worker's reads fail,
+// and the library logs what failed.
+constexpr const char *broken_call = "#00004|Ec";
+constexpr int wait_ms = 2000;  // for what must happen, however loaded the machine
+
+long ms_since(Clock::time_point t) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// Reads until n bytes are in, the peer closes or ms pass.
+std::string recv_within(int fd, std::size_t n, int ms) {
+    const Clock::time_point start = Clock::now();
+    std::string out;
+    char buf[512];
+    while (out.size() < n) {
+        pollfd p{fd, POLLIN, 0};
+        const long left = ms - ms_since(start);
+        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) {
+            break;
+        }
+        const ssize_t got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+        if (got <= 0) {
+            break;
+        }
+        out.append(buf, static_cast<std::size_t>(got));
+    }
+    return out;
+}
+
+// True when the peer has closed fd (or reset it) by now.
+bool closed_now(int fd) {
+    char byte = 0;
+    const ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+bool closed_within(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0 && closed_now(fd);
+}
+
+// Sends bytes on a new connection (then closes the sending side when asked)
+// and returns what comes back within ms, up to n bytes.
+std::string exchange(uint16_t port, const std::string &bytes, bool half_close, std::size_t n,
+                     int ms = wait_ms) {
+    const int fd = test::connect_to("127.0.0.1", port);
+    test::raw_send(fd, bytes);
+    if (half_close) {
+        ::shutdown(fd, SHUT_WR);
+    }
+    std::string reply = recv_within(fd, n, ms);
+    ::close(fd);
+    return reply;
+}
+
+// The states of pid's child processes, one letter each ('Z' for a zombie).
+std::string child_states(pid_t pid) {
+    std::string states;
+    DIR *proc = ::opendir("/proc");
+    for (dirent *e; proc != nullptr && (e = ::readdir(proc)) != nullptr;) {
+        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+            continue;
+        }
+        char state = 0;
+        long ppid = 0;
+        if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %ld", &state, &ppid) == 2 &&
+            ppid == pid) {
+            states += state;
+        }
+    }
+    if (proc != nullptr) {
+        ::closedir(proc);
+    }
+    return states;
+}
+
+// Waits until pid has no child process left; false after ms.
+bool no_workers_within(pid_t pid, int ms) {
+    const Clock::time_point start = Clock::now();
+    while (!child_states(pid).empty()) {
+        if (ms_since(start) > ms) {
+            return false;
+        }
+        ::usleep(20000);
+    }
+    return true;
+}
+
+std::string log_path(const char *file) {
+    return test::host(std::string("C:\\var\\opt\\TARNEX\\dro\\log\\") + file);
+}
+
+int count(const std::string &text, const std::string &what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// The ERROR entries of the server's log once no more arrive.
+int settled_errors() {
+    int last = -1;
+    for (int n = 0, i = 0; i < wait_ms / 200; ++i, ::usleep(200000)) {
+        n = count(test::read_file(log_path("errstack.txt")), "ERROR: ");
+        if (n == last) {
+            return n;
+        }
+        last = n;
+    }
+    return last;
+}
+
+class Serve : public test::Tool {
+protected:
+    // Starts the server and waits until the worker of its start-up probe is gone.
+    void start(std::vector<std::string> args = {}) {
+        ASSERT_TRUE(server.start(std::move(args)));
+        ASSERT_TRUE(no_workers_within(server.pid, wait_ms));
+    }
+    test::ServeProcess server;
+};
+
+// ---- Calls ------------------------------------------------------------------------------
+
+TEST_F(Serve, calls_are_answered_before_a_half_close_and_wrong_arguments_at_once) {
+    start();
+    struct Row {
+        const char *what;
+        std::string sent;
+        bool half_close;  // the client closes its sending side after the calls
+        std::string reply;
+        int within_ms;
+    };
+    const Row rows[] = {
+        {"a call, then a half-close", "#00004|Echo|i00002|42|", true, "r00010|i00002|42|", wait_ms},
+        {"calls back to back, the last one short, then a half-close",
+         std::string(leap_call) + "#00015|VIZIIsDateValid|i00001|1|i00001|2|", true,
+         std::string(leap_reply) + "r00020|", wait_ms},
+        {"an unknown function, then a half-close", "#00004|Nope|s00001|x|", true, "r00061|", wait_ms},
+        // Sooner than a call lacking arguments is given up (half a second).
+        {"a text where a number belongs", "#00020|VIZIGetDaysSince1900|s00001|x|", false, "r00020|",
+         400},
+        {"a wrong argument before the right ones", "#00015|VIZIIsDateValid|i00001|1|b00001|1|", false,
+         "r00020|", 400},
+        {"a call without its argument", "#00014|VIZIIsLeapYear|", false, "r00020|", wait_ms},
+    };
+    for (const Row &row : rows) {
+        const int fd = test::connect_to("127.0.0.1", server.port);
+        test::raw_send(fd, row.sent);
+        if (row.half_close) {
+            ::shutdown(fd, SHUT_WR);
+        }
+        EXPECT_EQ(recv_within(fd, row.reply.size(), row.within_ms), row.reply) << row.what;
+        if (row.half_close) {
+            EXPECT_TRUE(closed_within(fd, wait_ms)) << row.what << ": the worker ends";
+        } else {
+            test::raw_send(fd, leap_call);
+            EXPECT_EQ(recv_within(fd, 16, wait_ms), leap_reply) << row.what << ": the connection goes on";
+        }
+        ::close(fd);
+    }
+}
+
+// ---- Slow clients -------------------------------------------------------------------------
+//
+// 32 connections from one address drip a call, a byte every 200 ms; a stall
+// limit per byte would never end them. One address may hold 8 of the 32
+// workers: the rest are refused at once, the 8 are cut when the call time
+// (2 s here) has passed, and a client from elsewhere is served meanwhile.
+
+constexpr int drippers = 32;
+constexpr int drip_step_ms = 200;
+constexpr int drip_steps = 20;
+
+TEST_F(Serve, slow_drip_clients_are_cut_whole_calls_late_and_cannot_starve_others) {
+    start({"--call-time", "2"});
+    const Clock::time_point t0 = Clock::now();
+    std::vector<int> fds;
+    std::vector<long> closed_at(drippers, -1);
+    for (int i = 0; i < drippers; ++i) {
+        fds.push_back(test::connect_to("127.0.0.1", server.port));
+        ASSERT_GE(fds.back(), 0);
+    }
+    const std::string call = leap_call;
+    std::string other_reply;
+    long other_ms = -1;
+    for (int step = 0; step < drip_steps; ++step, ::usleep(drip_step_ms * 1000)) {
+        for (int i = 0; i < drippers; ++i) {
+            if (closed_at[i] < 0 && closed_now(fds[i])) {
+                closed_at[i] = ms_since(t0);
+            } else if (closed_at[i] < 0) {
+                ::send(fds[i], &call[static_cast<std::size_t>(step) % call.size()], 1, MSG_NOSIGNAL);
+            }
+        }
+        if (step == 2) {
+            const Clock::time_point asked = Clock::now();
+            const int fd = test::connect_to("127.0.0.1", server.port, other_client);
+            test::raw_send(fd, leap_call);
+            other_reply = recv_within(fd, 16, wait_ms);
+            other_ms = ms_since(asked);
+            ::close(fd);
+        }
+    }
+    EXPECT_EQ(other_reply, leap_reply);
+    EXPECT_LT(other_ms, 1000) << "another client waited";
+    int refused = 0;
+    int cut = 0;
+    for (int i = 0; i < drippers; ++i) {
+        refused += closed_at[i] >= 0 && closed_at[i] < 1000 ? 1 : 0;
+        cut += closed_at[i] >= 1900 && closed_at[i] < 3500 ? 1 : 0;
+        ::close(fds[i]);
+    }
+    EXPECT_EQ(refused, 24);
+    EXPECT_EQ(cut, 8) << "cut 2 s after their first byte";
+    const std::string out = server.output();
+    EXPECT_EQ(count(out, "refused: 8 workers serve this address already"), 24);
+    EXPECT_EQ(count(out, "cut: a call took over 2 s"), 8);
+    EXPECT_EQ(count(test::read_file(log_path("errstack.txt")), "WARNING: razivu serve: 127.0.0.1:"), 8);
+}
+
+TEST_F(Serve, a_connection_silent_between_calls_is_closed_after_the_idle_time) {
+    start({"--idle", "1"});
+    const int fd = test::connect_to("127.0.0.1", server.port);
+    test::raw_send(fd, leap_call);
+    EXPECT_EQ(recv_within(fd, 16, wait_ms), leap_reply);
+    const Clock::time_point answered = Clock::now();
+    EXPECT_TRUE(closed_within(fd, wait_ms));
+    EXPECT_GE(ms_since(answered), 900);
+    ::close(fd);
+    EXPECT_TRUE(no_workers_within(server.pid, wait_ms));
+    EXPECT_THAT(server.output(), HasSubstr("VIZIIsLeapYear 10; 34 bytes in, 16 out;"));
+    EXPECT_THAT(server.output(), HasSubstr("silent for 1 s"));
+}
+
+// ---- Listening ------------------------------------------------------------------------------
+
+// With the old backlog of 2 the system dropped all but three of these and the
+// rest retried after a second and more.
+TEST_F(Serve, the_backlog_queues_clients_while_every_worker_is_busy) {
+    start({"--workers", "1"});
+    const int busy = test::connect_to("127.0.0.1", server.port);
+    test::raw_send(busy, "#00004|Echo|");
+    ASSERT_EQ(recv_within(busy, 7, wait_ms), "r00010|");
+    constexpr int queued_n = 20;
+    std::vector<int> queued;
+    for (int i = 0; i < queued_n; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        const sockaddr_in sin = test::loopback_address(server.port);
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&sin), sizeof sin);
+        queued.push_back(fd);
+    }
+    const Clock::time_point start_connect = Clock::now();
+    int connected = 0;
+    for (int fd : queued) {
+        pollfd p{fd, POLLOUT, 0};
+        const long left = std::max(0L, 500 - ms_since(start_connect));
+        int err = -1;
+        socklen_t len = sizeof err;
+        connected += ::poll(&p, 1, static_cast<int>(left)) > 0 &&
+                             ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0
+                         ? 1
+                         : 0;
+    }
+    EXPECT_EQ(connected, queued_n) << "connected within half a second";
+    ::close(busy);
+    for (int fd : queued) {
+        ::fcntl(fd, F_SETFL, 0);
+        test::raw_send(fd, leap_call);
+        ::shutdown(fd, SHUT_WR);
+        EXPECT_EQ(recv_within(fd, 16, wait_ms), leap_reply) << "served in turn";
+        ::close(fd);
+    }
+}
+
+TEST_F(Serve, workers_are_reaped_as_they_end) {
+    start();
+    for (int i = 0; i < 32; ++i) {
+        EXPECT_EQ(exchange(server.port, leap_call, true, 16), leap_reply);
+    }
+    const Clock::time_point done = Clock::now();
+    EXPECT_TRUE(no_workers_within(server.pid, 1000)) << "left: " << child_states(server.pid);
+    EXPECT_LT(ms_since(done), 1000);
+}
+
+TEST_F(Serve, bind_listens_on_the_address_given_only) {
+    server.host = other_client;
+    start({"--bind", other_client});
+    EXPECT_LT(test::connect_to("127.0.0.1", server.port), 0);
+    const int fd = test::connect_to(other_client, server.port);
+    test::raw_send(fd, leap_call);
+    EXPECT_EQ(recv_within(fd, 16, wait_ms), leap_reply);
+    ::close(fd);
+    EXPECT_THAT(server.output(), HasSubstr("listening on 127.0.0.2:" + std::to_string(server.port)));
+}
+
+TEST_F(Serve, help_lists_the_functions_and_bad_options_are_refused) {
+    const std::string not_a_socket = test::root() + "/work/stdin.txt";
+    test::write_file(not_a_socket, "");
+    struct Row {
+        std::string args;
+        int status;
+        const char *says;
+        std::string stdin_file;
+    };
+    const Row rows[] = {
+        {"serve --help", 0, "VIZIGetDaysSince1900 (i day, i month, i year)", {}},
+        {"serve --help", 0, "VIZIGetDMYFromDaysSince1900 (i days)", {}},
+        {"serve --help", 0, "r 20 alone, at once", {}},
+        {"serve", 2, "give a SERVICE or --port N", {}},
+        {"serve --port 4000 --bind 1.2.3", 2, "--bind takes an IPv4 address", {}},
+        {"serve --port 4000 --bind 1.2.3.256", 2, "--bind takes an IPv4 address", {}},
+        {"serve --port 4000 --bind localhost", 2, "--bind takes an IPv4 address", {}},
+        {"serve --port 4000 --bind ' 1.2.3.4'", 2, "--bind takes an IPv4 address", {}},
+        {"serve --port 4000 --backlog 0", 2, "--backlog", {}},
+        {"serve --port 4000 --per-address 0", 2, "--per-address", {}},
+        {"serve --port 4000 --call-time 1x", 2, "--call-time", {}},
+        {"serve --port 4000 --idle", 2, "--idle", {}},
+        {"serve --inetd", 1, "standard input is not a socket", not_a_socket},
+    };
+    for (const Row &row : rows) {
+        const test::ToolRun r = test::run_tool(row.args, row.stdin_file);
+        EXPECT_EQ(r.status, row.status) << row.args;
+        EXPECT_THAT(r.out, HasSubstr(row.says)) << row.args;
+    }
+}
+
+// ---- The server's log -------------------------------------------------------------------
+
+TEST_F(Serve, the_log_keeps_every_workers_errors_and_a_stop_adds_none) {
+    for (const int sig : {SIGTERM, SIGINT}) {
+        test::ServeProcess s;
+        ASSERT_TRUE(s.start());
+        EXPECT_EQ(exchange(s.port, broken_call, true, 1), "");
+        const int first = settled_errors();
+        EXPECT_GT(first, 0);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(exchange(s.port, broken_call, true, 1), "");
+        }
+        EXPECT_EQ(settled_errors(), 5 * first) << "no worker wiped another's entries";
+        EXPECT_EQ(s.stop(sig), 0);
+        const std::string log = test::read_file(log_path("errstack.txt"));
+        EXPECT_EQ(count(log, "protocol part"), 1) << log;
+        EXPECT_EQ(count(log, "razivu serve: listening on 0.0.0.0:" + std::to_string(s.port)), 1);
+        EXPECT_EQ(count(log, "ERROR: "), 5 * first) << "the stop logged an error";
+        EXPECT_THAT(log, HasSubstr(std::string("razivu serve: stopped by ") +
+                                   (sig == SIGTERM ? "SIGTERM" : "SIGINT")));
+    }
+}
+
+TEST_F(Serve, a_missing_service_falls_back_to_the_port_given_with_a_note) {
+    start({test::unknown_service});
+    EXPECT_EQ(exchange(server.port, leap_call, true, 16), leap_reply);
+    const std::string note = std::string("note: service '") + test::unknown_service +
+                             "' is not in the services database; listening on its default port " +
+                             std::to_string(server.port);
+    EXPECT_THAT(server.output(), HasSubstr(note));
+    const std::string log = test::read_file(log_path("errstack.txt"));
+    EXPECT_THAT(log, HasSubstr(note));
+    EXPECT_THAT(log, Not(HasSubstr("ERROR")));
+}
+
+TEST_F(Serve, each_connection_has_one_line_and_quiet_keeps_only_the_troubled) {
+    for (const bool quiet : {false, true}) {
+        test::ServeProcess s;
+        ASSERT_TRUE(quiet ? s.start({"--quiet"}) : s.start());
+        ASSERT_TRUE(no_workers_within(s.pid, wait_ms));
+        const std::string calls = std::string("#00004|Echo|s00002|hi|") + leap_call + leap_call +
+                                  "#00014|VIZIIsLeapYear|s00001|x|#00006|\x01\nNope|";
+        EXPECT_EQ(exchange(s.port, calls, true, 64).size(), 17u + 16 + 16 + 7 + 7);
+        EXPECT_EQ(exchange(s.port, broken_call, true, 1), "");
+        ASSERT_TRUE(no_workers_within(s.pid, wait_ms));
+        const std::string out = s.output();
+        const std::regex served(
+            "\\[[0-9. :]+\\] 127\\.0\\.0\\.1:[0-9]+ Echo 10, VIZIIsLeapYear 10 x2, VIZIIsLeapYear 20, "
+            "\\?\\?Nope 61; 135 bytes in, 63 out; [0-9.]+ s; closed by the client\n");
+        EXPECT_EQ(std::regex_search(out, served), !quiet) << out;
+        EXPECT_THAT(out, HasSubstr("no calls; 9 bytes in, 0 out;"));
+        EXPECT_THAT(out, HasSubstr("ended: the client left in mid-call\n"));
+        EXPECT_EQ(count(out, "closed by the client"), quiet ? 0 : 2) << "the probe's and the calls'";
+    }
+}
+
+// Workers append to the file their parent started; an entry longer than the
+// C library's buffer used to reach the file in pieces, which others cut into.
+TEST(ServerLog, entries_of_processes_writing_at_once_never_interleave) {
+    constexpr int writers = 8;
+    constexpr int entries = 30;
+    constexpr std::size_t entry_len = 20000;
+    WriteLog("errstack.txt", GetVersionString(), RAZIVU_LOG_PLAIN, "parent");
+    std::vector<pid_t> pids;
+    for (int w = 0; w < writers; ++w) {
+        pids.push_back(test::run_child([w] {
+            const std::string text(entry_len, static_cast<char>('a' + w));
+            for (int i = 0; i < entries; ++i) {
+                WriteLog("errstack.txt", GetVersionString(), RAZIVU_LOG_ERROR, "%s", text.c_str());
+            }
+            return 0;
+        }));
+    }
+    for (pid_t pid : pids) {
+        EXPECT_EQ(test::wait_child(pid), 0);
+    }
+    std::ifstream log(log_path("errstack.txt"));
+    int whole[writers] = {};
+    int torn = 0;
+    for (std::string line; std::getline(log, line);) {
+        const std::size_t at = line.find("ERROR: ");
+        if (at == std::string::npos) {
+            continue;
+        }
+        const std::string text = line.substr(at + 7);
+        const char c = text.empty() ? '?' : text[0];
+        if (c >= 'a' && c < 'a' + writers && text == std::string(entry_len, c)) {
+            ++whole[c - 'a'];
+        } else {
+            ++torn;
+        }
+    }
+    EXPECT_EQ(torn, 0);
+    for (int w = 0; w < writers; ++w) {
+        EXPECT_EQ(whole[w], entries) << "writer " << w;
+    }
+}
+
+// ---- Sockets from the service manager --------------------------------------------------
+
+TEST_F(Serve, sockets_from_systemd_and_inetd_are_served) {
+    if (std::system("command -v systemd-socket-activate > /dev/null") != 0) {
+        GTEST_SKIP() << "systemd-socket-activate (Debian package systemd) is not installed";
+    }
+    struct Row {
+        const char *what;
+        std::vector<std::string> manager;  // options of systemd-socket-activate
+        std::vector<std::string> serve;    // options of razivu serve
+        bool process_per_connection;
+    };
+    const Row rows[] = {
+        {"systemd, a listening socket", {}, {}, false},
+        {"inetd wait, a listening socket", {"--inetd"}, {"--inetd"}, false},
+        {"inetd nowait, one connection per process", {"--inetd", "--accept"}, {"--inetd"}, true},
+    };
+    for (const Row &row : rows) {
+        std::remove(log_path("errstack.txt").c_str());
+        test::ServeProcess s;
+        std::vector<std::string> argv = {"systemd-socket-activate", "-E", "RAZIVU_PREFIX"};
+        argv.insert(argv.end(), row.manager.begin(), row.manager.end());
+        argv.insert(argv.end(), {"-l", "127.0.0.1:" + std::to_string(s.port), test::tool_path(), "serve"});
+        argv.insert(argv.end(), row.serve.begin(), row.serve.end());
+        ASSERT_TRUE(s.start_command(argv)) << row.what;
+        int errors[2] = {};
+        for (int &e : errors) {
+            EXPECT_EQ(exchange(s.port, leap_call, true, 16), leap_reply) << row.what;
+            EXPECT_EQ(exchange(s.port, broken_call, true, 1), "") << row.what;
+            e = settled_errors();
+        }
+        EXPECT_GT(errors[0], 0) << row.what;
+        EXPECT_EQ(errors[1], 2 * errors[0]) << row.what << ": the second did not wipe the first";
+        EXPECT_THAT(s.output(), HasSubstr("VIZIIsLeapYear 10; 34 bytes in, 16 out")) << row.what;
+        EXPECT_EQ(test::exists(log_path("serve-connection.txt")), row.process_per_connection)
+            << row.what;
+        if (!row.process_per_connection) {
+            EXPECT_THAT(test::read_file(log_path("errstack.txt")),
+                        HasSubstr("listening on 127.0.0.1:" + std::to_string(s.port)))
+                << row.what;
+        }
+        std::remove(log_path("serve-connection.txt").c_str());
+    }
+}
+
+}  // namespace

@@ -32,7 +32,6 @@ constexpr Point points[] = {
 // The walk to the last day number takes millions of steps per call.
 constexpr benchmark::IterationCount slow_walk_iterations = 8;
 
-// The walk without its resumable mark, shaped like the exported function.
 int32_t walk_date(int32_t n, int32_t *day, int32_t *month, int32_t *year) {
     return walk::date_of(n, day, month, year);
 }

@@ -141,16 +141,4 @@ inline void release(const Decoded &d) {
     }
 }
 
-// rc and data that decoding a field packed from f gives. Old peers fail a
-// null byte array and a boolean beyond one digit.
-inline std::pair<int32_t, std::string> decoded_as(const Field &f) {
-    if ((f.null && f.kind == Kind::bytes) || (f.kind == Kind::boolean && (f.number < 0 || f.number > 9))) {
-        return {-1, ""};
-    }
-    if (f.null) {
-        return {0, "<null>"};
-    }
-    return {0, has_block(f.kind) ? f.data : std::to_string(f.number)};
-}
-
 }  // namespace razivu::test

@@ -1,8 +1,8 @@
 // Decoding: each decoder against hand-made fields, the reads it asks for,
 // what it leaves unread, the records it pushes, and the fields it refuses.
-#include <cstdlib>
-#include <string>
+// (The decimal reader is checked against atoi by the fuzz target's seeds.)
 #include <new>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -30,47 +30,37 @@ const std::string next_field = "i00001|9|";
 
 }  // namespace
 
+// One read of the header and one of the data with its separator, if any.
 TEST(Unpack, WellFormedFieldsDecodeWithTwoExactReads) {
-    struct Case {
-        std::string field;
-        Kind kind;
-        std::string data;
-        std::vector<int32_t> reads;
-    };
     const std::string longest(999, 'd');
-    const std::vector<Case> cases = {
-        {"s00003|abc|", Kind::string, "abc", {7, 4}}, {"s00000||", Kind::string, "", {7, 1}},
-        {"s-0001|", Kind::string, "<null>", {7}}, {"s00003|a|b|", Kind::string, "a|b", {7, 4}},
-        {"s  003|abc|", Kind::string, "abc", {7, 4}}, {field_bytes('s', longest), Kind::string, longest, {7, 1000}},
-        {"#00004|Echo|", Kind::function, "Echo", {7, 5}}, {"i00002|42|", Kind::integer, "42", {7, 3}},
-        {"i00000||", Kind::integer, "0", {7, 1}}, {"i00003|4x2|", Kind::integer, "4", {7, 4}},
-        {"i00007|9999999|", Kind::integer, "9999999", {7, 8}},
-        {"i00007|-999999|", Kind::integer, "-999999", {7, 8}},
-        {"i00003| +7|", Kind::integer, "7", {7, 4}}, {"i00003|-\0" "7|"s, Kind::integer, "0", {7, 4}},
-        {"b00001|1|", Kind::boolean, "1", {7, 2}}, {"b00001|0|", Kind::boolean, "0", {7, 2}},
-        {"b00001|A|", Kind::boolean, "17", {7, 2}}, {"b-0001|", Kind::boolean, "0", {7}},
-        {"r00010|", Kind::return_code, "10", {7}}, {"r-0005|", Kind::return_code, "-5", {7}},
-        {"r99999|", Kind::return_code, "99999", {7}}, {"a00000||", Kind::bytes, "", {7, 1}},
-        {"a00004|\0|\xff\n|"s, Kind::bytes, "\0|\xff\n"s, {7, 5}},
-        {field_bytes('a', longest), Kind::bytes, longest, {7, 1000}},
+    const std::tuple<std::string, Kind, std::string> cases[] = {
+        {"s00003|abc|", Kind::string, "abc"}, {"s00000||", Kind::string, ""}, {"s-0001|", Kind::string, "<null>"},
+        {"s00003|a|b|", Kind::string, "a|b"}, {"s  003|abc|", Kind::string, "abc"},
+        {field_bytes('s', longest), Kind::string, longest}, {"#00004|Echo|", Kind::function, "Echo"},
+        {"i00002|42|", Kind::integer, "42"}, {"i00000||", Kind::integer, "0"}, {"i00003|4x2|", Kind::integer, "4"},
+        {"i00007|9999999|", Kind::integer, "9999999"}, {"i00007|-999999|", Kind::integer, "-999999"},
+        {"i00003| +7|", Kind::integer, "7"}, {"i00003|-\0" "7|"s, Kind::integer, "0"},
+        {"b00001|1|", Kind::boolean, "1"}, {"b00001|0|", Kind::boolean, "0"}, {"b00001|A|", Kind::boolean, "17"},
+        {"b-0001|", Kind::boolean, "0"}, {"r00010|", Kind::return_code, "10"}, {"r-0005|", Kind::return_code, "-5"},
+        {"r99999|", Kind::return_code, "99999"}, {"a00000||", Kind::bytes, ""},
+        {"a00004|\0|\xff\n|"s, Kind::bytes, "\0|\xff\n"s}, {field_bytes('a', longest), Kind::bytes, longest},
     };
-    for (const Case &c : cases) {
-        MemoryPeer &peer = use_memory_peer(c.field + next_field);
-        const Decoded d = decode_field(c.kind);
-        EXPECT_EQ(d.rc, 0) << c.field;
-        EXPECT_EQ(d.data, c.data) << c.field;
-        EXPECT_EQ(peer.reads, c.reads) << c.field;
-        EXPECT_EQ(peer.unread(), next_field) << c.field;
-        EXPECT_TRUE(pushes().empty()) << c.field;
+    for (const auto &[field, kind, data] : cases) {
+        MemoryPeer &peer = use_memory_peer(field + next_field);
+        const Decoded d = decode_field(kind);
+        std::vector<int32_t> reads{msg::header_len};
+        if (field.size() > msg::header_len) {
+            reads.push_back(static_cast<int32_t>(field.size()) - msg::header_len);
+        }
+        EXPECT_EQ(std::make_pair(d.rc, d.data), std::make_pair(0, data)) << field;
+        EXPECT_EQ(peer.reads, reads) << field;
+        EXPECT_EQ(peer.unread(), next_field) << field;
+        EXPECT_TRUE(pushes().empty()) << field;
         release(d);
     }
-}
-
-TEST(Unpack, TextWithANulEndsThereAndTheBlockIsPaddedWithNul) {
     use_memory_peer("s00005|a\0b|c|"s);
     const Decoded d = decode_field(Kind::string);
-    ASSERT_EQ(d.rc, 0);
-    EXPECT_EQ(std::string(d.block, 6), "a\0\0\0\0\0"s);
+    EXPECT_EQ(std::string(d.block, 6), "a\0\0\0\0\0"s) << "a text ends at a NUL; the block is padded with NUL";
     release(d);
 }
 
@@ -117,9 +107,7 @@ TEST(Unpack, MalformedAndRefusedFieldsFailWithThePushesInOrder) {
         EXPECT_EQ(pushes(), expected) << what;
         EXPECT_EQ(peer.reads, c.reads) << what;
         EXPECT_EQ(peer.unread(), c.unread) << what;
-        if (c.block != nullptr) {
-            EXPECT_EQ(d.data, c.block) << what;
-        }
+        EXPECT_TRUE(c.block == nullptr || d.data == c.block) << what << ": " << d.data;
     }
 }
 
@@ -148,61 +136,18 @@ TEST(Unpack, NullOutputIsRefusedBeforeAnythingIsRead) {
     EXPECT_EQ(UnpackFree(nullptr), 0);
 }
 
-namespace {
-
-int32_t allocations = 0;
-std::size_t last_size = 0;
-bool fail_allocation = false;
-
-void *counting_allocate(std::size_t n) {
-    ++allocations;
-    last_size = n;
-    return fail_allocation ? nullptr : std::malloc(n);
-}
-
-}  // namespace
-
-TEST(Unpack, EachStringOrByteArrayCostsOneAllocationOfItsSize) {
-    struct Case {
-        std::string input;
-        Kind kind;
-        int32_t allocations;
-        std::size_t size;
-    };
-    const std::vector<Case> cases = {
-        {"s00003|abc|", Kind::string, 1, 4}, {"#00001|f|", Kind::function, 1, 2},
-        {"a00003|abc|", Kind::bytes, 1, 3},  {"a00000||", Kind::bytes, 1, 1},
-        {"s-0001|", Kind::string, 0, 0},     {"i00001|1|", Kind::integer, 0, 0},
-        {"s00003|abcX", Kind::string, 1, 4},  // released again after the failure
-    };
-    msg::set_allocate(counting_allocate);
-    for (const Case &c : cases) {
-        use_memory_peer(c.input);
-        allocations = 0;
-        last_size = 0;
-        release(decode_field(c.kind));
-        EXPECT_EQ(allocations, c.allocations) << c.input;
-        EXPECT_EQ(last_size, c.size) << c.input;
-        pop_all();
-    }
-    msg::set_allocate(nullptr);
-}
-
 // A failed allocation consumes the field; one that throws ends the decoder at
 // the C boundary, which reports the lack of memory under the decoder's name.
 TEST(Unpack, FailedOrThrowingAllocationFailsTheDecoderAndLeavesNoBlock) {
-    const std::pair<msg::Allocate, const char *> seams[] = {
-        {counting_allocate, "returns null"},
-        {[](std::size_t) -> void * { throw std::bad_alloc(); }, "throws"},
-    };
-    fail_allocation = true;
-    for (const auto &[allocate, what] : seams) {
+    const msg::Allocate fails = [](std::size_t) -> void * { return nullptr; };
+    const msg::Allocate throws = [](std::size_t) -> void * { throw std::bad_alloc(); };
+    for (const msg::Allocate allocate : {fails, throws}) {
         msg::set_allocate(allocate);
         for (Kind kind : {Kind::string, Kind::function, Kind::bytes}) {
             MemoryPeer &peer = use_memory_peer(wire_bytes({kind, 0, "ab", false}) + next_field);
             const Decoded d = decode_field(kind);
-            EXPECT_EQ(d.rc, -1) << what << " " << public_name(kind);
-            if (allocate == counting_allocate) {
+            EXPECT_EQ(d.rc, -1) << public_name(kind);
+            if (allocate == fails) {
                 EXPECT_EQ(d.data, "<null>") << public_name(kind);
                 EXPECT_EQ(peer.unread(), next_field) << public_name(kind);
                 const std::string step = kind == Kind::bytes ? "32 unpack_bytes" : "32 unpack_string";
@@ -232,11 +177,4 @@ TEST(Unpack, WithoutReceiveSlotADecoderFailsLikeAFailedRead) {
     int32_t value = 0;
     EXPECT_EQ(UnpackInteger(&value), -1);
     EXPECT_EQ(pushes(), (Lines{"54 unpack_header", "54 UnpackInteger"}));
-}
-
-TEST(Unpack, DecimalReaderAgreesWithAtoi) {
-    for (const std::string t : {"", "0", "42", "-42", "+42", " \t\n\v\f\r7", "4x2", "x42", "--4", "- 4", "-",
-                                "0009999", "-999999", "9999999", " -0"}) {
-        EXPECT_EQ(msg::parse_decimal(t.c_str(), static_cast<int32_t>(t.size())), std::atoi(t.c_str())) << t;
-    }
 }

@@ -12,6 +12,7 @@ struct Record {
     int32_t kind;
     int32_t code;
     std::string text;
+    bool operator==(const Record &) const = default;
 };
 
 // Empties the error stack; returns its records in push order.

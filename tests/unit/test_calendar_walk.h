@@ -1,6 +1,6 @@
-// The calendar conversions as naive walks from 1900 over the two month-length
-// tables: the reference the closed forms must equal in the tests and beat in
-// the benchmark.
+// The day number of a date as a naive walk from 1900 over the two
+// month-length tables: the reference the closed forms must equal in the tests
+// and beat in the benchmark.
 #pragma once
 
 #include <cstdint>
@@ -38,27 +38,6 @@ inline int64_t days_of(int32_t day, int32_t month, int32_t year, YearMark from =
         n += month_length(year + k / 12, k % 12 + 1);
     }
     return n;
-}
-
-// The date of day number n, 0/0/0 for 0; -1 for a negative n or a null output.
-inline int32_t date_of(int32_t n, int32_t *day, int32_t *month, int32_t *year) {
-    if (n < 0 || day == nullptr || month == nullptr || year == nullptr) {
-        return -1;
-    }
-    *day = *month = *year = 0;
-    YearMark mark;
-    while (n > 0 && mark.before + (is_leap(mark.year) ? 366 : 365) < n) {
-        mark.walk_to(mark.year + 1);
-    }
-    for (int32_t left = static_cast<int32_t>(n - mark.before), m = 1; n > 0; left -= month_length(mark.year, m++)) {
-        if (left <= month_length(mark.year, m)) {
-            *day = left;
-            *month = m;
-            *year = static_cast<int32_t>(mark.year);
-            break;
-        }
-    }
-    return 0;
 }
 
 }  // namespace razivu::walk

@@ -306,10 +306,10 @@ TEST(ReadWrite, each_traces_its_count_and_buffer_with_the_stack_printed_after_ea
          },
          {"DEBUG: (COMReceive) buffer <old>\n"}},
     };
-    for (const auto &[run, parts] : rows) {
+    for (const auto &row : rows) {
         Connection c;
-        const std::string trace = traced([&] { run(c); });
-        for (const std::string &part : parts) {
+        const std::string trace = traced([&] { row.first(c); });
+        for (const std::string &part : row.second) {
             EXPECT_THAT(trace, HasSubstr(part));
         }
     }

@@ -494,11 +494,15 @@ TEST(Pieces, a_held_piece_leaves_with_the_final_piece_or_before_a_poll_or_a_read
     const std::pair<const char *, void (*)(Connection &)> rows[] = {
         {"final piece", [](Connection &c) { EXPECT_EQ(COMSend(c.client, std::string("z").data(), 1), 1); }},
         {"poll", [](Connection &c) { EXPECT_EQ(COMPollSock(c.client, 0), RAZIVU_POLL_TIMEOUT); }},
-        {"read",
+        {"read",  // waiting for data sends what waits, as nothing else would
          [](Connection &c) {
+             std::thread reader([&c] {
+                 char reply;
+                 EXPECT_EQ(COMReadSock(c.client, &reply, 1, 0), 1);
+             });
+             EXPECT_TRUE(readable_within(c.server, 100)) << "held while the read waits";
              test::raw_send(c.server, "r");
-             char reply;
-             EXPECT_EQ(COMReadSock(c.client, &reply, 1, 0), 1);
+             reader.join();
          }},
     };
     std::string first(900, 'a');

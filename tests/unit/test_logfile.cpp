@@ -109,7 +109,6 @@ TEST(LogFilePath, nothing_openable_leaves_the_preset_or_the_buffer_and_the_prese
     std::strcpy(path, "untouched");
     GetLogFilePath(nullptr, "x.txt", path);  // no module: the preset only
     EXPECT_EQ(std::string(path), long_path.substr(0, 255));
-    GetLogFilePath("KQ-P", "x.txt", nullptr);  // no buffer: nothing happens
 }
 
 TEST(WriteLog, first_entry_of_the_process_empties_the_file_and_writes_the_header) {

@@ -133,7 +133,6 @@ TEST(Unpack, NullOutputIsRefusedBeforeAnythingIsRead) {
     EXPECT_TRUE(peer.reads.empty());
     EXPECT_EQ(pushes(), (Lines{"54 UnpackString", "54 UnpackFunctionName", "54 UnpackBoolean", "54 UnpackInteger",
                                "54 UnpackReturnCode", "54 UnpackByteArray", "54 UnpackByteArray"}));
-    EXPECT_EQ(UnpackFree(nullptr), 0);
 }
 
 // A failed allocation consumes the field; one that throws ends the decoder at

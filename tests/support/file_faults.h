@@ -21,10 +21,14 @@ public:
         platform::FileCalls &calls = platform::file_calls();
         switch (call) {
         case FileCall::open:
-            calls.open = [](const char *p, const char *m) { return hit() ? fail<std::FILE *>(nullptr) : sys().open(p, m); };
+            calls.open = [](const char *p, const char *m) {
+                return hit() ? fail<std::FILE *>(nullptr) : sys().open(p, m);
+            };
             break;
         case FileCall::write:
-            calls.write = [](const void *d, std::size_t n, std::FILE *f) { return hit() ? fail<std::size_t>(0) : sys().write(d, n, f); };
+            calls.write = [](const void *d, std::size_t n, std::FILE *f) {
+                return hit() ? fail<std::size_t>(0) : sys().write(d, n, f);
+            };
             break;
         case FileCall::flush: calls.flush = [](std::FILE *f) { return hit() ? fail(EOF) : sys().flush(f); }; break;
         case FileCall::close:  // a failed fclose still releases the file

@@ -1,6 +1,7 @@
-// The calendar functions against the naive walk from 1900: every day number to 31 December 9999, a spread over the whole
-// positive 32-bit range, unusual arguments, the clipping at the top of the
-// range and the refusals of the way back.
+// The calendar functions against the naive walk from 1900: every day number
+// to 31 December 9999, a spread over the whole positive 32-bit range, unusual
+// arguments, the clipping at the top of the range and the refusals of the way
+// back.
 #include <algorithm>
 #include <cstdint>
 #include <ostream>

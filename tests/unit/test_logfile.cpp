@@ -69,7 +69,7 @@ TEST(LogFilePath, resolves_by_profile_and_module_letter) {
         } else {
             std::remove(host("C:\\WINDOWS\\tarnex.ini").c_str());
         }
-        EXPECT_EQ(resolve(c.module, c.file), c.expected) << (c.profile ? c.profile : "(no profile)") << " " << c.module;
+        EXPECT_EQ(resolve(c.module, c.file), c.expected) << (c.profile ? c.profile : "-") << " " << c.module;
         EXPECT_TRUE(exists(host(c.expected))) << c.expected;
     }
     write_profile("; install tree\r\n[ Default ]\r\n  tarnex_install_path =   D:\\  \r\n");

@@ -72,7 +72,8 @@ TEST(DriveQueries, an_unexaminable_drive_is_of_unknown_type_and_a_file_is_no_dri
         {IsCDROMDrive, RAZIVU_STATUS_CDROM_UNKNOWN}, {IsRemovableDrive, RAZIVU_STATUS_REMOVABLE_UNKNOWN},
     };
     for (const auto &[query, unknown] : queries) {
-        for (const auto &[path, status] : {std::make_pair("L:\\", unknown), std::make_pair("F:\\", RAZIVU_STATUS_OK)}) {
+        for (const auto &[path, status] :
+             {std::make_pair("L:\\", unknown), std::make_pair("F:\\", RAZIVU_STATUS_OK)}) {
             int32_t flag = 77;
             EXPECT_EQ(query(path, &flag), status) << path;
             EXPECT_EQ(flag, 0) << path;
@@ -93,7 +94,8 @@ TEST(DiskFree, agrees_with_statvfs_of_the_same_folder) {
         return std::min<uint64_t>(uint64_t{vfs.f_bavail} * vfs.f_frsize / 1000, UINT32_MAX);
     };
     make_dirs(host("D:\\"));
-    const std::pair<const char *, std::string> cases[] = {{"D:\\setup\\x", host("D:\\")}, {"c:", host("C:\\")}, {"/", "/"}};
+    const std::pair<const char *, std::string> cases[] = {
+        {"D:\\setup\\x", host("D:\\")}, {"c:", host("C:\\")}, {"/", "/"}};
     for (const auto &[path, folder] : cases) {
         uint32_t free_kb = 0;
         ASSERT_EQ(GetDiskFreeKB(path, &free_kb), RAZIVU_STATUS_OK) << path;

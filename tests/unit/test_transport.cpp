@@ -84,7 +84,8 @@ TEST(GetPortByName, a_name_of_50_characters_is_not_found_rather_than_cut) {
     EXPECT_EQ(COMGetPortByName(too_long.c_str(), "tcp"), -1);
     const auto records = test::pop_all();
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(std::make_pair(records[0].code, records[1].code), std::make_pair(ENAMETOOLONG, RAZIVU_E_NO_SERVICE_ENTRY));
+    EXPECT_EQ(std::make_pair(records[0].code, records[1].code),
+              std::make_pair(ENAMETOOLONG, RAZIVU_E_NO_SERVICE_ENTRY));
     COMSetServiceName(too_long.c_str());
     EXPECT_EQ(std::string(COMGetServiceName()), too_long) << "kept whole, not cut";
 }
@@ -160,7 +161,8 @@ TEST(Listen, serves_a_client_on_the_default_port_survives_a_failed_accept_and_li
     sockaddr_in local{};
     socklen_t len = sizeof local;
     ASSERT_EQ(::getsockname(client, reinterpret_cast<sockaddr *>(&local), &len), 0);
-    EXPECT_THAT(trace, ::testing::ContainsRegex("connected to 127.0.0.1 on port " + std::to_string(ntohs(local.sin_port)) +
+    const std::string local_port = std::to_string(ntohs(local.sin_port));
+    EXPECT_THAT(trace, ::testing::ContainsRegex("connected to 127.0.0.1 on port " + local_port +
                                                 " at [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]{2} [0-9:]{8} [0-9]{4}\n\n"));
     EXPECT_TRUE(nodelay(conn) && nodelay(client));
     EXPECT_EQ(COMCloseSock(conn), 0);  // the server closes first: its end waits in TIME_WAIT
@@ -204,8 +206,9 @@ TEST(Connect, failures_push_in_order_trace_and_leave_no_socket_open) {
          },
          {"sys COMConnectToServerSock", "28 COMConnectToServerSock"}, false, false, ""},
         {"unknown host", [] {}, {"1 COMConnectToServerSock"}, false, false,
-         "Warning (COMConnectToServerSock): Host no-such-host.invalid not found in /etc/hosts. \nPlease add it and "
-         "try again.\nPrint error stack:\nERR> 3, 1, RazIvu function COMConnectToServerSock:  No error text available.\n",
+         "Warning (COMConnectToServerSock): Host no-such-host.invalid not found in /etc/hosts. \nPlease add it "
+         "and try again.\nPrint error stack:\nERR> 3, 1, RazIvu function COMConnectToServerSock:  No error text "
+         "available.\n",
          "no-such-host.invalid"},
     };
     test::RawListener listener;
@@ -337,33 +340,33 @@ TEST(ReadWrite, failures_push_in_order_and_close_the_socket_unless_nothing_was_d
         bool closed;
     };
     static char buf[16];
-    const auto hang_up = [](Connection &c) { c.hang_up(); };
+    const auto no_fault = [](Connection &) {};
+    const auto timed_read = [](Connection &c) { return COMAsyncReadSock(c.client, buf, 8, 1); };
+    const Lines timed_read_closed = {"11 COMReadSock", "53 COMAsyncReadSock"};
     const Row rows[] = {
-        {"negative count", [](Connection &) {}, [](Connection &c) { return COMReadSock(c.client, buf, -1, 0); }, -1,
+        {"negative count", no_fault, [](Connection &c) { return COMReadSock(c.client, buf, -1, 0); }, -1,
          {"sys COMReadSock"}, false},
-        {"no buffer to read into", [](Connection &) {}, [](Connection &c) { return COMReadSock(c.client, nullptr, 4, 0); },
-         -1, {"sys COMReadSock"}, false},
-        {"no buffer to write", [](Connection &) {}, [](Connection &c) { return COMWriteSock(c.client, nullptr, 4, 0); },
-         -1, {"sys COMWriteSock"}, false},
+        {"no buffer to read into", no_fault, [](Connection &c) { return COMReadSock(c.client, nullptr, 4, 0); }, -1,
+         {"sys COMReadSock"}, false},
+        {"no buffer to write", no_fault, [](Connection &c) { return COMWriteSock(c.client, nullptr, 4, 0); }, -1,
+         {"sys COMWriteSock"}, false},
         {"a short send, the rest not sent", [](Connection &) { platform::net_calls().send = sends_half; },
          [](Connection &c) { return COMWriteSock(c.client, buf, 10, 0) + (sends == 1 ? 0 : 100); }, -1,
          {"sys COMWriteSock"}, true},
-        {"a peer closing before a timed read", hang_up, [](Connection &c) { return COMAsyncReadSock(c.client, buf, 8, 2); },
-         -1, {"11 COMReadSock", "53 COMAsyncReadSock"}, true},
+        {"a peer closing before a timed read", [](Connection &c) { c.hang_up(); }, timed_read, -1, timed_read_closed,
+         true},
         {"a peer closing within a timed read",
          [](Connection &c) {
              test::raw_send(c.server, "ab");
              c.hang_up();
          },
-         [](Connection &c) { return COMAsyncReadSock(c.client, buf, 8, 2); }, -1, {"11 COMReadSock", "53 COMAsyncReadSock"},
-         true},
+         timed_read, -1, timed_read_closed, true},
         {"a failing recv",
          [](Connection &c) {
              test::raw_send(c.server, "x");
              platform::net_calls().recv = test::fails_with<ECONNRESET>;
          },
-         [](Connection &c) { return COMAsyncReadSock(c.client, buf, 4, 1); }, -1, {"sys COMReadSock", "53 COMAsyncReadSock"},
-         true},
+         timed_read, -1, {"sys COMReadSock", "53 COMAsyncReadSock"}, true},
         {"a failing poll", [](Connection &) { platform::net_calls().wait_readable = test::fails_with<ENOMEM>; },
          [](Connection &c) { return COMPollSock(c.client, 1); }, RAZIVU_POLL_FAILED, {"sys COMPollSock"}, true},
         {"a failing close", [](Connection &) { platform::net_calls().close = test::fails_with<EIO>; },

@@ -145,6 +145,7 @@ TEST(RememberedHost, a_name_of_96_characters_is_not_found_and_one_of_95_is_looke
 TEST(Listen, serves_a_client_on_the_default_port_survives_a_failed_accept_and_listens_again) {
     const uint16_t port = test::free_port();
     test::use_test_port(port);
+    EXPECT_EQ(COMGetDefaultPort(), net_port(port));
     const int32_t listening = COMDoMakeListenSock();
     ASSERT_GE(listening, 0);
     EXPECT_EQ(pushes(), service_warning);

@@ -32,9 +32,27 @@ constexpr Point points[] = {
 // The walk to the last day number takes millions of steps per call.
 constexpr benchmark::IterationCount slow_walk_iterations = 8;
 
-// The walk without its resumable mark, shaped like the exported function.
+// The date of day number n, 0/0/0 for 0; -1 for a negative n or a null output.
+// The date of day number n by the walk, shaped like the exported function.
 int32_t walk_date(int32_t n, int32_t *day, int32_t *month, int32_t *year) {
-    return walk::date_of(n, day, month, year);
+    if (n < 0 || day == nullptr || month == nullptr || year == nullptr) {
+        return -1;
+    }
+    *day = *month = *year = 0;
+    walk::YearMark mark;
+    while (n > 0 && mark.before + (walk::is_leap(mark.year) ? 366 : 365) < n) {
+        mark.walk_to(mark.year + 1);
+    }
+    int32_t left = static_cast<int32_t>(n - mark.before);
+    for (int32_t m = 1; n > 0; left -= walk::month_length(mark.year, m++)) {
+        if (left <= walk::month_length(mark.year, m)) {
+            *day = left;
+            *month = m;
+            *year = static_cast<int32_t>(mark.year);
+            break;
+        }
+    }
+    return 0;
 }
 
 int64_t walk_number(int32_t day, int32_t month, int32_t year) {
@@ -108,6 +126,8 @@ bool closed_form_matches_walk() {
         int32_t m = 0;
         int32_t y = 0;
         VIZIGetDMYFromDaysSince1900(p.n, &d, &m, &y);
+        ok = ok && d == p.day && m == p.month && y == p.year;
+        walk_date(p.n, &d, &m, &y);
         ok = ok && d == p.day && m == p.month && y == p.year &&
              VIZIGetDaysSince1900(p.day, p.month, p.year) == p.n &&
              walk::days_of(p.day, p.month, p.year) == p.n;

@@ -81,8 +81,8 @@ bool write_in_place(const std::string &host, const std::string &text) {
 // Writes a temporary file beside the real one (behind any link) and renames
 // it over it, so that a reader never sees half a profile and a failed write
 // loses nothing. The new file keeps the old one's mode and owner; where the
-// owner cannot be kept, or no temporary file can be made in that folder,
-// the file is rewritten in place.
+// owner cannot be kept, or the folder refuses a temporary file, the file is
+// rewritten in place.
 bool write_text(const std::string &path, const std::string &text) {
     if (posix::on_system_drive(path.c_str())) {
         posix::ensure_system_drive();
@@ -93,7 +93,10 @@ bool write_text(const std::string &path, const std::string &text) {
     const bool existed = ::stat(host.c_str(), &old) == 0;
     std::FILE *f = open_file(tmp.c_str(), "wb");
     if (f == nullptr) {
-        return write_in_place(host, text);
+        // Only a folder that refuses new files sends the write in place: on a
+        // full disk or any other failure, writing in place could lose it all.
+        const int err = last_errno();
+        return (err == EACCES || err == EPERM || err == EROFS) && write_in_place(host, text);
     }
     if (existed && (::fchown(::fileno(f), old.st_uid, old.st_gid) != 0 ||
                     ::fchmod(::fileno(f), old.st_mode & 07777) != 0)) {

@@ -1,5 +1,6 @@
-// An in-memory peer for the message layer and the field helpers shared by its
-// tests, fuzz targets and benchmark. Header-only, so none needs a build change.
+// An in-memory peer for the message layer, and the wire bytes and decoding of
+// the tool's fields as the tests compare them: shared by the message tests,
+// the fuzz targets and the benchmark.
 #pragma once
 
 #include <algorithm>
@@ -13,8 +14,13 @@
 #include <razivu/diagnostics.h>
 #include <razivu/message.h>
 
+#include "tools/fields.h"
+
 namespace razivu::test {
 
+using razivu_tool::Field;
+using razivu_tool::Kind;
+constexpr int kind_count = 6;
 constexpr int32_t memory_socket = 77;  // what use_memory_peer registers
 
 struct MemoryPeer {
@@ -73,47 +79,8 @@ inline MemoryPeer &use_memory_peer(std::string input = {}) {
     return peer;
 }
 
-// Pops the error stack as (function name, code), oldest first. Records read
-// "<label> function <name>:  <text>".
-using Push = std::pair<std::string, int32_t>;
-inline std::vector<Push> take_pushes() {
-    std::vector<Push> pushes;
-    ErrorRecord rec{};
-    while (COMPopError(&rec) != 0) {
-        const std::string text = rec.text;
-        const std::size_t at = text.find(" function ");
-        const std::size_t from = at == std::string::npos ? 0 : at + 10;
-        pushes.emplace_back(text.substr(from, text.find(":  ", from) - from), rec.code);
-    }
-    std::reverse(pushes.begin(), pushes.end());
-    return pushes;
-}
-
-enum class Kind : uint8_t { string, function, boolean, integer, return_code, bytes };
-constexpr int kind_count = 6;
-
 inline bool has_block(Kind kind) {
     return kind == Kind::string || kind == Kind::function || kind == Kind::bytes;
-}
-
-struct Field {
-    Kind kind = Kind::integer;
-    bool null = false;   // block kinds only
-    int32_t value = 0;   // booleans, integers, return codes
-    std::string data;    // block kinds; a text ends at its first NUL
-};
-
-inline int32_t pack_field(const Field &f) {
-    const char *p = f.null ? nullptr : f.data.c_str();
-    switch (f.kind) {
-    case Kind::string: return PackString(p);
-    case Kind::function: return PackFunctionName(p);
-    case Kind::boolean: return PackBoolean(f.value);
-    case Kind::integer: return PackInteger(f.value);
-    case Kind::return_code: return PackReturnCode(f.value);
-    case Kind::bytes: return PackByteArray(p, static_cast<int32_t>(f.data.size()));
-    }
-    return -1;
 }
 
 // Fields as old peers write them with printf, to build input by hand.
@@ -128,11 +95,11 @@ inline std::string field_bytes(char tag, const std::string &data) {
 }
 
 inline std::string wire_bytes(const Field &f) {
-    const char tag = "s#bira"[static_cast<int>(f.kind)];
+    const char tag = "#rsiba"[static_cast<int>(f.kind)];
     if (f.kind == Kind::return_code || f.null) {
-        return header_bytes(tag, f.kind == Kind::return_code ? f.value : -1);
+        return header_bytes(tag, f.kind == Kind::return_code ? f.number : -1);
     }
-    return field_bytes(tag, has_block(f.kind) ? f.data : std::to_string(f.value));
+    return field_bytes(tag, has_block(f.kind) ? f.data : std::to_string(f.number));
 }
 
 // What one decoder call gave; the marks stand for "output not touched".
@@ -172,18 +139,6 @@ inline void release(const Decoded &d) {
     if (d.block != &untouched_block) {
         UnpackFree(d.block);
     }
-}
-
-// rc and data that decoding a field packed from f gives. Old peers fail a
-// null name or byte array and a boolean beyond one digit.
-inline std::pair<int32_t, std::string> decoded_as(const Field &f) {
-    if ((f.null && f.kind != Kind::string) || (f.kind == Kind::boolean && (f.value < 0 || f.value > 9))) {
-        return {-1, ""};
-    }
-    if (f.null) {
-        return {0, "<null>"};
-    }
-    return {0, has_block(f.kind) ? f.data : std::to_string(f.value)};
 }
 
 }  // namespace razivu::test

@@ -1,8 +1,9 @@
 #include "support/test_env.h"
 
+#include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace razivu::test {
 
@@ -23,26 +24,22 @@ std::string read_file(const std::string &path) {
 }
 
 void write_file(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 bool exists(const std::string &path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
 }
 
 bool is_dir(const std::string &path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
 }
 
 void make_dirs(const std::string &path) {
-    for (std::size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            ::mkdir(path.substr(0, i).c_str(), 0777);
-        }
-    }
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
 }
 
 void write_profile(const std::string &text) {

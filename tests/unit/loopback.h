@@ -1,6 +1,6 @@
 // Helpers of the transport tests and the loopback benchmark: raw peers on
-// 127.0.0.1, the error stack read back in push order, child processes (the
-// library's state is per process), and a guard that puts the system calls back.
+// 127.0.0.1, child processes (the library's state is per process), and a
+// guard that puts the system calls back.
 #pragma once
 
 #include <arpa/inet.h>
@@ -21,6 +21,7 @@
 #include <razivu/razivu.h>
 
 #include "platform/platform.h"
+#include "tests/support/pushes.h"
 
 namespace razivu::test {
 
@@ -114,34 +115,6 @@ inline int lowest_free_fd() {
     ::close(fd);
     return fd;
 }
-
-struct Record {
-    int32_t kind;
-    int32_t code;
-    std::string text;
-};
-
-// Empties the error stack; returns its records in push order.
-inline std::vector<Record> pop_all() {
-    std::vector<Record> out;
-    for (ErrorRecord rec{}; COMPopError(&rec) != 0;) {
-        out.insert(out.begin(), Record{rec.kind, rec.code, rec.text});
-    }
-    return out;
-}
-
-// "sys F" for a system error of function F, "CODE F" otherwise, in push order.
-inline std::vector<std::string> describe(const std::vector<Record> &records) {
-    std::vector<std::string> out;
-    for (const Record &r : records) {
-        const std::size_t at = r.text.find("function ") + 9;
-        out.push_back((r.kind == RAZIVU_KIND_SYSTEM ? std::string("sys") : std::to_string(r.code)) +
-                      " " + r.text.substr(at, r.text.find(':', at) - at));
-    }
-    return out;
-}
-
-inline std::vector<std::string> pushes() { return describe(pop_all()); }
 
 // A connected pair: the library's client socket and the raw server end.
 struct Connection {

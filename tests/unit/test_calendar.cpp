@@ -1,7 +1,10 @@
-// The calendar functions on chosen dates: known day numbers, leap years,
-// validity, the lenient counting of unusual arguments, the clipping at the
-// top of the 32-bit range and the refusals of the way back.
+// The calendar functions against the naive walk from 1900: every day number
+// to 31 December 9999, a spread over the whole positive 32-bit range, unusual
+// arguments, the clipping at the top of the range and the refusals of the way
+// back.
+#include <algorithm>
 #include <cstdint>
+#include <ostream>
 
 #include <gtest/gtest.h>
 
@@ -10,38 +13,71 @@
 
 namespace {
 
-namespace walk = razivu::walk;
-using walk::Dmy;
+struct Dmy {
+    int32_t day = 0;
+    int32_t month = 0;
+    int32_t year = 0;
+    bool operator==(const Dmy &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const Dmy &d) {
+    return out << d.day << "/" << d.month << "/" << d.year;
+}
 
 constexpr Dmy last_date{11, 7, 5881510};  // day number INT32_MAX
+using razivu::walk::month_length;
+using razivu::walk::YearMark;
+using razivu::walk::days_of;
 
 int32_t days(const Dmy &d) {
     return VIZIGetDaysSince1900(d.day, d.month, d.year);
 }
 
-TEST(Calendar, Known_dates_and_day_numbers_convert_both_ways) {
-    const struct { Dmy date; int32_t n; } cases[] = {
-        {{0, 0, 0}, 0},          {{1, 1, 1900}, 1},       {{31, 1, 1900}, 31},
-        {{28, 2, 1900}, 59},     {{1, 3, 1900}, 60},      {{31, 12, 1900}, 365},
-        {{1, 1, 1901}, 366},     {{1, 1, 1904}, 1461},    {{29, 2, 1904}, 1520},
-        {{31, 12, 1999}, 36524}, {{1, 1, 2000}, 36525},   {{29, 2, 2000}, 36584},
-        {{1, 3, 2000}, 36585},   {{1, 1, 2026}, 46022},   {{31, 12, 9999}, 2958464},
-        {last_date, INT32_MAX},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(days(c.date), c.n) << c.date;
-        Dmy got{-7, -7, -7};
-        EXPECT_EQ(VIZIGetDMYFromDaysSince1900(c.n, &got.day, &got.month, &got.year), 0) << c.n;
-        EXPECT_EQ(got, c.date) << c.n;
+Dmy date_of(int32_t n) {
+    Dmy d{-7, -7, -7};
+    EXPECT_EQ(VIZIGetDMYFromDaysSince1900(n, &d.day, &d.month, &d.year), 0) << n;
+    return d;
+}
+
+TEST(Calendar, Every_day_number_to_31_December_9999_is_the_day_after_the_one_before) {
+    EXPECT_EQ(date_of(0), (Dmy{0, 0, 0})) << "the empty date";
+    Dmy d{31, 12, 1899};
+    for (int32_t n = 1; n <= 2958464; ++n) {
+        if (++d.day > month_length(d.year, d.month)) {
+            d.day = 1;
+            d.month = d.month % 12 + 1;
+            d.year += d.month == 1 ? 1 : 0;
+        }
+        ASSERT_EQ(date_of(n), d) << n;
+        ASSERT_EQ(days(d), n) << d;
+        ASSERT_EQ(VIZIIsDateValid(d.day, d.month, d.year), 1) << d;
+    }
+    EXPECT_EQ(d, (Dmy{31, 12, 9999}));
+}
+
+// Results past INT32_MAX clip to it.
+TEST(Calendar, Day_numbers_across_the_positive_range_convert_like_the_walk) {
+    constexpr int64_t stride = 524309;                // prime: the samples fall on every day of the month
+    constexpr int64_t dense_from = INT32_MAX - 1000;  // every number from here on
+    YearMark mark;
+    for (int64_t n = 1; n <= INT32_MAX; n += n < dense_from ? std::min(stride, dense_from - n) : 1) {
+        const Dmy d = date_of(static_cast<int32_t>(n));
+        mark.walk_to(d.year);
+        ASSERT_TRUE(d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= month_length(d.year, d.month)) << d;
+        ASSERT_EQ(days_of(d.day, d.month, d.year, mark), n) << d;
+        ASSERT_EQ(days(d), n) << d;
+        for (const int32_t day : {-400, 0, 45}) {  // unusual arguments far from 1900
+            for (const int32_t month : {0, 7, 14}) {
+                ASSERT_EQ(days({day, month, d.year}), std::min<int64_t>(days_of(day, month, d.year, mark), INT32_MAX))
+                    << Dmy{day, month, d.year};
+            }
+        }
     }
 }
 
 TEST(Calendar, IsLeapYear_applies_the_Gregorian_rule_to_any_year) {
     const struct { int32_t year, leap; } cases[] = {
-        {1904, 1},      {2000, 1},       {1600, 1},        {1900, 0},        {2100, 0},
-        {1999, 0},      {0, 1},          {-4, 1},          {-400, 1},        {-100, 0},
-        {-1, 0},        {-1900, 0},      {-2000, 1},       {INT32_MIN, 1},   {INT32_MAX, 0},
-        {2147483600, 1}, {2147483500, 0}, {-2147483600, 1}, {-2147483500, 0},
+        {1904, 1}, {2000, 1}, {1900, 0}, {1999, 0}, {0, 1}, {-100, 0}, {-400, 1}, {INT32_MIN, 1}, {INT32_MAX, 0},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(VIZIIsLeapYear(c.year), c.leap) << c.year;
@@ -60,22 +96,8 @@ TEST(Calendar, IsDateValid_accepts_exactly_the_days_of_the_month_tables) {
     for (const int32_t year : {INT32_MIN, -100, -4, -1, 0, 1800, 1900, 1904, 2000, INT32_MAX}) {
         for (int32_t month = -1; month <= 14; ++month) {
             for (int32_t day = -1; day <= 33; ++day) {
-                const bool in_tables = month >= 1 && month <= 12 && day >= 1 &&
-                                       day <= walk::table_of(year)[month - 1];
-                ASSERT_EQ(VIZIIsDateValid(day, month, year), in_tables ? 1 : 0)
-                    << Dmy{day, month, year};
-            }
-        }
-    }
-}
-
-TEST(Calendar, GetDaysSince1900_counts_unusual_arguments_like_the_walk) {
-    for (const int32_t year : {-401, -400, -100, -4, -1, 0, 1, 4, 100, 1600, 1800, 1896, 1899,
-                               1900, 1901, 1903, 1904, 1999, 2000, 2100}) {
-        for (int32_t month = -2; month <= 40; ++month) {
-            for (int32_t day = -40; day <= 70; ++day) {
-                ASSERT_EQ(VIZIGetDaysSince1900(day, month, year), walk::days_of(day, month, year))
-                    << Dmy{day, month, year};
+                const bool valid = month >= 1 && month <= 12 && day >= 1 && day <= month_length(year, month);
+                ASSERT_EQ(VIZIIsDateValid(day, month, year), valid ? 1 : 0) << Dmy{day, month, year};
             }
         }
     }
@@ -83,41 +105,35 @@ TEST(Calendar, GetDaysSince1900_counts_unusual_arguments_like_the_walk) {
 
 // Months past 13 run on into later years; before 1900 the run-on years
 // count while the year itself still adds none.
-TEST(Calendar, GetDaysSince1900_lets_months_past_13_run_on_into_later_years) {
-    const struct { Dmy run_on, same_day; } cases[] = {
-        {{1, 25, 1900}, {1, 1, 1902}},   {{15, 14, 1999}, {15, 2, 2000}},
-        {{29, 26, 1902}, {29, 2, 1904}}, {{1, 1 + 12 * 8099, 1900}, {1, 1, 9999}},
-        {{0, 37, 1950}, {31, 12, 1952}},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(days(c.run_on), days(c.same_day)) << c.run_on;
+TEST(Calendar, GetDaysSince1900_counts_unusual_arguments_like_the_walk) {
+    for (const int32_t year : {-401, -400, -100, -4, -1, 0, 1, 4, 100, 1600, 1800, 1896, 1899, 1900, 1901, 1903,
+                               1904, 1999, 2000, 2100}) {
+        for (int32_t month = -2; month <= 40; ++month) {
+            for (int32_t day = -40; day <= 70; ++day) {
+                ASSERT_EQ(days({day, month, year}), days_of(day, month, year)) << Dmy{day, month, year};
+            }
+        }
     }
-    EXPECT_EQ(days({1, 25, 1898}), 365 + 365 + 1);
-    EXPECT_EQ(days({1, 1 + 12 * 400, -400}), 146097 + 1);
 }
 
-// Results past INT32_MAX clip to it; only the day is ever subtracted, so
-// the low end never clips.
+// Only the day is ever subtracted, so the low end never clips.
 TEST(Calendar, GetDaysSince1900_clips_numbers_past_INT32_MAX_to_INT32_MAX) {
     const struct { Dmy date; int32_t n; } cases[] = {
-        {{12, 7, 5881510}, INT32_MAX},        {{1, 1, 5881511}, INT32_MAX},
-        {{10, 7, 5881510}, INT32_MAX - 1},    {{INT32_MAX, 2, 1900}, INT32_MAX},
-        {{INT32_MAX, 13, 1899}, INT32_MAX},   {{INT32_MIN, 1, INT32_MAX}, INT32_MAX},
-        {{1, INT32_MAX, INT32_MIN}, INT32_MAX}, {{INT32_MAX, INT32_MAX, INT32_MAX}, INT32_MAX},
-        {{INT32_MIN, 1, 1900}, INT32_MIN},    {{INT32_MIN, INT32_MIN, INT32_MIN}, INT32_MIN},
-        {{INT32_MIN, 13, 1900}, INT32_MIN + 365}, {{1, 1, INT32_MIN}, 1},
-        {{0, 0, INT32_MIN}, 0},
+        {{12, 7, 5881510}, INT32_MAX},          {{1, 1, 5881511}, INT32_MAX},
+        {{INT32_MAX, 2, 1900}, INT32_MAX},      {{INT32_MAX, 13, 1899}, INT32_MAX},
+        {{INT32_MIN, 1, INT32_MAX}, INT32_MAX}, {{1, INT32_MAX, INT32_MIN}, INT32_MAX},
+        {{INT32_MIN, 1, 1900}, INT32_MIN},      {{INT32_MIN, 13, 1900}, INT32_MIN + 365},
+        {{1, 1, INT32_MIN}, 1},                 {{0, 0, INT32_MIN}, 0},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(days(c.date), c.n) << c.date;
     }
-    // Near the top, against the walk started a year before the last date.
-    const walk::YearMark mark{last_date.year - 1, walk::days_of(0, 1, last_date.year - 1)};
+    YearMark mark;
+    mark.walk_to(last_date.year - 1);
     for (int32_t year = last_date.year - 1; year <= last_date.year + 1; ++year) {
         for (int32_t month = 0; month <= 26; ++month) {
             for (const int32_t day : {INT32_MIN, -400, 0, 1, 31, 200, 400, INT32_MAX}) {
-                const int64_t n = walk::days_of(day, month, year, mark);
-                ASSERT_EQ(days({day, month, year}), n > INT32_MAX ? INT32_MAX : n)
+                ASSERT_EQ(days({day, month, year}), std::min<int64_t>(days_of(day, month, year, mark), INT32_MAX))
                     << Dmy{day, month, year};
             }
         }

@@ -1,5 +1,8 @@
 // Private profile files with the Win32 rules, through the support library's
-// accessors and the INI text functions below them.
+// accessors and the INI text functions below them, and what a failing step
+// of a write leaves behind.
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -7,6 +10,7 @@
 
 #include "platform/posix/ini.h"
 #include "razivu/razivu.h"
+#include "support/file_faults.h"
 #include "support/test_env.h"
 
 namespace {
@@ -15,11 +19,13 @@ using razivu::test::host;
 using razivu::test::read_file;
 using razivu::test::write_file;
 
-std::string get(const char *section, const char *key, const char *def = "dflt",
-                int32_t size = 256, const char *file = "D:\\app.ini") {
-    std::vector<char> buf(static_cast<size_t>(size > 0 ? size : 1), '#');
+// The value read into a buffer of size bytes; the byte after it stays untouched.
+std::string get(const char *section, const char *key, const char *def = "dflt", int32_t size = 256,
+                const char *file = "D:\\app.ini") {
+    std::vector<char> buf(static_cast<std::size_t>(size) + 1, '#');
     EXPECT_EQ(ProfileGetString(section, key, def, buf.data(), size, file), 0);
-    return size > 0 ? std::string(buf.data()) : std::string();
+    EXPECT_EQ(buf.back(), '#') << "written past a buffer of " << size;
+    return std::string(buf.data(), strnlen(buf.data(), static_cast<std::size_t>(size)));
 }
 
 class Profile : public ::testing::Test {
@@ -44,18 +50,12 @@ protected:
 };
 
 TEST_F(Profile, lookups_follow_the_win32_rules) {
-    struct Case {
-        const char *section;
-        const char *key;
-        const char *expected;
-    };
-    const std::vector<Case> cases = {
-        {"Sec One", "Key1", "value one"},      {"SEC ONE", "KEY1", "value one"},
-        {"other", "KEY1", "other section"},    {"sec one", "Quoted", "  q v  "},
-        {"sec one", "Single", "sq"},           {"sec one", "Unmatched", "\"abc"},
-        {"sec one", "Empty", ""},              {"sec one", "no equals sign", "dflt"},
-        {"sec one", "Later", "dflt"},          {"sec one", "comment", "dflt"},
-        {"missing", "Key1", "dflt"},           {"sec one", "missing", "dflt"},
+    const struct { const char *section, *key, *expected; } cases[] = {
+        {"Sec One", "Key1", "value one"},   {"SEC ONE", "KEY1", "value one"}, {"other", "KEY1", "other section"},
+        {"sec one", "Quoted", "  q v  "},   {"sec one", "Single", "sq"},      {"sec one", "Unmatched", "\"abc"},
+        {"sec one", "Empty", ""},           {"sec one", "no equals sign", "dflt"},
+        {"sec one", "Later", "dflt"},       {"sec one", "comment", "dflt"},   {"missing", "Key1", "dflt"},
+        {"sec one", "missing", "dflt"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(get(c.section, c.key), c.expected) << c.section << "/" << c.key;
@@ -65,21 +65,22 @@ TEST_F(Profile, lookups_follow_the_win32_rules) {
 TEST_F(Profile, values_and_defaults_are_cut_to_the_buffer) {
     EXPECT_EQ(get("sec one", "Digits", "", 5), "0123");
     EXPECT_EQ(get("sec one", "Digits", "", 1), "");
+    EXPECT_EQ(get("sec one", "Key1", "dflt", 0), "");  // the byte after the empty buffer is its first
+    EXPECT_EQ(get("sec one", "missing", "dflt", 0), "");
     EXPECT_EQ(get("sec one", "missing", "  dflt  "), "  dflt");
     EXPECT_EQ(get("sec one", "missing", nullptr), "");
-    EXPECT_EQ(get("sec one", "Key1", "dflt", 0), "");  // nothing written, no crash
     EXPECT_EQ(get("sec one", "Key1", "dflt", 256, "D:\\missing.ini"), "dflt");
+    EXPECT_EQ(get(nullptr, "Key1", "dflt "), "dflt") << "no section, key or file: the default";
+    EXPECT_EQ(get("sec one", nullptr), "dflt");
+    EXPECT_EQ(get("sec one", "Key1", "dflt", 256, nullptr), "dflt");
 }
 
-TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling) {
+TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling_add_and_delete) {
     EXPECT_EQ(ProfilePutString("SEC ONE", "KEY1", "  new  ", "D:\\app.ini"), 0);
     EXPECT_EQ(get("sec one", "key1"), "new");
     const std::string text = read_file(host("D:\\app.ini"));
     EXPECT_NE(text.find("\r\nKey1=new\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; comment=not a key\r\n"), std::string::npos);
-}
-
-TEST_F(Profile, writes_add_keys_and_sections_and_delete_them) {
     EXPECT_EQ(ProfilePutString("Sec One", "Added", "1", "D:\\app.ini"), 0);
     EXPECT_EQ(ProfilePutString("fresh", "k", "v", "D:\\app.ini"), 0);
     EXPECT_EQ(get("sec one", "Added"), "1");
@@ -92,16 +93,52 @@ TEST_F(Profile, writes_add_keys_and_sections_and_delete_them) {
     EXPECT_EQ(get("sec one", "Single"), "sq");
 }
 
-TEST(ProfileFiles, created_on_write_in_an_existing_folder_only) {
+// The old file is read by the first open and close; the new text is written
+// beside it and renamed over it.
+TEST_F(Profile, a_failing_step_of_a_write_returns_1_and_leaves_the_old_file_alone) {
+    using razivu::test::FileCall;
+    const std::string before = read_file(host("D:\\app.ini"));
+    const std::pair<FileCall, int> steps[] = {{FileCall::open, 1},  {FileCall::open, 2},  {FileCall::write, 1},
+                                              {FileCall::flush, 1}, {FileCall::close, 2}, {FileCall::rename, 1}};
+    for (const auto &[call, nth] : steps) {
+        razivu::test::FileFault fault(call, nth, EIO);
+        EXPECT_EQ(ProfilePutString("sec one", "Key1", "new", "D:\\app.ini"), 1) << static_cast<int>(call) << nth;
+        EXPECT_EQ(fault.calls(), nth) << static_cast<int>(call);
+        EXPECT_EQ(read_file(host("D:\\app.ini")), before);
+        const auto files = std::distance(std::filesystem::directory_iterator(host("D:\\")), {});
+        EXPECT_EQ(files, 1) << static_cast<int>(call) << ": a temporary file was left";
+    }
+}
+
+// A write changes the file a link names and keeps its mode; a folder that
+// refuses the temporary file (which root never meets for real) gets the
+// write in place, any other failure leaves the file alone.
+TEST_F(Profile, writes_follow_links_keep_the_mode_and_go_in_place_where_no_temporary_file_can_be_made) {
+    namespace fs = std::filesystem;
+    const std::string real = host("D:\\app.ini");
+    fs::create_symlink("app.ini", host("D:\\link.ini"));
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(ProfilePutString("sec one", "Key1", "through link", "D:\\link.ini"), 0);
+    EXPECT_TRUE(fs::is_symlink(host("D:\\link.ini")));
+    EXPECT_EQ(get("sec one", "Key1"), "through link");
+    EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    for (const auto &[err, written] : {std::pair{EACCES, true}, std::pair{ENOSPC, false}}) {
+        {
+            razivu::test::FileFault fault(razivu::test::FileCall::open, 2, err);  // the temporary file
+            EXPECT_EQ(ProfilePutString("sec one", "Key1", "in place", "D:\\app.ini"), written ? 0 : 1) << err;
+        }
+        EXPECT_EQ(get("sec one", "Key1"), written ? "in place" : "through link") << err;
+        ProfilePutString("sec one", "Key1", "through link", "D:\\app.ini");
+    }
+}
+
+TEST(ProfileFiles, created_on_write_in_an_existing_folder_only_and_bare_names_in_the_windows_directory) {
     razivu::test::make_dirs(host("D:\\"));
     EXPECT_EQ(ProfilePutString("s", "k", "v", "D:\\new.ini"), 0);
     EXPECT_EQ(read_file(host("D:\\new.ini")), "[s]\r\nk=v\r\n");
     EXPECT_EQ(ProfilePutString("s", "k", "v", "D:\\no\\such\\new.ini"), 1);
     EXPECT_EQ(ProfilePutString("s", "k", nullptr, "D:\\absent.ini"), 0);
     EXPECT_FALSE(razivu::test::exists(host("D:\\absent.ini")));
-}
-
-TEST(ProfileFiles, bare_names_live_in_the_windows_directory) {
     EXPECT_EQ(ProfilePutString("default", "TARNEX_INSTALL_PATH", "D:\\", "tarnex.ini"), 0);
     EXPECT_EQ(read_file(host("C:\\WINDOWS\\tarnex.ini")), "[default]\r\nTARNEX_INSTALL_PATH=D:\\\r\n");
     char value[10] = {};
@@ -112,8 +149,7 @@ TEST(ProfileFiles, bare_names_live_in_the_windows_directory) {
 
 TEST(IniText, update_keeps_unrelated_lines_and_ends_lines_with_crlf) {
     using razivu::platform::ini::update;
-    EXPECT_EQ(update("a=1\n[s]\nk=1\n\n[t]\nk=2", "s", "n", "2"),
-              "a=1\r\n[s]\r\nk=1\r\nn=2\r\n\r\n[t]\r\nk=2\r\n");
+    EXPECT_EQ(update("a=1\n[s]\nk=1\n\n[t]\nk=2", "s", "n", "2"), "a=1\r\n[s]\r\nk=1\r\nn=2\r\n\r\n[t]\r\nk=2\r\n");
     EXPECT_EQ(update("", "s", "k", "v"), "[s]\r\nk=v\r\n");
     EXPECT_EQ(update("[s]\r\nk=1\r\n[t]\r\n", "S", nullptr, nullptr), "[t]\r\n");
 }

@@ -4,8 +4,9 @@
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "razivu/razivu.h"
@@ -19,12 +20,17 @@ using razivu::test::write_file;
 
 const std::string stack_printed_empty = "Print error stack:\nError stack printed.\n\n";
 
-TEST(Trace, without_a_trace_file_writes_nothing_and_keeps_the_stack) {
-    COMPushError("A", 54);
-    COMTrace("line %d\n", 1);
-    COMDebugTrace("buffer\n");
-    EXPECT_EQ(COMGetTraceFile(), nullptr);
-    EXPECT_EQ(COMErrorStackIsEmpty(), 0);
+TEST(Trace, without_a_trace_file_or_with_an_unopenable_one_writes_nothing_and_keeps_the_stack) {
+    for (const char *env : {static_cast<const char *>(nullptr), "no/such/dir/trace.txt"}) {
+        if (env != nullptr) {
+            ::setenv("RAZIVU_DEBUG", env, 1);
+        }
+        COMPushError("A", 54);
+        COMTrace("line %d\n", 1);
+        COMDebugTrace("buffer\n");
+        EXPECT_EQ(COMGetTraceFile(), nullptr);
+        EXPECT_EQ(COMErrorStackIsEmpty(), 0);
+    }
 }
 
 TEST(Trace, environment_file_is_emptied_then_gets_lines_and_the_stack) {
@@ -36,44 +42,26 @@ TEST(Trace, environment_file_is_emptied_then_gets_lines_and_the_stack) {
     COMDebugTrace("second\n");
     COMDebugPrintf("third %s\n", "line");
     EXPECT_EQ(read_file("trace.txt"),
-              "< Bytes: 5\n"
-              "Print error stack:\n"
-              "ERR> 3, 11, RazIvu function COMReadSock:  Operation failed.\n"
-              "Error stack printed.\n\n"
-              "second\n" + stack_printed_empty + "third line\n" + stack_printed_empty);
+              "< Bytes: 5\nPrint error stack:\nERR> 3, 11, RazIvu function COMReadSock:  Operation failed.\n"
+              "Error stack printed.\n\nsecond\n" + stack_printed_empty + "third line\n" + stack_printed_empty);
 }
 
-TEST(Trace, set_trace_file_overrides_the_environment_both_ways) {
+// A file set is closed when the next is set and emptied when opened.
+TEST(Trace, set_trace_file_overrides_the_environment_both_ways_and_switches_files) {
     ::setenv("RAZIVU_DEBUG", "env.txt", 1);
     COMSetTraceFile(nullptr);  // decided before the environment was read
     COMTrace("dropped\n");
-    EXPECT_FALSE(exists("env.txt"));
     EXPECT_EQ(COMGetTraceFile(), nullptr);
-
-    COMSetTraceFile("mine.txt");
-    COMTrace("kept\n");
-    COMSetTraceFile(nullptr);
-    COMTrace("dropped again\n");
-    EXPECT_EQ(read_file("mine.txt"), "kept\n" + stack_printed_empty);
-    EXPECT_FALSE(exists("env.txt"));
-}
-
-TEST(Trace, switching_files_closes_the_first_and_empties_the_second) {
     write_file("second.txt", "old\n");
     COMSetTraceFile("first.txt");
     COMTrace("one\n");
     COMSetTraceFile("second.txt");
     COMTrace("two\n");
+    COMSetTraceFile(nullptr);
+    COMTrace("dropped again\n");
     EXPECT_EQ(read_file("first.txt"), "one\n" + stack_printed_empty);
     EXPECT_EQ(read_file("second.txt"), "two\n" + stack_printed_empty);
-}
-
-TEST(Trace, unopenable_file_means_no_trace) {
-    ::setenv("RAZIVU_DEBUG", "no/such/dir/trace.txt", 1);
-    COMPushError("A", 54);
-    COMTrace("x\n");
-    EXPECT_EQ(COMGetTraceFile(), nullptr);
-    EXPECT_EQ(COMErrorStackIsEmpty(), 0);
+    EXPECT_FALSE(exists("env.txt"));
 }
 
 TEST(Trace, lines_up_to_299_and_far_beyond_are_written_whole) {
@@ -82,58 +70,40 @@ TEST(Trace, lines_up_to_299_and_far_beyond_are_written_whole) {
     const std::string message(1500, 'm');
     COMTrace("%s\n", fits.c_str());
     COMDebugTrace("DEBUG: (COMSend) buffer <%s>\n", message.c_str());
-    EXPECT_EQ(read_file("long.txt"), fits + "\n" + stack_printed_empty +
-                                         "DEBUG: (COMSend) buffer <" + message + ">\n" +
-                                         stack_printed_empty);
+    EXPECT_EQ(read_file("long.txt"), fits + "\n" + stack_printed_empty + "DEBUG: (COMSend) buffer <" + message +
+                                         ">\n" + stack_printed_empty);
 }
 
-class Logging : public ::testing::TestWithParam<std::pair<const char *, bool>> {};
-
-TEST_P(Logging, only_ON_and_on_switch_log_lines_on) {
-    const auto [value, on] = GetParam();
-    if (value != nullptr) {
-        ::setenv("COMLOGGING", value, 1);
+// The environment is read once per process: each spelling runs in a child.
+TEST(LogLine, only_ON_and_on_switch_log_lines_on_and_the_environment_is_read_once) {
+    const std::pair<const char *, bool> spellings[] = {
+        {"ON", true}, {"on", true}, {"On", false}, {"1", false}, {"", false}, {nullptr, false}};
+    for (const auto &[value, on] : spellings) {
+        const std::string file = "lines-" + std::string(value != nullptr ? value : "unset") + ".txt";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            value != nullptr ? ::setenv("COMLOGGING", value, 1) : ::unsetenv("COMLOGGING");
+            COMLogLine(file.c_str(), "hello\n");
+            ::setenv("COMLOGGING", on ? "off" : "ON", 1);
+            COMLogLine(file.c_str(), "again\n");
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_EQ(exists(file), on) << file;
+        EXPECT_EQ(read_file(file).find("again") != std::string::npos, on) << file;
     }
-    COMLogLine("lines.txt", "hello\n");
-    EXPECT_EQ(exists("lines.txt"), on) << (value ? value : "(unset)");
 }
 
-INSTANTIATE_TEST_SUITE_P(Spellings, Logging,
-                         ::testing::Values(std::make_pair("ON", true), std::make_pair("on", true),
-                                           std::make_pair("On", false), std::make_pair("1", false),
-                                           std::make_pair("", false),
-                                           std::make_pair(nullptr, false)),
-                         [](const auto &param_info) {
-                             const char *v = param_info.param.first;
-                             if (v == nullptr) {
-                                 return std::string("unset");
-                             }
-                             return *v == '\0' ? std::string("empty") : std::string("value_") + v;
-                         });
-
-TEST(LogLine, environment_is_read_once) {
-    COMLogLine("lines.txt", "before\n");
-    ::setenv("COMLOGGING", "ON", 1);
-    COMLogLine("lines.txt", "after\n");
-    EXPECT_FALSE(exists("lines.txt"));
-}
-
-TEST(LogLine, entry_is_text_then_at_ctime_then_a_blank_line) {
+TEST(LogLine, entry_is_text_then_at_ctime_then_a_blank_line_cut_to_299_characters) {
     ::setenv("COMLOGGING", "on", 1);
     COMLogLine("lines.txt", "connected %d\n", 3);
-    COMLogLine("lines.txt", "again\n");
+    COMLogLine("no/such/dir/lines.txt", "lost\n");  // skipped: the next line is still written
+    COMLogLine("lines.txt", "%s", std::string(500, 'b').c_str());
     const std::string ctime_re = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\n";
-    const std::string re = "connected 3\n\\. At " + ctime_re + " \n" + "again\n\\. At " + ctime_re + " \n";
+    const std::string re = "connected 3\n\\. At " + ctime_re + " \n" + std::string(299, 'b') + "\\. At " + ctime_re +
+                           " \n";
     EXPECT_TRUE(std::regex_match(read_file("lines.txt"), std::regex(re))) << read_file("lines.txt");
-}
-
-TEST(LogLine, text_is_cut_to_299_characters_and_unopenable_files_are_skipped) {
-    ::setenv("COMLOGGING", "ON", 1);
-    const std::string big(500, 'b');
-    COMLogLine("lines.txt", "%s", big.c_str());
-    COMLogLine("no/such/dir/lines.txt", "lost\n");
-    const std::string text = read_file("lines.txt");
-    EXPECT_EQ(text.substr(0, 304), std::string(299, 'b') + ". At ");
 }
 
 }  // namespace

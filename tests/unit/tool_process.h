@@ -64,9 +64,11 @@ struct ServeProcess {
     // connections in time.
     bool start(std::vector<std::string> args = {}) {
         args.insert(args.begin(), {tool_path(), "serve", "--port", std::to_string(port)});
-        return start_command(std::move(args));
+        return start_command(std::move(args), "razivu serve: listening on");
     }
-    bool start_command(std::vector<std::string> argv_text) {
+    // Ready when the output shows ready_text, or without one when a
+    // connection is taken (a probe that a worker then serves).
+    bool start_command(std::vector<std::string> argv_text, const std::string &ready_text = {}) {
         pid = run_child([this, &argv_text] {
             std::vector<char *> argv;
             for (std::string &a : argv_text) {
@@ -81,6 +83,12 @@ struct ServeProcess {
             return 127;
         });
         for (int i = 0; i < serve_start_tenths; ++i, ::usleep(100000)) {
+            if (!ready_text.empty()) {
+                if (output().find(ready_text) != std::string::npos) {
+                    return true;
+                }
+                continue;
+            }
             const int probe = connect_to(host, port);  // served as a client that hangs up
             if (probe >= 0) {
                 ::close(probe);

@@ -15,5 +15,6 @@ int cmd_call(int argc, char **argv);
 int cmd_dump(int argc, char **argv);
 int cmd_days(int argc, char **argv);
 int cmd_date(int argc, char **argv);
+int cmd_menu(int argc, char **argv);
 
 }  // namespace razivu_tool

@@ -36,6 +36,9 @@ const Command commands[] = {
      razivu_tool::cmd_days},
     {"date", "date N                        print the date of a day number as D M Y",
      razivu_tool::cmd_date},
+    {"menu", "menu create | add COMMANDLINE [NAME [ICONPATH [ICONINDEX [X Y]]]]\n"
+             "                                the product's program group, or an item in it",
+     razivu_tool::cmd_menu},
 };
 
 void usage(std::FILE *out) {

@@ -8,6 +8,7 @@
 #include <razivu/support.h>
 #include <razivu/logfile.h>
 #include <razivu/sysquery.h>
+#include <razivu/progman.h>
 #include <razivu/calendar.h>
 
 #endif

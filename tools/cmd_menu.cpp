@@ -1,0 +1,86 @@
+// razivu menu create | add COMMANDLINE [NAME [ICONPATH [ICONINDEX [X Y]]]]:
+// puts the product's group, or one item in it, into the program menu and
+// tells the status code with its meaning, for installer scripts.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <strings.h>
+
+#include <razivu/razivu.h>
+
+#include "commands.h"
+
+namespace razivu_tool {
+namespace {
+
+struct Meaning {
+    int32_t status;
+    const char *text;
+};
+
+constexpr Meaning meanings[] = {
+    {RAZIVU_STATUS_OK, "done"},
+    {RAZIVU_STATUS_FAILED, "no command line or item name, or the DDE instance was not released"},
+    {RAZIVU_STATUS_DDE_SETUP, "the DDE client could not be set up; nothing was sent"},
+    {RAZIVU_STATUS_DDE_COMMAND,
+     "a command was not carried out (no shell answers to PROGMAN, it refused the command, or "
+     "the command would be too long)"},
+};
+
+const char *meaning(int32_t status) {
+    for (const Meaning &m : meanings) {
+        if (m.status == status) {
+            return m.text;
+        }
+    }
+    return "unknown status";
+}
+
+bool parse_int32(const char *text, int32_t &value_out) {
+    char *end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < INT32_MIN || v > INT32_MAX) {
+        return false;
+    }
+    value_out = static_cast<int32_t>(v);
+    return true;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: razivu menu create\n"
+                 "       razivu menu add COMMANDLINE [NAME [ICONPATH [ICONINDEX [X Y]]]]\n");
+    return exit_usage;
+}
+
+int report(int32_t status) {
+    std::printf("%d %s\n", static_cast<int>(status), meaning(status));
+    return status == RAZIVU_STATUS_OK ? exit_ok : exit_failed;
+}
+
+}  // namespace
+
+int cmd_menu(int argc, char **argv) {
+    if (argc == 1 && ::strcasecmp(argv[0], "create") == 0) {
+        return report(CreateProgramGroup());
+    }
+    if (argc < 2 || argc > 7 || argc == 6 || ::strcasecmp(argv[0], "add") != 0) {
+        return usage();
+    }
+    const char *const names[] = {"ICONINDEX", "X", "Y"};
+    int32_t numbers[3] = {};
+    for (int i = 4; i < argc; ++i) {
+        if (!parse_int32(argv[i], numbers[i - 4])) {
+            std::fprintf(stderr, "razivu menu: %s must be a 32-bit integer, not '%s'\n",
+                         names[i - 4], argv[i]);
+            return exit_usage;
+        }
+    }
+    return report(AddProgramItem(argv[1], argc > 2 ? argv[2] : nullptr,
+                                 argc > 3 ? argv[3] : nullptr, numbers[0], numbers[1],
+                                 numbers[2]));
+}
+
+}  // namespace razivu_tool

@@ -8,8 +8,9 @@
 namespace razivu::support {
 namespace {
 
+// What the shell trims around an unquoted argument.
 bool is_blank(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 // An unquoted argument ends at any of these; a leading quote opens a quoted one.

@@ -219,7 +219,7 @@ TEST_F(Stand_in, Commands_are_carried_out_or_refused_whole) {
 
 TEST(ProgmanLanguage, Arguments_read_back_as_the_sender_wrote_them) {
     const std::string texts[] = {"plain", "two words", " padded ", "a,b", "(x)", "[y]", "\"q\" r",
-                                 "say \"hi\"", "", "\"", "C:\\Program Files\\x.exe"};
+                                 "say \"hi\"", "", "\"", "line\n", "C:\\Program Files\\x.exe"};
     for (const std::string &t : texts) {
         const auto parsed = pm::parse("[X(" + razivu::support::command_argument(t.c_str()) + ", z)]");
         ASSERT_TRUE(parsed.has_value()) << t;

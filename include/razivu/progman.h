@@ -50,7 +50,9 @@ RAZIVU_API int32_t CreateProgramGroup(void);
 RAZIVU_API int32_t AddProgramItem(const char *commandLine, const char *itemName,
                                   const char *iconPath, int32_t iconIndex, int32_t x, int32_t y);
 
-/* Sends one command within the DDE client instance: 1 carried out, 0 not. */
+/* Sends one command within the DDE client instance: 1 carried out, 0 not.
+ * On Linux, where there is no DdeInitializeA to call, any instance but 0
+ * will do. */
 RAZIVU_API int32_t SendProgmanCommand(uint32_t instance, const char *command);
 
 /* The callback of the DDE client instance; answers nothing (returns null). */

@@ -77,7 +77,7 @@ std::vector<std::string> launchers() {
     return names;
 }
 
-class Stand_in : public ::testing::Test {
+class ProgmanStandIn : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::remove_all(data());
@@ -88,7 +88,7 @@ protected:
     }
 };
 
-TEST_F(Stand_in, Group_and_items_are_valid_desktop_files_with_names_as_given) {
+TEST_F(ProgmanStandIn, Group_and_items_are_valid_desktop_files_with_names_as_given) {
     ASSERT_EQ(CreateProgramGroup(), 0);
     ASSERT_EQ(AddProgramItem("C:\\KOV\\BIN\\EDIT.EXE /p \"a b\" 100%", "Acme Editor (KOV)",
                              "C:\\KOV\\edit.png", 3, 0, 0), 0);
@@ -121,7 +121,7 @@ TEST_F(Stand_in, Group_and_items_are_valid_desktop_files_with_names_as_given) {
               "[Desktop Entry]\nType=Directory\nVersion=1.0\nName=KOV\n");
 }
 
-TEST_F(Stand_in, ReplaceItem_then_AddItem_leaves_one_launcher_and_one_entry) {
+TEST_F(ProgmanStandIn, ReplaceItem_then_AddItem_leaves_one_launcher_and_one_entry) {
     ASSERT_EQ(CreateProgramGroup(), 0);
     ASSERT_EQ(AddProgramItem("C:\\A.EXE", "Editor", nullptr, 0, 0, 0), 0);
     ASSERT_EQ(AddProgramItem("C:\\B.EXE", "EDITOR", nullptr, 0, 0, 0), 0);
@@ -132,7 +132,7 @@ TEST_F(Stand_in, ReplaceItem_then_AddItem_leaves_one_launcher_and_one_entry) {
     EXPECT_NE(text.find("\nName=EDITOR\n"), std::string::npos);
 }
 
-TEST_F(Stand_in, Other_groups_and_foreign_entries_survive_every_edit) {
+TEST_F(ProgmanStandIn, Other_groups_and_foreign_entries_survive_every_edit) {
     uint32_t instance = 0;
     ASSERT_EQ(razivu::platform::dde_calls().initialize(&instance, ProgmanDdeCallback, 0x10, 0), 0u);
     ASSERT_EQ(SendProgmanCommand(instance, "[CreateGroup(Other Tools)][AddItem(C:\\O.EXE,Other)]"), 1);
@@ -165,7 +165,7 @@ TEST_F(Stand_in, Other_groups_and_foreign_entries_survive_every_edit) {
     EXPECT_EQ(razivu::platform::dde_calls().uninitialize(instance), 1);
 }
 
-TEST_F(Stand_in, Switched_off_or_without_a_group_nothing_is_written) {
+TEST_F(ProgmanStandIn, Switched_off_or_without_a_group_nothing_is_written) {
     ::setenv("RAZIVU_PROGMAN", "off", 1);
     EXPECT_EQ(CreateProgramGroup(), RAZIVU_STATUS_DDE_COMMAND);
     EXPECT_EQ(AddProgramItem("C:\\E.EXE", "E", nullptr, 0, 0, 0), RAZIVU_STATUS_DDE_COMMAND);
@@ -176,7 +176,7 @@ TEST_F(Stand_in, Switched_off_or_without_a_group_nothing_is_written) {
     EXPECT_FALSE(fs::exists(data() + "/applications"));
 }
 
-TEST_F(Stand_in, A_foreign_or_unwritable_menu_is_left_alone) {
+TEST_F(ProgmanStandIn, A_foreign_or_unwritable_menu_is_left_alone) {
     ASSERT_EQ(CreateProgramGroup(), 0);
     write_file(menu_file("kov"), "<Layout>not a menu</Layout>");
     EXPECT_EQ(AddProgramItem("C:\\E.EXE", "E", nullptr, 0, 0, 0), RAZIVU_STATUS_DDE_COMMAND);
@@ -187,7 +187,7 @@ TEST_F(Stand_in, A_foreign_or_unwritable_menu_is_left_alone) {
     EXPECT_EQ(CreateProgramGroup(), RAZIVU_STATUS_DDE_COMMAND);
 }
 
-TEST_F(Stand_in, Commands_are_carried_out_or_refused_whole) {
+TEST_F(ProgmanStandIn, Commands_are_carried_out_or_refused_whole) {
     const std::pair<const char *, bool> cases[] = {
         {"[CreateGroup(KOV)]", true},
         {" [createGROUP( KOV , 1 )]\r\n", true},

@@ -25,7 +25,8 @@ bool parse_int32(const char *text, int32_t &value_out) {
     return true;
 }
 
-// Parses argv[0..n) into values_out, naming the first bad argument.
+}  // namespace
+
 bool parse_args(const char *cmd, char **argv, const char *const *names, int32_t *values_out,
                 int n) {
     for (int i = 0; i < n; ++i) {
@@ -37,8 +38,6 @@ bool parse_args(const char *cmd, char **argv, const char *const *names, int32_t 
     }
     return true;
 }
-
-}  // namespace
 
 int cmd_days(int argc, char **argv) {
     constexpr int n_args = 3;

@@ -1,10 +1,8 @@
 // razivu menu create | add COMMANDLINE [NAME [ICONPATH [ICONINDEX [X Y]]]]:
 // puts the product's group, or one item in it, into the program menu and
 // tells the status code with its meaning, for installer scripts.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <strings.h>
 
 #include <razivu/razivu.h>
@@ -37,17 +35,6 @@ const char *meaning(int32_t status) {
     return "unknown status";
 }
 
-bool parse_int32(const char *text, int32_t &value_out) {
-    char *end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < INT32_MIN || v > INT32_MAX) {
-        return false;
-    }
-    value_out = static_cast<int32_t>(v);
-    return true;
-}
-
 int usage() {
     std::fprintf(stderr,
                  "usage: razivu menu create\n"
@@ -71,12 +58,8 @@ int cmd_menu(int argc, char **argv) {
     }
     const char *const names[] = {"ICONINDEX", "X", "Y"};
     int32_t numbers[3] = {};
-    for (int i = 4; i < argc; ++i) {
-        if (!parse_int32(argv[i], numbers[i - 4])) {
-            std::fprintf(stderr, "razivu menu: %s must be a 32-bit integer, not '%s'\n",
-                         names[i - 4], argv[i]);
-            return exit_usage;
-        }
+    if (argc > 4 && !parse_args("menu", argv + 4, names, numbers, argc - 4)) {
+        return exit_usage;
     }
     return report(AddProgramItem(argv[1], argc > 2 ? argv[2] : nullptr,
                                  argc > 3 ? argv[3] : nullptr, numbers[0], numbers[1],

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -37,26 +36,12 @@ std::string directory_file(const std::string &group) {
     return data() + "/desktop-directories/razivu-" + group + ".directory";
 }
 
-struct Outcome {
-    int status = -1;
-    std::string out;  // standard output and error
-};
-
-Outcome run(const std::string &cmd) {
-    Outcome r;
-    std::FILE *p = ::popen((cmd + " 2>&1").c_str(), "r");
-    char buf[512];
-    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
-        r.out.append(buf, n);
-    }
-    const int status = p != nullptr ? ::pclose(p) : -1;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+using Outcome = razivu::test::CommandRun;
+using razivu::test::run_command;
 
 // The launchers a group's merged menu includes, as an XML reader sees them.
 std::vector<std::string> read_back(const std::string &group) {
-    const Outcome r = run("xmllint --xpath \"/Menu[Name='Applications']/Menu[Name='razivu-" + group +
+    const Outcome r = run_command("xmllint --xpath \"/Menu[Name='Applications']/Menu[Name='razivu-" + group +
                       "']/Include/Filename/text()\" '" + menu_file(group) + "'");
     std::vector<std::string> files;
     std::size_t at = 0;
@@ -103,7 +88,7 @@ TEST_F(ProgmanStandIn, Group_and_items_are_valid_desktop_files_with_names_as_giv
     for (const std::string &f : files) {
         all += " '" + launcher(f) + "'";
     }
-    const Outcome v = run("desktop-file-validate" + all + " '" + directory_file("kov") + "'");
+    const Outcome v = run_command("desktop-file-validate" + all + " '" + directory_file("kov") + "'");
     EXPECT_EQ(v.status, 0);
     EXPECT_EQ(v.out, "");
     const std::string c = prefix() + "/drive_c";
@@ -269,15 +254,15 @@ TEST(ProgmanTool, Menu_commands_print_the_status_and_its_meaning) {
         GTEST_SKIP() << "the razivu tool is not built beside the tests";
     }
     const std::string t = "'" + tool.string() + "' menu ";
-    const Outcome ok = run(t + "create && " + t + "add 'C:\\E.EXE /x' Editor '' 2 3 4");
+    const Outcome ok = run_command(t + "create && " + t + "add 'C:\\E.EXE /x' Editor '' 2 3 4");
     EXPECT_EQ(ok.status, 0);
     EXPECT_EQ(ok.out, "0 done\n0 done\n");
     EXPECT_EQ(read_back("kov"), std::vector<std::string>{"razivu-kov-editor.desktop"});
-    const Outcome off = run("RAZIVU_PROGMAN=off " + t + "create");
+    const Outcome off = run_command("RAZIVU_PROGMAN=off " + t + "create");
     EXPECT_EQ(off.status, 1);
     EXPECT_EQ(off.out.rfind("1007 a command was not carried out", 0), 0u);
-    EXPECT_EQ(run(t + "add").status, 2);
-    EXPECT_EQ(run(t + "add C:\\\\E.EXE E I one").status, 2);
+    EXPECT_EQ(run_command(t + "add").status, 2);
+    EXPECT_EQ(run_command(t + "add C:\\\\E.EXE E I one").status, 2);
 }
 
 }  // namespace

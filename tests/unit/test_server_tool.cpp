@@ -68,26 +68,15 @@ struct ServeProcess {
     ~ServeProcess() { stop(); }
 };
 
-struct ToolRun {
-    int status = -1;
-    std::string out;  // standard output and standard error together
-};
+using ToolRun = test::CommandRun;
 
 // Runs the tool with arguments given as one shell-quoted string.
 ToolRun run_tool(const std::string &args, const std::string &stdin_file = {}) {
-    std::string cmd = "'" + tool_path() + "' " + args + " 2>&1";
+    std::string cmd = "'" + tool_path() + "' " + args;
     if (!stdin_file.empty()) {
         cmd += " < '" + stdin_file + "'";
     }
-    ToolRun r;
-    std::FILE *p = ::popen(cmd.c_str(), "r");
-    char buf[512];
-    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
-        r.out.append(buf, n);
-    }
-    const int status = p != nullptr ? ::pclose(p) : -1;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return test::run_command(cmd);
 }
 
 class Tool : public ::testing::Test {

@@ -50,7 +50,7 @@ std::string command_argument(const char *text) {
     return out + '"';
 }
 
-std::string program_title(const char *command_line) {
+std::string program_path(const char *command_line) {
     const char *p = command_line;
     while (is_blank(*p)) {
         ++p;
@@ -63,7 +63,11 @@ std::string program_title(const char *command_line) {
     while (*end != '\0' && *end != stop && !(stop == ' ' && is_blank(*end))) {
         ++end;
     }
-    std::string name(p, end);
+    return std::string(p, end);
+}
+
+std::string program_title(const char *command_line) {
+    std::string name = program_path(command_line);
     const std::size_t slash = name.find_last_of("\\/:");
     if (slash != std::string::npos) {
         name.erase(0, slash + 1);
@@ -77,7 +81,7 @@ std::string program_title(const char *command_line) {
 
 // The forms differ in their spacing; each is sent exactly as it stands here.
 int32_t item_commands(const char *command_line, const char *item_name, const char *icon_path,
-                   int32_t icon_index, int32_t x, int32_t y, ItemCommands *out) {
+                      int32_t icon_index, int32_t x, int32_t y, ItemCommands *out) {
     const std::string name = item_name != nullptr && *item_name != '\0'
                                  ? std::string(item_name)
                                  : program_title(command_line);
@@ -88,9 +92,13 @@ int32_t item_commands(const char *command_line, const char *item_name, const cha
     const std::string title = command_argument(name.c_str());
     out->show = std::string("[ShowGroup(") + progman_group + ",1)]";
     out->replace = "[ReplaceItem(" + title + ")]";
+    // An empty icon path is no icon path: the shell is asked for the
+    // program's own icons by naming the program, never by an empty field.
+    const bool has_icon = icon_path != nullptr && *icon_path != '\0';
     std::string add = "[AddItem( " + cmd + " , " + title;
-    if (icon_path != nullptr || icon_index != 0 || x != 0 || y != 0) {
-        add += " , " + command_argument(icon_path);
+    if (has_icon || icon_index != 0 || x != 0 || y != 0) {
+        const std::string icon = has_icon ? icon_path : program_path(command_line);
+        add += " , " + command_argument(icon.c_str());
     }
     if (icon_index != 0 || x != 0 || y != 0) {
         add += ", " + std::to_string(icon_index);

@@ -28,12 +28,17 @@ struct ItemCommands {
 // same text: as it is, or in double quotes with inner quotes doubled.
 std::string command_argument(const char *text);
 
-// The program's file name without directory and extension, from a Windows
-// command line ("C:\KOV\EDIT.EXE /x" gives "EDIT"); empty when it has none.
+// The program of a Windows command line: its first word, or the text of its
+// leading quotes ("\"C:\My Apps\ed.exe\" /x" gives "C:\My Apps\ed.exe").
+std::string program_path(const char *command_line);
+
+// The program's file name without directory and extension ("C:\KOV\EDIT.EXE
+// /x" gives "EDIT"); empty when it has none.
 std::string program_title(const char *command_line);
 
 // The three commands of AddProgramItem. command_line must not be null; a
-// null or empty item_name is named after the program. Returns 0, or the
+// null or empty item_name is named after the program; a null or empty
+// icon_path with an icon index or position names the program. Returns 0, or the
 // status of AddProgramItem without sending: 1 when no name can be found,
 // 1007 when a command would exceed progman_command_max characters.
 int32_t item_commands(const char *command_line, const char *item_name, const char *icon_path,

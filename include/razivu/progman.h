@@ -42,8 +42,9 @@ RAZIVU_API int32_t CreateProgramGroup(void);
  * "[ShowGroup(KOV,1)]", "[ReplaceItem(name)]", then the shortest AddItem form
  * that carries what is given (0 means not given for iconIndex, x and y).
  * A null or empty itemName is named after the program (its file name without
- * directory and extension). An icon index or position without an icon path
- * leaves the icon path field empty: the program's own icons. Arguments that
+ * directory and extension). An empty iconPath counts as none; an icon index
+ * or position without an icon path names the program as the icon file (its
+ * own icons). Arguments that
  * hold , ( ) [ ] or a leading " or start or end with a blank are sent in
  * double quotes, a " inside them doubled.
  */

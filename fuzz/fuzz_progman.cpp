@@ -65,8 +65,8 @@ void menu(std::string_view text) {
 // Ids are file-name safe and bounded; entry values are UTF-8 on one line.
 void entry_texts(std::string_view text) {
     const std::string id = pm::make_id(text);
-    check(id.size() <= pm::id_cap && id.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_.") ==
-                                         std::string::npos);
+    check(id.size() <= pm::id_cap &&
+          id.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_.") == std::string::npos);
     const std::string utf8 = pm::utf8_text(text);
     check(pm::utf8_text(utf8) == utf8);
     const std::string value = pm::entry_value(utf8);
@@ -85,10 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     const std::string_view text(reinterpret_cast<const char *>(data) + 1, size - 1);
     switch (data[0] % 4) {
-    case 0: language(text); break;
-    case 1: menu(text); break;
-    case 2: entry_texts(text); break;
-    default: (void)pm::execute(text);
+        case 0: language(text); break;
+        case 1: menu(text); break;
+        case 2: entry_texts(text); break;
+        default: (void)pm::execute(text);
     }
     return 0;
 }

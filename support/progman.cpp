@@ -47,7 +47,7 @@ int32_t send_command(uint32_t instance, const char *command) {
 
 int32_t send_or_fail(uint32_t instance, const std::string &command) {
     return send_command(instance, command.c_str()) == 1 ? RAZIVU_STATUS_OK
-                                                       : RAZIVU_STATUS_DDE_COMMAND;
+                                                        : RAZIVU_STATUS_DDE_COMMAND;
 }
 
 }  // namespace
@@ -64,7 +64,8 @@ RAZIVU_API int32_t CreateProgramGroup(void) try {
     if (!set_up(&instance)) {
         return RAZIVU_STATUS_DDE_SETUP;
     }
-    const std::string command = std::string("[CreateGroup(") + razivu::support::progman_group + ")]";
+    const std::string command =
+        std::string("[CreateGroup(") + razivu::support::progman_group + ")]";
     return release(instance, send_or_fail(instance, command));
 } RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
 
@@ -77,8 +78,8 @@ RAZIVU_API int32_t AddProgramItem(const char *commandLine, const char *itemName,
         return RAZIVU_STATUS_FAILED;
     }
     razivu::support::ItemCommands commands;
-    const int32_t refused = razivu::support::item_commands(commandLine, itemName, iconPath,
-                                                           iconIndex, x, y, &commands);
+    const int32_t refused =
+        razivu::support::item_commands(commandLine, itemName, iconPath, iconIndex, x, y, &commands);
     if (refused != RAZIVU_STATUS_OK) {
         return refused;
     }

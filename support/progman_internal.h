@@ -42,6 +42,6 @@ std::string program_title(const char *command_line);
 // status of AddProgramItem without sending: 1 when no name can be found,
 // 1007 when a command would exceed progman_command_max characters.
 int32_t item_commands(const char *command_line, const char *item_name, const char *icon_path,
-                   int32_t icon_index, int32_t x, int32_t y, ItemCommands *out);
+                      int32_t icon_index, int32_t x, int32_t y, ItemCommands *out);
 
 }  // namespace razivu::support

@@ -42,6 +42,9 @@ int usage() {
     return exit_usage;
 }
 
+// Positions in the arguments of "add": the text ones come first.
+enum AddArg { add_verb, add_command, add_name, add_icon, add_index, add_x, add_y, add_end };
+
 int report(int32_t status) {
     std::printf("%d %s\n", static_cast<int>(status), meaning(status));
     return status == RAZIVU_STATUS_OK ? exit_ok : exit_failed;
@@ -53,17 +56,19 @@ int cmd_menu(int argc, char **argv) {
     if (argc == 1 && ::strcasecmp(argv[0], "create") == 0) {
         return report(CreateProgramGroup());
     }
-    if (argc < 2 || argc > 7 || argc == 6 || ::strcasecmp(argv[0], "add") != 0) {
+    // X comes only with Y.
+    if (argc <= add_command || argc > add_end || argc == add_y ||
+        ::strcasecmp(argv[add_verb], "add") != 0) {
         return usage();
     }
     const char *const names[] = {"ICONINDEX", "X", "Y"};
-    int32_t numbers[3] = {};
-    if (argc > 4 && !parse_args("menu", argv + 4, names, numbers, argc - 4)) {
+    int32_t numbers[add_end - add_index] = {};
+    if (argc > add_index && !parse_args("menu", argv + add_index, names, numbers, argc - add_index)) {
         return exit_usage;
     }
-    return report(AddProgramItem(argv[1], argc > 2 ? argv[2] : nullptr,
-                                 argc > 3 ? argv[3] : nullptr, numbers[0], numbers[1],
-                                 numbers[2]));
+    const auto text = [&](int i) { return argc > i ? argv[i] : nullptr; };
+    return report(AddProgramItem(argv[add_command], text(add_name), text(add_icon), numbers[0],
+                                 numbers[1], numbers[2]));
 }
 
 }  // namespace razivu_tool

@@ -75,8 +75,8 @@ std::string directory_entry(std::string_view group_name);
 // no launcher.
 std::string new_menu(std::string_view menu_name, std::string_view directory_file);
 // Makes sure the submenu exists and, unless file is empty, includes file.
-bool menu_include(std::string &xml, std::string_view menu_name,
-                  std::string_view directory_file, std::string_view file);
+bool menu_include(std::string &xml, std::string_view menu_name, std::string_view directory_file,
+                  std::string_view file);
 // Removes every <Filename>file</Filename> the submenu includes.
 bool menu_exclude(std::string &xml, std::string_view menu_name, std::string_view file);
 // The files the submenu includes by name, in order.

@@ -50,8 +50,8 @@ void *sys_create_string(uint32_t instance, const char *text, int32_t) {
 }
 
 void *sys_connect(uint32_t instance, void *service, void *topic, void *) {
-    const bool ok = instance != 0 && service == &progman_string && topic == &progman_string &&
-                    !switched_off();
+    const bool ok =
+        instance != 0 && service == &progman_string && topic == &progman_string && !switched_off();
     return ok ? &conversation : nullptr;
 }
 
@@ -91,7 +91,7 @@ int32_t sys_uninitialize(uint32_t instance) {
 }
 
 constexpr DdeCalls system_calls{
-    sys_initialize, sys_create_string, sys_connect,    sys_transaction,
+    sys_initialize, sys_create_string, sys_connect,      sys_transaction,
     sys_disconnect, sys_free_string,   sys_uninitialize,
 };
 DdeCalls calls = system_calls;

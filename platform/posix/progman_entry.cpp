@@ -51,8 +51,8 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
         return cont(1) ? 2 : 0;
     }
     if (lead >= 0xe0 && lead <= 0xef) {
-        const bool ok = cont(1) && cont(2) && !(lead == 0xe0 && b(1) < 0xa0) &&
-                        !(lead == 0xed && b(1) > 0x9f);
+        const bool ok =
+            cont(1) && cont(2) && !(lead == 0xe0 && b(1) < 0xa0) && !(lead == 0xed && b(1) > 0x9f);
         return ok ? 3 : 0;
     }
     if (lead >= 0xf0 && lead <= 0xf4) {
@@ -100,7 +100,8 @@ std::string_view split_program(std::string_view line, std::string_view &rest_out
         return line.substr(1, end - 1);
     }
     std::size_t end = line.find_first_of(" \t");
-    for (std::size_t at = end; at != std::string_view::npos; at = line.find_first_of(" \t", at + 1)) {
+    for (std::size_t at = end; at != std::string_view::npos;
+         at = line.find_first_of(" \t", at + 1)) {
         struct stat st {};
         const std::string candidate(line.substr(0, at));
         if (::stat(posix::host_path(candidate.c_str()).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
@@ -252,13 +253,12 @@ std::string entry_value(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case ' ': out += i == 0 ? "\\s" : " "; break;
-        default:
-            out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case ' ': out += i == 0 ? "\\s" : " "; break;
+            default: out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
         }
     }
     return out;
@@ -293,7 +293,8 @@ std::string desktop_entry(const Launcher &item) {
     std::string_view rest;
     const std::string program(split_program(item.command_line, rest));
     const std::string host_program = posix::host_path(program.c_str());
-    std::string dir = item.work_dir.empty() ? std::string() : posix::host_path(item.work_dir.c_str());
+    std::string dir =
+        item.work_dir.empty() ? std::string() : posix::host_path(item.work_dir.c_str());
     if (dir.empty() && !host_program.empty() && host_program.front() == '/') {
         dir = host_program.substr(0, std::max<std::size_t>(host_program.rfind('/'), 1));
     }

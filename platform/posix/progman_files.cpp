@@ -124,7 +124,8 @@ std::vector<std::string> list_files(const std::string &dir, std::string_view pre
     }
     while (const dirent *e = ::readdir(d)) {
         const std::string_view name(e->d_name);
-        if (name.size() >= prefix.size() + suffix.size() && name.substr(0, prefix.size()) == prefix &&
+        if (name.size() >= prefix.size() + suffix.size() &&
+            name.substr(0, prefix.size()) == prefix &&
             name.substr(name.size() - suffix.size()) == suffix) {
             names.emplace_back(name);
         }

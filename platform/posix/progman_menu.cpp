@@ -137,10 +137,10 @@ std::string escaped(std::string_view s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out += c;
         }
     }
     return out;
@@ -211,15 +211,16 @@ std::string new_menu(std::string_view menu_name, std::string_view directory_file
            submenu_text(menu_name, directory_file, {}) + "</Menu>\n";
 }
 
-bool menu_include(std::string &xml, std::string_view menu_name,
-                  std::string_view directory_file, std::string_view file) {
+bool menu_include(std::string &xml, std::string_view menu_name, std::string_view directory_file,
+                  std::string_view file) {
     const auto all = read_elements(xml);
     if (!all || (*all)[0].empty) {
         return false;
     }
     const std::size_t menu = find_submenu(*all, menu_name);
     if (menu == std::string_view::npos) {
-        xml.insert(line_start(xml, (*all)[0].close_begin), submenu_text(menu_name, directory_file, file));
+        xml.insert(line_start(xml, (*all)[0].close_begin),
+                   submenu_text(menu_name, directory_file, file));
         return true;
     }
     const std::string want = escaped(file);

@@ -93,7 +93,8 @@ bool create_group(const std::vector<std::string> &args) {
     if (!group_of(id_of(args[0]), g)) {
         return false;
     }
-    if (!file_exists(g.directory_path) && !replace_file(g.directory_path, directory_entry(args[0]))) {
+    if (!file_exists(g.directory_path) &&
+        !replace_file(g.directory_path, directory_entry(args[0]))) {
         return false;
     }
     if (!edit_menu(g, [&](std::string &xml) {

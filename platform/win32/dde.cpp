@@ -57,7 +57,7 @@ int32_t sys_uninitialize(uint32_t instance) {
 }
 
 constexpr DdeCalls system_calls{
-    sys_initialize, sys_create_string, sys_connect,    sys_transaction,
+    sys_initialize, sys_create_string, sys_connect,      sys_transaction,
     sys_disconnect, sys_free_string,   sys_uninitialize,
 };
 DdeCalls calls = system_calls;

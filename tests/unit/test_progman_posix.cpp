@@ -25,13 +25,21 @@ using razivu::test::read_file;
 using razivu::test::root;
 using razivu::test::write_file;
 
-std::string data() { return root() + "/home/.local/share"; }
-std::string config() { return root() + "/home/.config"; }
-std::string prefix() { return root() + "/prefix"; }
+std::string data() {
+    return root() + "/home/.local/share";
+}
+std::string config() {
+    return root() + "/home/.config";
+}
+std::string prefix() {
+    return root() + "/prefix";
+}
 std::string menu_file(const std::string &group) {
     return config() + "/menus/applications-merged/razivu-" + group + ".menu";
 }
-std::string launcher(const std::string &file) { return data() + "/applications/" + file; }
+std::string launcher(const std::string &file) {
+    return data() + "/applications/" + file;
+}
 std::string directory_file(const std::string &group) {
     return data() + "/desktop-directories/razivu-" + group + ".directory";
 }
@@ -41,8 +49,9 @@ using razivu::test::run_command;
 
 // The launchers a group's merged menu includes, as an XML reader sees them.
 std::vector<std::string> read_back(const std::string &group) {
-    const Outcome r = run_command("xmllint --xpath \"/Menu[Name='Applications']/Menu[Name='razivu-" + group +
-                      "']/Include/Filename/text()\" '" + menu_file(group) + "'");
+    const Outcome r =
+        run_command("xmllint --xpath \"/Menu[Name='Applications']/Menu[Name='razivu-" + group +
+                    "']/Include/Filename/text()\" '" + menu_file(group) + "'");
     std::vector<std::string> files;
     std::size_t at = 0;
     for (std::size_t nl; r.status == 0 && (nl = r.out.find('\n', at)) != std::string::npos;
@@ -76,9 +85,13 @@ protected:
 TEST_F(ProgmanStandIn, Group_and_items_are_valid_desktop_files_with_names_as_given) {
     ASSERT_EQ(CreateProgramGroup(), 0);
     ASSERT_EQ(AddProgramItem("C:\\KOV\\BIN\\EDIT.EXE /p \"a b\" 100%", "Acme Editor (KOV)",
-                             "C:\\KOV\\edit.png", 3, 0, 0), 0);
-    ASSERT_EQ(AddProgramItem("C:\\KOV\\VIEW.EXE", "Caf\xe9 \"Quote\"", "C:\\KOV\\view.ico", 0, 0, 0), 0);
-    ASSERT_EQ(AddProgramItem("\"C:\\Program Files\\KOV\\run.exe\" $HOME \\\"x", nullptr, nullptr, 0, 4, 5), 0);
+                             "C:\\KOV\\edit.png", 3, 0, 0),
+              0);
+    ASSERT_EQ(
+        AddProgramItem("C:\\KOV\\VIEW.EXE", "Caf\xe9 \"Quote\"", "C:\\KOV\\view.ico", 0, 0, 0), 0);
+    ASSERT_EQ(AddProgramItem("\"C:\\Program Files\\KOV\\run.exe\" $HOME \\\"x", nullptr, nullptr, 0,
+                             4, 5),
+              0);
     const std::vector<std::string> files = {"razivu-kov-acme_20editor_20_28kov_29.desktop",
                                             "razivu-kov-caf_c3_a9_20_22quote_22.desktop",
                                             "razivu-kov-run.desktop"};
@@ -88,18 +101,24 @@ TEST_F(ProgmanStandIn, Group_and_items_are_valid_desktop_files_with_names_as_giv
     for (const std::string &f : files) {
         all += " '" + launcher(f) + "'";
     }
-    const Outcome v = run_command("desktop-file-validate" + all + " '" + directory_file("kov") + "'");
+    const Outcome v =
+        run_command("desktop-file-validate" + all + " '" + directory_file("kov") + "'");
     EXPECT_EQ(v.status, 0);
     EXPECT_EQ(v.out, "");
     const std::string c = prefix() + "/drive_c";
     EXPECT_EQ(read_file(launcher(files[0])),
               "[Desktop Entry]\nType=Application\nVersion=1.0\nName=Acme Editor (KOV)\n"
-              "Exec=" + c + "/KOV/BIN/EDIT.EXE /p \"a b\" 100%%\nPath=" + c + "/KOV/BIN\n"
-              "Icon=" + c + "/KOV/edit.png\nTerminal=false\n");
-    EXPECT_NE(read_file(launcher(files[1])).find("\nName=Caf\xc3\xa9 \"Quote\"\n"), std::string::npos);
+              "Exec=" +
+                  c + "/KOV/BIN/EDIT.EXE /p \"a b\" 100%%\nPath=" + c +
+                  "/KOV/BIN\n"
+                  "Icon=" +
+                  c + "/KOV/edit.png\nTerminal=false\n");
+    EXPECT_NE(read_file(launcher(files[1])).find("\nName=Caf\xc3\xa9 \"Quote\"\n"),
+              std::string::npos);
     EXPECT_EQ(read_file(launcher(files[1])).find("Icon="), std::string::npos);  // .ico: not shown
     EXPECT_NE(read_file(launcher(files[2]))
-                  .find("\nExec=\"" + c + "/Program Files/KOV/run.exe\" \"\\\\$HOME\" "
+                  .find("\nExec=\"" + c +
+                        "/Program Files/KOV/run.exe\" \"\\\\$HOME\" "
                         "\"\\\\\"x\"\n"),
               std::string::npos);
     EXPECT_EQ(read_file(directory_file("kov")),
@@ -120,7 +139,8 @@ TEST_F(ProgmanStandIn, ReplaceItem_then_AddItem_leaves_one_launcher_and_one_entr
 TEST_F(ProgmanStandIn, Other_groups_and_foreign_entries_survive_every_edit) {
     uint32_t instance = 0;
     ASSERT_EQ(razivu::platform::dde_calls().initialize(&instance, ProgmanDdeCallback, 0x10, 0), 0u);
-    ASSERT_EQ(SendProgmanCommand(instance, "[CreateGroup(Other Tools)][AddItem(C:\\O.EXE,Other)]"), 1);
+    ASSERT_EQ(SendProgmanCommand(instance, "[CreateGroup(Other Tools)][AddItem(C:\\O.EXE,Other)]"),
+              1);
     ASSERT_EQ(CreateProgramGroup(), 0);
     ASSERT_EQ(AddProgramItem("C:\\V.EXE", "Viewer", nullptr, 0, 0, 0), 0);
     std::string menu = read_file(menu_file("kov"));
@@ -133,7 +153,8 @@ TEST_F(ProgmanStandIn, Other_groups_and_foreign_entries_survive_every_edit) {
     ASSERT_EQ(AddProgramItem("C:\\E.EXE", "Editor", nullptr, 0, 0, 0), 0);
     ASSERT_EQ(AddProgramItem("C:\\V2.EXE", "Viewer", nullptr, 0, 0, 0), 0);
     ASSERT_EQ(SendProgmanCommand(instance, "[ShowGroup(KOV,1)][DeleteItem(Editor)]"), 1);
-    EXPECT_EQ(read_back("kov"), (std::vector<std::string>{"acme-notes.desktop", "razivu-kov-viewer.desktop"}));
+    EXPECT_EQ(read_back("kov"),
+              (std::vector<std::string>{"acme-notes.desktop", "razivu-kov-viewer.desktop"}));
     EXPECT_NE(read_file(menu_file("kov")).find("<!-- acme -->"), std::string::npos);
     EXPECT_EQ(read_file(menu_file("other_20tools")), other_menu);
     EXPECT_EQ(read_file(launcher("razivu-other_20tools-other.desktop")), other_item);
@@ -203,10 +224,12 @@ TEST_F(ProgmanStandIn, Commands_are_carried_out_or_refused_whole) {
 }
 
 TEST(ProgmanLanguage, Arguments_read_back_as_the_sender_wrote_them) {
-    const std::string texts[] = {"plain", "two words", " padded ", "a,b", "(x)", "[y]", "\"q\" r",
-                                 "say \"hi\"", "", "\"", "line\n", "C:\\Program Files\\x.exe"};
+    const std::string texts[] = {"plain", "two words", " padded ", "a,b",
+                                 "(x)",   "[y]",       "\"q\" r",  "say \"hi\"",
+                                 "",      "\"",        "line\n",   "C:\\Program Files\\x.exe"};
     for (const std::string &t : texts) {
-        const auto parsed = pm::parse("[X(" + razivu::support::command_argument(t.c_str()) + ", z)]");
+        const auto parsed =
+            pm::parse("[X(" + razivu::support::command_argument(t.c_str()) + ", z)]");
         ASSERT_TRUE(parsed.has_value()) << t;
         EXPECT_EQ(parsed->at(0).args, (std::vector<std::string>{t, "z"})) << t;
     }
@@ -217,8 +240,8 @@ TEST(ProgmanLanguage, Arguments_read_back_as_the_sender_wrote_them) {
 
 TEST(ProgmanFiles, Ids_are_file_name_safe_case_blind_and_distinct) {
     const std::pair<std::string, std::string> cases[] = {
-        {"Acme Editor", "acme_20editor"}, {"KOV", "kov"}, {"a-b", "a_2db"},
-        {"a_b", "a_5fb"}, {"Caf\xc3\xa9", "caf_c3_a9"},
+        {"Acme Editor", "acme_20editor"}, {"KOV", "kov"}, {"a-b", "a_2db"}, {"a_b", "a_5fb"},
+        {"Caf\xc3\xa9", "caf_c3_a9"},
     };
     for (const auto &[name, id] : cases) {
         EXPECT_EQ(pm::make_id(name), id);
@@ -249,7 +272,8 @@ TEST(ProgmanFiles, Exec_lines_map_the_program_and_quote_arguments) {
 
 TEST(ProgmanTool, Menu_commands_print_the_status_and_its_meaning) {
     std::error_code ec;
-    const auto tool = fs::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "tools/razivu";
+    const auto tool =
+        fs::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "tools/razivu";
     if (!fs::exists(tool, ec)) {
         GTEST_SKIP() << "the razivu tool is not built beside the tests";
     }

@@ -1,12 +1,16 @@
 // The Program Manager stand-in: its command language, its edits of merged
 // menu files, the texts it writes into desktop entries, and the whole
-// interpreter with files in the working folder. The first byte picks the
+// interpreter with its files in the working folder. The first byte picks the
 // part; the rest is its input.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 #include "platform/posix/progman.h"
 #include "support/progman_internal.h"
@@ -78,6 +82,20 @@ void entry_texts(std::string_view text) {
 }
 
 }  // namespace
+
+// The interpreter writes below the XDG folders: keep them in the working
+// folder of the run, whatever the environment says.
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    std::string cwd(PATH_MAX, '\0');
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+        std::abort();
+    }
+    cwd.resize(std::strlen(cwd.c_str()));
+    ::setenv("XDG_DATA_HOME", (cwd + "/xdg/data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (cwd + "/xdg/config").c_str(), 1);
+    ::unsetenv("RAZIVU_PROGMAN");
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) {

@@ -2,7 +2,7 @@
  * Program Manager groups: the product's group KOV in the shell's program menu.
  *
  * Both operations return a status code of support.h: 0 done, 1 no command
- * line (or the DDE instance could not be released), 1006 the DDE client
+ * line or item name (or the DDE instance could not be released), 1006 the DDE client
  * could not be set up (nothing was sent), 1007 a command was not carried out
  * (no shell answers to "PROGMAN", it refused the command, or the command
  * would exceed RAZIVU_PROGMAN_COMMAND_MAX characters). Nothing is pushed onto
@@ -42,11 +42,11 @@ RAZIVU_API int32_t CreateProgramGroup(void);
  * "[ShowGroup(KOV,1)]", "[ReplaceItem(name)]", then the shortest AddItem form
  * that carries what is given (0 means not given for iconIndex, x and y).
  * A null or empty itemName is named after the program (its file name without
- * directory and extension). An empty iconPath counts as none; an icon index
- * or position without an icon path names the program as the icon file (its
- * own icons). Arguments that
- * hold , ( ) [ ] or a leading " or start or end with a blank are sent in
- * double quotes, a " inside them doubled.
+ * directory and extension); 1 when it has none. An empty iconPath counts as
+ * none; an icon index or position without an icon path names the program as
+ * the icon file (its own icons). Arguments that hold , ( ) [ ] or start with
+ * " or start or end with a blank or line break are sent in double quotes, a
+ * " inside them doubled. Every command is formatted before anything is sent.
  */
 RAZIVU_API int32_t AddProgramItem(const char *commandLine, const char *itemName,
                                   const char *iconPath, int32_t iconIndex, int32_t x, int32_t y);

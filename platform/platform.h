@@ -277,4 +277,52 @@ void upper_case(char *text, std::size_t len);
 // out, terminator included; false when it is not valid or does not fit.
 bool narrow_to_utf16(const char *text, char16_t *out, std::size_t cap);
 
+// ---- Program Manager over DDE --------------------------------------------------
+//
+// The DDEML client calls that carry Program Manager commands. win32/dde.cpp
+// calls Windows; posix/progman_dde.cpp answers "PROGMAN" with the stand-in
+// that keeps freedesktop menu files. Handles are the system's values as
+// pointers; an instance is the DWORD id DdeInitializeA hands out.
+
+// The calling convention DDEML calls its callbacks with.
+#if defined(_WIN32)
+#define RAZIVU_DDE_CALLBACK_CONV __stdcall
+#else
+#define RAZIVU_DDE_CALLBACK_CONV
+#endif
+
+using DdeCallback = void *(RAZIVU_DDE_CALLBACK_CONV *)(uint32_t type, uint32_t format,
+                                                      void *conversation, void *string1,
+                                                      void *string2, void *data,
+                                                      uintptr_t data1, uintptr_t data2);
+
+constexpr uint32_t dde_client_only = 0x10;     // APPCMD_CLIENTONLY
+constexpr int32_t dde_code_page_ansi = 1004;   // CP_WINANSI
+constexpr uint32_t dde_format_text = 1;        // CF_TEXT
+constexpr uint32_t dde_execute = 0x4050;       // XTYP_EXECUTE
+constexpr uint32_t dde_ack = 0x8000;           // DDE_FACK: the server carried it out
+
+// Replaceable like NetCalls: tests record what is sent and make a chosen
+// call fail; reset_dde_calls() puts the system's calls back.
+struct DdeCalls {
+    // DdeInitializeA: 0 (DMLERR_NO_ERROR) or an error code; *instance_io in and out.
+    uint32_t (*initialize)(uint32_t *instance_io, DdeCallback callback, uint32_t flags,
+                           uint32_t reserved);
+    void *(*create_string)(uint32_t instance, const char *text, int32_t code_page);
+    // DdeConnect: the conversation, or nullptr when no server answers.
+    void *(*connect)(uint32_t instance, void *service, void *topic, void *context);
+    // DdeClientTransaction: data of len bytes; nullptr when it failed.
+    void *(*transaction)(const char *data, uint32_t len, void *conversation, void *item,
+                         uint32_t format, uint32_t type, uint32_t timeout_ms,
+                         uint32_t *result_out);
+    int32_t (*disconnect)(void *conversation);               // nonzero when done
+    int32_t (*free_string)(uint32_t instance, void *string);  // nonzero when done
+    int32_t (*uninitialize)(uint32_t instance);               // nonzero when done
+};
+
+// The calls in use.
+DdeCalls &dde_calls();
+// Restores the system's calls.
+void reset_dde_calls();
+
 }  // namespace razivu::platform

@@ -22,3 +22,19 @@ foreach(src IN LISTS RAZIVU_API_TESTS)
                    ${CMAKE_CURRENT_SOURCE_DIR}/api/run_isolated.sh $<TARGET_FILE:${name}>)
 endforeach()
 
+
+# Program Manager groups with no shell answering: the stand-in switched off
+# on Linux; on Windows no display, so no shell, under Wine.
+if(TEST api.test_progman_api)
+  set_tests_properties(api.test_progman_api PROPERTIES ENVIRONMENT RAZIVU_PROGMAN=off)
+endif()
+# On Windows, a DDE server of the test's own answers to "PROGMAN"; Wine's DDE
+# needs a display.
+if(WIN32)
+  add_executable(test_progman_dde ${CMAKE_CURRENT_SOURCE_DIR}/api/win32/test_progman_dde.c)
+  target_link_libraries(test_progman_dde PRIVATE razivu user32)
+  razivu_warnings(test_progman_dde)
+  add_test(NAME api.test_progman_dde
+           COMMAND xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp"
+                   ${CMAKE_CURRENT_SOURCE_DIR}/api/run_isolated.sh $<TARGET_FILE:test_progman_dde>)
+endif()

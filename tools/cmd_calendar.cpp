@@ -10,7 +10,6 @@
 #include "numbers.h"
 
 namespace razivu_tool {
-namespace {
 
 // Parses argv[0..n) into values_out, naming the first bad argument.
 bool parse_args(const char *cmd, char **argv, const char *const *names, int32_t *values_out,
@@ -24,8 +23,6 @@ bool parse_args(const char *cmd, char **argv, const char *const *names, int32_t 
     }
     return true;
 }
-
-}  // namespace
 
 int cmd_days(int argc, char **argv) {
     constexpr int n_args = 3;

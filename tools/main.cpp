@@ -38,6 +38,9 @@ const Command commands[] = {
      razivu_tool::cmd_date},
     {"font", "font NAME-OR-PATH...          print the face name or description an install reads",
      razivu_tool::cmd_font},
+    {"menu", "menu create | add COMMANDLINE [NAME [ICONPATH [ICONINDEX [X Y]]]]\n"
+             "                                the product's program group, or an item in it",
+     razivu_tool::cmd_menu},
 };
 
 void usage(std::FILE *out) {

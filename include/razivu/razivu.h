@@ -9,6 +9,7 @@
 #include <razivu/logfile.h>
 #include <razivu/sysquery.h>
 #include <razivu/fonts.h>
+#include <razivu/progman.h>
 #include <razivu/calendar.h>
 
 #endif

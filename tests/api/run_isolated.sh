@@ -20,7 +20,13 @@ case "$1" in
     dlls=$(cd "$(dirname "$prog")/.." && pwd)
     export WINEPREFIX="$root/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
            WINEPATH="$dlls"
-    exec "${RAZIVU_WINE:-/usr/lib/wine/wine64}" "$prog" "$@" ;;
+    # Not exec: the trap must remove the prefix, once Wine's server is gone.
+    rc=0
+    "${RAZIVU_WINE:-/usr/lib/wine/wine64}" "$prog" "$@" || rc=$?
+    "$(dirname "$(readlink -f "${RAZIVU_WINE:-/usr/lib/wine/wine64}")")/wineserver" -k 2>/dev/null || true
+    exit "$rc" ;;
   *)
-    exec "$@" ;;
+    rc=0
+    "$@" || rc=$?
+    exit "$rc" ;;
 esac

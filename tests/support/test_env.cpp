@@ -1,9 +1,12 @@
 #include "support/test_env.h"
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace razivu::test {
 
@@ -45,6 +48,18 @@ void make_dirs(const std::string &path) {
 void write_profile(const std::string &text) {
     make_dirs(host("C:\\WINDOWS"));
     write_file(host("C:\\WINDOWS\\tarnex.ini"), text);
+}
+
+CommandRun run_command(const std::string &cmd) {
+    CommandRun r;
+    std::FILE *p = ::popen((cmd + " 2>&1").c_str(), "r");
+    char buf[512];
+    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
+        r.out.append(buf, n);
+    }
+    const int status = p != nullptr ? ::pclose(p) : -1;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
 }
 
 }  // namespace razivu::test

@@ -24,4 +24,12 @@ void make_dirs(const std::string &path);
 // Writes C:\WINDOWS\tarnex.ini with the given text.
 void write_profile(const std::string &text);
 
+// A shell command's exit status (-1 when it did not exit) and its standard
+// output and error together.
+struct CommandRun {
+    int status = -1;
+    std::string out;
+};
+CommandRun run_command(const std::string &cmd);
+
 }  // namespace razivu::test

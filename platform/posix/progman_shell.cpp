@@ -1,0 +1,256 @@
+// The Program Manager stand-in's interpreter: carries out CreateGroup,
+// ShowGroup, AddItem, ReplaceItem, DeleteItem and DeleteGroup as the files
+// `xdg-desktop-menu install --mode user` would lay out for them.
+//
+// Group G is desktop-directories/razivu-<id of G>.directory below the data
+// folder and menus/applications-merged/razivu-<id of G>.menu below the
+// config folder; item I of G is applications/razivu-<id of G>-<id of I>.desktop.
+// Ids hold no '-', so a file name tells its group and item apart.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <strings.h>
+
+#include "platform/posix/progman.h"
+
+namespace razivu::platform::progman {
+namespace {
+
+constexpr const char *vendor = "razivu-";
+// A merged menu larger than this is no menu of ours; it is left alone.
+constexpr std::size_t menu_file_cap = 1024 * 1024;
+// AddItem's optional number fields: icon index, x, y, hot key, minimize.
+constexpr std::size_t add_item_numbers[] = {3, 4, 5, 7, 8};
+
+// Process-wide, like the shell's own state behind the service.
+struct Shell {
+    std::string current;  // id of the group items are added to; empty: none yet
+};
+Shell shell;
+
+// Where one group's files go.
+struct Group {
+    std::string id;
+    std::string directory_file;  // its name, as the menu names it
+    std::string directory_path;
+    std::string menu_name;
+    std::string menu_path;
+    std::string applications;  // the folder of the launchers
+};
+
+bool group_of(const std::string &id, Group &out) {
+    const std::string data = data_home();
+    const std::string config = config_home();
+    if (id.empty() || data.empty() || config.empty()) {
+        return false;
+    }
+    out.id = id;
+    out.menu_name = vendor + id;
+    out.directory_file = out.menu_name + ".directory";
+    out.directory_path = data + "/desktop-directories/" + out.directory_file;
+    out.menu_path = config + "/menus/applications-merged/" + out.menu_name + ".menu";
+    out.applications = data + "/applications";
+    return true;
+}
+
+std::string launcher_file(const Group &g, const std::string &item_id) {
+    return g.menu_name + "-" + item_id + ".desktop";
+}
+
+std::string id_of(const std::string &name) {
+    return make_id(utf8_text(name));
+}
+
+bool is_number(const std::string &text) {
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno == 0 && v >= INT_MIN && v <= INT_MAX;
+}
+
+// Applies edit to the group's merged menu, made afresh when it is missing,
+// and writes it back. An unreadable or foreign file is left as it is.
+template <typename Edit>
+bool edit_menu(const Group &g, Edit edit) {
+    std::string xml;
+    const ReadResult read = read_file(g.menu_path, menu_file_cap, xml);
+    if (read == ReadResult::failed) {
+        return false;
+    }
+    if (read == ReadResult::missing) {
+        xml = new_menu(g.menu_name, g.directory_file);
+    }
+    const std::string before = xml;
+    if (!edit(xml)) {
+        return false;
+    }
+    return (read == ReadResult::ok && xml == before) || replace_file(g.menu_path, xml);
+}
+
+bool create_group(const std::vector<std::string> &args) {
+    Group g;
+    if (!group_of(id_of(args[0]), g)) {
+        return false;
+    }
+    if (!file_exists(g.directory_path) &&
+        !replace_file(g.directory_path, directory_entry(args[0]))) {
+        return false;
+    }
+    if (!edit_menu(g, [&](std::string &xml) {
+            return menu_include(xml, g.menu_name, g.directory_file, {});
+        })) {
+        return false;
+    }
+    shell.current = g.id;
+    return true;
+}
+
+bool show_group(const std::vector<std::string> &args) {
+    Group g;
+    if (!is_number(args[1]) || !group_of(id_of(args[0]), g) || !file_exists(g.directory_path)) {
+        return false;
+    }
+    shell.current = g.id;
+    return true;
+}
+
+bool add_item(const std::vector<std::string> &args) {
+    Group g;
+    if (!group_of(shell.current, g) || !file_exists(g.directory_path)) {
+        return false;
+    }
+    for (std::size_t i : add_item_numbers) {
+        if (i < args.size() && !args[i].empty() && !is_number(args[i])) {
+            return false;
+        }
+    }
+    const auto arg = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
+    Launcher item{arg(1), args[0], arg(2), arg(6)};
+    if (item.name.empty()) {
+        item.name = program_title(item.command_line);
+    }
+    if (item.name.empty() || exec_line(item.command_line).empty()) {
+        return false;
+    }
+    const std::string file = launcher_file(g, id_of(item.name));
+    const std::string path = g.applications + "/" + file;
+    if (!replace_file(path, desktop_entry(item))) {
+        return false;
+    }
+    if (!edit_menu(g, [&](std::string &xml) {
+            return menu_include(xml, g.menu_name, g.directory_file, file);
+        })) {
+        remove_file(path);
+        return false;
+    }
+    return true;
+}
+
+// Takes one launcher out of the menu and off the disk.
+bool drop_launcher(const Group &g, const std::string &file) {
+    return edit_menu(g, [&](std::string &xml) { return menu_exclude(xml, g.menu_name, file); }) &&
+           remove_file(g.applications + "/" + file);
+}
+
+// True when the group's menu includes file.
+bool listed(const Group &g, const std::string &file) {
+    std::string xml;
+    if (read_file(g.menu_path, menu_file_cap, xml) != ReadResult::ok) {
+        return false;
+    }
+    const auto files = menu_files(xml, g.menu_name);
+    return files && std::find(files->begin(), files->end(), file) != files->end();
+}
+
+// ReplaceItem and DeleteItem alike: the next AddItem takes the place.
+bool delete_item(const std::vector<std::string> &args) {
+    Group g;
+    if (!group_of(shell.current, g)) {
+        return false;
+    }
+    const std::string file = launcher_file(g, id_of(args[0]));
+    if (!file_exists(g.applications + "/" + file) && !listed(g, file)) {
+        return false;
+    }
+    return drop_launcher(g, file);
+}
+
+// Our launchers of the group go; entries of other programs stay, and with
+// them the submenu and its directory entry that show them.
+bool delete_group(const std::vector<std::string> &args) {
+    Group g;
+    if (!group_of(id_of(args[0]), g) ||
+        (!file_exists(g.directory_path) && !file_exists(g.menu_path))) {
+        return false;
+    }
+    const std::string prefix = g.menu_name + "-";
+    std::vector<std::string> files = list_files(g.applications, prefix, ".desktop");
+    std::string xml;
+    const auto in_menu = read_file(g.menu_path, menu_file_cap, xml) == ReadResult::ok
+                             ? menu_files(xml, g.menu_name)
+                             : std::nullopt;
+    for (const std::string &f : in_menu.value_or(std::vector<std::string>{})) {
+        if (f.compare(0, prefix.size(), prefix) == 0 &&
+            std::find(files.begin(), files.end(), f) == files.end()) {
+            files.push_back(f);
+        }
+    }
+    for (const std::string &f : files) {
+        if (!drop_launcher(g, f)) {
+            return false;
+        }
+    }
+    if (shell.current == g.id) {
+        shell.current.clear();
+    }
+    const ReadResult read = read_file(g.menu_path, menu_file_cap, xml);
+    if (read == ReadResult::ok && !menu_is_bare(xml, g.menu_name)) {
+        return true;
+    }
+    return read != ReadResult::failed && remove_file(g.menu_path) && remove_file(g.directory_path);
+}
+
+struct Verb {
+    const char *name;
+    std::size_t min_args;
+    std::size_t max_args;
+    bool (*run)(const std::vector<std::string> &args);
+};
+
+constexpr Verb verbs[] = {
+    {"CreateGroup", 1, 2, create_group}, {"ShowGroup", 2, 3, show_group},
+    {"AddItem", 1, 9, add_item},         {"ReplaceItem", 1, 1, delete_item},
+    {"DeleteItem", 1, 1, delete_item},   {"DeleteGroup", 1, 2, delete_group},
+};
+
+bool run(const Command &c) {
+    for (const Verb &v : verbs) {
+        if (::strcasecmp(c.name.c_str(), v.name) == 0) {
+            return c.args.size() >= v.min_args && c.args.size() <= v.max_args &&
+                   !c.args[0].empty() && v.run(c.args);
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool execute(std::string_view text) {
+    const auto commands = parse(text);
+    if (!commands) {
+        return false;
+    }
+    for (const Command &c : *commands) {
+        if (!run(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void reset_shell() {
+    shell = Shell{};
+}
+
+}  // namespace razivu::platform::progman

@@ -124,6 +124,16 @@ void end_relay(Relay &r, const Printer &out) {
     r.ended = true;
 }
 
+// Runs step on s's fields and says so when it made them stop decoding.
+template <typename Step>
+void report_problem(const Relay &r, const Side &s, const Printer &out, Step step) {
+    const bool decoding = s.fields.problem().empty();
+    step();
+    if (decoding && !s.fields.problem().empty()) {
+        out.event(r, std::string(s.name) + " relayed, no longer decoded: " + s.fields.problem());
+    }
+}
+
 // Moves what has arrived on s.from; false when the relay has ended.
 bool pump(Relay &r, Side &s, const Printer &out) {
     char chunk[chunk_cap];
@@ -136,6 +146,7 @@ bool pump(Relay &r, Side &s, const Printer &out) {
     if (n == 0) {
         s.open = false;
         net::shutdown_send(s.to);
+        report_problem(r, s, out, [&s] { s.fields.finish(); });
         out.event(r, std::string("the ") + s.sender + " closed its side");
         if (!r.up.open && !r.down.open) {
             end_relay(r, out);
@@ -148,13 +159,11 @@ bool pump(Relay &r, Side &s, const Printer &out) {
         end_relay(r, out);
         return false;
     }
-    const bool decoding = s.fields.problem().empty();
-    for (const FieldStream::Decoded &d : s.fields.take(std::string_view(chunk, static_cast<std::size_t>(n)))) {
-        out.field(r, s, d);
-    }
-    if (decoding && !s.fields.problem().empty()) {
-        out.event(r, std::string(s.name) + " relayed, no longer decoded: " + s.fields.problem());
-    }
+    report_problem(r, s, out, [&] {
+        for (const FieldStream::Decoded &d : s.fields.take(std::string_view(chunk, static_cast<std::size_t>(n)))) {
+            out.field(r, s, d);
+        }
+    });
     return true;
 }
 

@@ -95,7 +95,7 @@ std::string cause_of(const LibraryError &error) {
 
 std::string no_field_at(uint64_t at, std::string_view header, const std::string &why) {
     const std::string_view head = header.substr(0, std::min<std::size_t>(header.size(), field_header_len));
-    const bool tag = !head.empty() && head[0] != '\0' && std::strchr("#sibra", head[0]) != nullptr;
+    const bool tag = !head.empty() && is_type_tag(head[0]);
     const std::string cause = !why.empty() ? why : tag ? cause_of(newest_error(-1)) : "not a type tag";
     drop_errors();
     return "no field at byte " + std::to_string(at) + " (" + quoted(head) + "): " + cause;

@@ -166,6 +166,10 @@ int32_t pack(const Field &f) {
     return -1;
 }
 
+bool is_type_tag(char tag) {
+    return tag != '\0' && std::strchr("#sibra", tag) != nullptr;
+}
+
 bool decode(char tag, Field &out) {
     switch (tag) {
     case '#': return decode_text(UnpackFunctionName, Kind::function, out);

@@ -31,6 +31,9 @@ bool parse_argument(const char *text, Field &out, std::string &reason);
 // message layer refused the value (it has then pushed why).
 int32_t pack(const Field &field);
 
+// True for the tag of a field kind ("#", "s", "i", "b", "r", "a").
+bool is_type_tag(char tag);
+
 // Decodes one field whose type tag is already known, with the decoder of
 // that kind reading through the message layer's receive slot (so starting
 // with the field's header). A null byte array, which the decoder reports as

@@ -107,6 +107,14 @@ const Help *find_help(const char *name) {
     return nullptr;
 }
 
+std::string summary_sentence(const Help &help) {
+    std::string out = help.summary;
+    if (!out.empty()) {
+        out[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[0])));
+    }
+    return out + ".";
+}
+
 void print_usage(std::FILE *out, const Help &help) {
     std::fprintf(out, "usage: razivu %s%s%s%s\n", help.name, help.options.empty() ? "" : " [OPTIONS]",
                  help.operands[0] != '\0' ? " " : "", help.operands);
@@ -114,8 +122,7 @@ void print_usage(std::FILE *out, const Help &help) {
 
 void print_command_help(std::FILE *out, const Help &help) {
     print_usage(out, help);
-    std::fprintf(out, "\n%c%s.\n\noptions:\n",
-                 std::toupper(static_cast<unsigned char>(help.summary[0])), help.summary + 1);
+    std::fprintf(out, "\n%s\n\noptions:\n", summary_sentence(help).c_str());
     for (const Option &o : help.options) {
         print_option(out, o);
     }

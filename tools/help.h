@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <span>
+#include <string>
 
 namespace razivu_tool {
 
@@ -36,6 +37,8 @@ std::span<const Help *const> all_help();
 // The help of a command, or nullptr.
 const Help *find_help(const char *name);
 
+// The summary as a sentence: capital first letter, full stop.
+std::string summary_sentence(const Help &help);
 // "usage: razivu call [OPTIONS] HOST ..." and a newline.
 void print_usage(std::FILE *out, const Help &help);
 // Everything `razivu help CMD` prints.

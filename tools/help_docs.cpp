@@ -40,7 +40,7 @@ void print_roff_text(std::FILE *out, const char *text) {
         const std::string l(line, end != nullptr ? end : line + std::strlen(line));
         const bool example = l.rfind("  ", 0) == 0;
         if (example != in_example) {
-            std::fputs(example ? ".PP\n.RS 4\n.nf\n" : ".fi\n.RE\n", out);
+            std::fputs(example ? ".PP\n.RS 4\n.nf\n" : l.empty() ? ".fi\n.RE\n" : ".fi\n.RE\n.PP\n", out);
             in_example = example;
         }
         if (l.empty()) {
@@ -77,13 +77,13 @@ void print_roff_rows(std::FILE *out, const char *title, std::span<const Row> row
 void print_roff_command(std::FILE *out, const Help &h) {
     std::fprintf(out, ".SS \"razivu %s%s%s%s\"\n", h.name, h.options.empty() ? "" : " [OPTIONS]",
                  h.operands[0] != '\0' ? " " : "", roff(h.operands).c_str());
-    std::fprintf(out, "%s.\n", roff(h.summary).c_str());
+    std::fprintf(out, "%s\n", roff(summary_sentence(h).c_str()).c_str());
+    for (const Option &o : h.options) {
+        print_roff_option(out, o);
+    }
     if (h.text[0] != '\0') {
         std::fputs(".PP\n", out);
         print_roff_text(out, h.text);
-    }
-    for (const Option &o : h.options) {
-        print_roff_option(out, o);
     }
 }
 

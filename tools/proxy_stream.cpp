@@ -33,6 +33,12 @@ void FieldStream::stop(std::string problem) {
     pending_.clear();
 }
 
+void FieldStream::finish() {
+    if (problem_.empty() && !pending_.empty()) {
+        stop("the bytes end inside the field at byte " + std::to_string(pending_at_));
+    }
+}
+
 std::vector<FieldStream::Decoded> FieldStream::take(std::string_view bytes) {
     total_ += bytes.size();
     std::vector<Decoded> out;
@@ -42,6 +48,10 @@ std::vector<FieldStream::Decoded> FieldStream::take(std::string_view bytes) {
     pending_.append(bytes);
     int32_t size = 0;
     while (pending_.size() >= field_header_len) {
+        if (!is_type_tag(pending_[0])) {
+            stop(no_field_at(pending_at_, pending_));
+            break;
+        }
         if (!field_size(pending_.data(), size)) {
             stop(no_field_at(pending_at_, pending_, "no separator after the length"));
             break;

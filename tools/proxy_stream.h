@@ -20,6 +20,8 @@ public:
     };
     // Takes the next bytes and returns the fields they complete.
     std::vector<Decoded> take(std::string_view bytes);
+    // The sender closed: bytes still held are an unfinished field.
+    void finish();
     // Empty while the bytes are fields; otherwise why decoding stopped at
     // the first byte that is not part of one. It does not resume: what
     // follows cannot be told apart from field data.

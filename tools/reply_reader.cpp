@@ -60,6 +60,9 @@ bool fill(int32_t ms) {
         reader.head = 0;
     }
     const int32_t left = left_ms();
+    if (left == 0) {
+        return halt(Stop::timed_out);  // also when bytes keep coming
+    }
     const int32_t wait_ms = left < 0 ? ms : ms < 0 ? left : std::min(ms, left);
     const int32_t ready = net::wait_readable({&reader.socket, 1}, wait_ms);
     if (ready == net::none_ready) {

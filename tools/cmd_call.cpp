@@ -15,9 +15,9 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "escape.h"
 #include "field_print.h"
 #include "fields.h"
-#include "json.h"
 #include "options.h"
 #include "reply_reader.h"
 #include "target.h"

@@ -14,9 +14,9 @@
 #include "commands.h"
 #include "console.h"
 #include "errors.h"
+#include "escape.h"
 #include "field_print.h"
 #include "fields.h"
-#include "json.h"
 #include "options.h"
 
 namespace razivu_tool {

@@ -17,9 +17,9 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "escape.h"
 #include "field_print.h"
 #include "fields.h"
-#include "json.h"
 #include "net.h"
 #include "numbers.h"
 #include "options.h"

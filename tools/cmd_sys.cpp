@@ -7,7 +7,7 @@
 #include <razivu/razivu.h>
 
 #include "commands.h"
-#include "json.h"
+#include "escape.h"
 #include "options.h"
 #include "status_codes.h"
 

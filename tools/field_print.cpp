@@ -1,39 +1,15 @@
 #include "field_print.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <razivu/razivu.h>
 
-#include "json.h"
+#include "escape.h"
 
 namespace razivu_tool {
 namespace {
 
 constexpr std::size_t bytes_per_line = 64;
-
-// C escapes for what a terminal would not show as it is.
-std::string escaped(std::string_view bytes, bool quoted) {
-    std::string out = quoted ? "\"" : "";
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\\' || (quoted && c == '"')) {
-            out += '\\';
-            out += ch;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (std::isprint(c) != 0) {
-            out += ch;
-        } else {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02x", c);
-            out += esc;
-        }
-    }
-    return quoted ? out + "\"" : out;
-}
 
 std::string hex(std::string_view bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -57,7 +33,7 @@ const char *code_text(int32_t code) {
 }  // namespace
 
 std::string quoted(std::string_view bytes) {
-    return escaped(bytes, true);
+    return escaped(bytes, Escapes::c, true);
 }
 
 const char *kind_name(Kind kind) {
@@ -80,7 +56,7 @@ std::string field_text(const Field &f) {
         return out + "null";
     }
     if (is_text(f.kind)) {
-        return out + escaped(f.data, true);
+        return out + quoted(f.data);
     }
     if (f.kind == Kind::bytes) {
         return out + hex(f.data) + " (" + std::to_string(f.data.size()) + " bytes)";
@@ -101,7 +77,9 @@ std::string field_json(const Field &f, uint64_t offset) {
     } else if (is_text(f.kind)) {
         out += json_string(f.data);
     } else if (f.kind == Kind::bytes) {
-        out += "\"" + hex(f.data) + "\",\"length\":" + std::to_string(f.data.size());
+        out += '"';
+        out += hex(f.data);
+        out += "\",\"length\":" + std::to_string(f.data.size());
     } else {
         out += std::to_string(f.number);
     }
@@ -115,7 +93,7 @@ void print_bytes(std::FILE *out, char direction, uint64_t offset, std::string_vi
     for (std::size_t at = 0; at < bytes.size(); at += bytes_per_line) {
         const std::string_view line = bytes.substr(at, std::min(bytes_per_line, bytes.size() - at));
         std::fprintf(out, "%c %-8llu %s\n", direction,
-                     static_cast<unsigned long long>(offset + at), escaped(line, false).c_str());
+                     static_cast<unsigned long long>(offset + at), escaped(line, Escapes::c, false).c_str());
     }
 }
 

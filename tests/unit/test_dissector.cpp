@@ -4,7 +4,6 @@
 // calls and replies told apart, found by the heuristic and by the port.
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -136,21 +135,8 @@ struct Server {
     }
 };
 
-std::string run(const std::string &command) {
-    std::string out;
-    std::FILE *p = ::popen(command.c_str(), "r");
-    char buf[512];
-    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
-        out.append(buf, n);
-    }
-    if (p != nullptr) {
-        ::pclose(p);
-    }
-    return out;
-}
-
 TEST(Dissector, tshark_shows_the_fields_of_a_real_call_and_reply_cut_across_segments) {
-    if (test::tool_path().empty() || run("command -v tshark").empty()) {
+    if (test::tool_path().empty() || test::shell_output("command -v tshark").empty()) {
         GTEST_SKIP() << "needs the razivu tool and tshark (Debian package tshark)";
     }
     const std::string call = "#00004|Echo|s00005|a b c|i00002|42|a00002|\0\xff|"s;
@@ -183,8 +169,8 @@ TEST(Dissector, tshark_shows_the_fields_of_a_real_call_and_reply_cut_across_segm
                                  "call\ts~i~a\t5~2~2\ta b c~42~00ff\n"
                                  "reply\tr~s\t10~5\t10~a b c\n"
                                  "reply\ti~a\t2~2\t42~00ff\n";
-    EXPECT_EQ(run(tshark + " -o tcp.try_heuristic_first:TRUE"), expected) << "found by the heuristic";
-    EXPECT_EQ(run(tshark + " -o razivu.ports:" + std::to_string(server_port)), expected) << "found by the port";
+    EXPECT_EQ(test::shell_output(tshark + " -o tcp.try_heuristic_first:TRUE"), expected) << "found by the heuristic";
+    EXPECT_EQ(test::shell_output(tshark + " -o razivu.ports:" + std::to_string(server_port)), expected) << "found by the port";
 }
 
 }  // namespace

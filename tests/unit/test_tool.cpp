@@ -129,16 +129,7 @@ TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
 std::string bash(const std::string &script) {
     const std::string file = test::root() + "/work/script.sh";
     test::write_file(file, script);
-    std::string out;
-    std::FILE *p = ::popen(("bash '" + file + "'").c_str(), "r");
-    char buf[256];
-    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
-        out.append(buf, n);
-    }
-    if (p != nullptr) {
-        ::pclose(p);
-    }
-    return out;
+    return test::shell_output("bash '" + file + "'");
 }
 
 TEST_F(Tool, the_manual_page_and_the_completion_cover_every_command) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -38,6 +39,20 @@ struct ToolInput {
     std::function<void(int fd)> writer;
     bool discard_output = false;  // standard output to /dev/null, not kept
 };
+
+// The standard output of a shell command.
+inline std::string shell_output(const std::string &command) {
+    std::string out;
+    std::FILE *p = ::popen(command.c_str(), "r");
+    char buf[512];
+    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
+        out.append(buf, n);
+    }
+    if (p != nullptr) {
+        ::pclose(p);
+    }
+    return out;
+}
 
 // <build>/tools/razivu beside <build>/tests/; empty when it is not built.
 inline std::string tool_path() {

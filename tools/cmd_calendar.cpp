@@ -22,7 +22,8 @@ bool parse_numbers(const Help &help, int argc, char **argv, const char *const *n
         return false;
     }
     for (int i = 0; i < n; ++i) {
-        if (!parse_int32(args.operands[static_cast<std::size_t>(i)], INT32_MIN, INT32_MAX, values_out[i])) {
+        if (!parse_int32(args.operands[static_cast<std::size_t>(i)], INT32_MIN, INT32_MAX,
+                         values_out[i])) {
             usage_error(help, std::string(names[i]) + " must be a 32-bit integer, not '" +
                                   args.operands[static_cast<std::size_t>(i)] + "'");
             return false;
@@ -34,21 +35,27 @@ bool parse_numbers(const Help &help, int argc, char **argv, const char *const *n
 }  // namespace
 
 const Help days_help{
-    "days", "D M Y", "print the day number of a date (1 January 1900 is day 1)",
+    "days",
+    "D M Y",
+    "print the day number of a date (1 January 1900 is day 1)",
     "D, M and Y are the day, the month and the full year (1999, not 99). Dates are counted,\n"
     "not checked: 32 1 1900 is 1 February, a month of 13 is January of the next year; a\n"
     "note on standard error says when the date is not in the calendar. 0 0 0 is day 0.\n"
     "  $ razivu days 31 12 1999\n"
     "  36524",
-    {}, Operands::none};
+    {},
+    Operands::none};
 
 const Help date_help{
-    "date", "N", "print the date of a day number as D M Y",
+    "date",
+    "N",
+    "print the date of a day number as D M Y",
     "The output can be fed back to razivu days. Day 0 is the empty date 0 0 0; negative\n"
     "numbers have no date (exit status 1).\n"
     "  $ razivu date 36525\n"
     "  1 1 2000",
-    {}, Operands::none};
+    {},
+    Operands::none};
 
 int cmd_days(int argc, char **argv) {
     constexpr int n_args = 3;

@@ -41,7 +41,8 @@ const Option options[] = {
     {"--max-bytes", nullptr, "N", "read at most N bytes of reply (default 1048576)"},
     {"--max-fields", nullptr, "N", "read at most N reply fields (default 10000)"},
     {"--json", nullptr, nullptr, "print the reply as one JSON document"},
-    {"--verbose", "-v", nullptr, "show the bytes sent and received with their offsets on standard error"},
+    {"--verbose", "-v", nullptr,
+     "show the bytes sent and received with their offsets on standard error"},
 };
 
 struct Request {
@@ -74,7 +75,8 @@ int32_t send_call(int32_t s, char *buffer, int32_t count) {
         return -1;
     }
     if (sending.verbose != nullptr) {
-        print_bytes(sending.verbose, '>', sending.sent, std::string_view(buffer, static_cast<std::size_t>(count)));
+        print_bytes(sending.verbose, '>', sending.sent,
+                    std::string_view(buffer, static_cast<std::size_t>(count)));
     }
     const long mark = trace_mark();
     if (COMSend(s, buffer, count) != count) {
@@ -102,9 +104,12 @@ std::size_t expected_reply(const Request &r) {
 }
 
 bool parse_request(const Args &args, Request &r) {
-    if (!option_number(call_help, args, "--timeout", 0, max_timeout_seconds, default_timeout_seconds, r.timeout) ||
-        !option_number(call_help, args, "--max-bytes", 1, INT64_MAX, default_max_bytes, r.max_bytes) ||
-        !option_number(call_help, args, "--max-fields", 1, INT64_MAX, default_max_fields, r.max_fields)) {
+    if (!option_number(call_help, args, "--timeout", 0, max_timeout_seconds,
+                       default_timeout_seconds, r.timeout) ||
+        !option_number(call_help, args, "--max-bytes", 1, INT64_MAX, default_max_bytes,
+                       r.max_bytes) ||
+        !option_number(call_help, args, "--max-fields", 1, INT64_MAX, default_max_fields,
+                       r.max_fields)) {
         return false;
     }
     r.json = args.has("--json");
@@ -153,8 +158,9 @@ long pack_call(const Request &r) {
 class Report {
 public:
     explicit Report(const Request &r)
-        : r_(r), doc_(stdout, "\"host\":" + json_string(r.host) + ",\"target\":" + json_string(r.target) +
-                                  ",\"function\":" + json_string(r.function.data) + ",") {}
+        : r_(r),
+          doc_(stdout, "\"host\":" + json_string(r.host) + ",\"target\":" + json_string(r.target) +
+                           ",\"function\":" + json_string(r.function.data) + ",") {}
 
     void field(const Field &f, uint64_t offset) {
         if (r_.json) {
@@ -199,7 +205,8 @@ private:
     const Request &r_;
     FieldsDocument doc_;
     reply::Clock::time_point deadline_ =
-        r_.timeout == 0 ? reply::no_deadline : reply::Clock::now() + std::chrono::seconds(r_.timeout);
+        r_.timeout == 0 ? reply::no_deadline
+                        : reply::Clock::now() + std::chrono::seconds(r_.timeout);
 };
 
 // The message for a reply that ended before it was whole; at is where the
@@ -207,15 +214,15 @@ private:
 std::string reply_problem(const Request &r, uint64_t at) {
     const uint64_t got = reply::received();
     const std::string where = got == 0 ? " before any reply"
-                                       : " with " + std::to_string(got) + " bytes of the reply in (the field at byte " +
+                                       : " with " + std::to_string(got) +
+                                             " bytes of the reply in (the field at byte " +
                                              std::to_string(at) + " unfinished)";
     switch (reply::stop()) {
     case reply::Stop::timed_out:
         return "timed out after " + std::to_string(r.timeout) + " s" + where;
     case reply::Stop::none:
         return "the reply holds " + no_field_at(at, last_header()) + " (-v shows the bytes)";
-    default:
-        return reply::why() + where;
+    default: return reply::why() + where;
     }
 }
 
@@ -235,7 +242,9 @@ int read_reply(const Request &r, int32_t s, Report &report) {
             break;  // quiet, or closed, after a whole field: the reply is complete
         }
         if (static_cast<int64_t>(n) == r.max_fields) {
-            return report.finish(exit_io, code, "the reply passed " + std::to_string(r.max_fields) + " fields (--max-fields)");
+            return report.finish(
+                exit_io, code,
+                "the reply passed " + std::to_string(r.max_fields) + " fields (--max-fields)");
         }
         const uint64_t at = reply::offset();
         Field f;
@@ -284,7 +293,8 @@ int run_call(const Request &r, const char *service) {
     watchdog::disarm();
     int status = 0;
     if (sending.failed) {
-        status = report.finish(exit_io, Report::no_code, "the call could not be sent: " + sending.why);
+        status =
+            report.finish(exit_io, Report::no_code, "the call could not be sent: " + sending.why);
     } else {
         reply::start(s, report.deadline(), static_cast<uint64_t>(r.max_bytes), r.verbose);
         status = read_reply(r, s, report);
@@ -298,7 +308,9 @@ int run_call(const Request &r, const char *service) {
 }  // namespace
 
 const Help call_help{
-    "call", "HOST SERVICE|PORT FUNCTION [ARG]...", "send one call and print every field of the reply",
+    "call",
+    "HOST SERVICE|PORT FUNCTION [ARG]...",
+    "send one call and print every field of the reply",
     "Each ARG is one field of the call:\n"
     "  s:TEXT    a string; s:null is the null string\n"
     "  s:\\null   the four letters null (one backslash before null is dropped)\n"
@@ -323,7 +335,8 @@ const Help call_help{
     "Exit status: 0 for return code 10, 1 for another code, 2 for a bad command line or a\n"
     "value the wire format cannot carry, 3 when the connection or the reply failed, 4 when\n"
     "--timeout passed.",
-    options, Operands::none};
+    options,
+    Operands::none};
 
 int cmd_call(int argc, char **argv) {
     Args args;
@@ -335,10 +348,12 @@ int cmd_call(int argc, char **argv) {
     if (const long refused = pack_call(r); refused < static_cast<long>(r.args.size())) {
         drop_errors();
         const bool name = refused < 0;
-        return usage_error(call_help, std::string(name ? "function name" : "argument '") +
-                                          (name ? "" : r.arg_texts[static_cast<std::size_t>(refused)]) +
-                                          (name ? "" : "'") + " cannot travel in the wire format: " +
-                                          limit_of(name ? Kind::function : r.args[static_cast<std::size_t>(refused)].kind));
+        return usage_error(
+            call_help,
+            std::string(name ? "function name" : "argument '") +
+                (name ? "" : r.arg_texts[static_cast<std::size_t>(refused)]) + (name ? "" : "'") +
+                " cannot travel in the wire format: " +
+                limit_of(name ? Kind::function : r.args[static_cast<std::size_t>(refused)].kind));
     }
     const char *service = choose_service(r.target);
     if (service == nullptr) {

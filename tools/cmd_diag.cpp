@@ -20,7 +20,8 @@ namespace {
 void print_path(const char *label, const char *path) {
     char host[RAZIVU_PATH_CAP] = {};
     std::printf("%s: %s\n", label, path);
-    if (GetHostPath(path, host, RAZIVU_PATH_CAP) == RAZIVU_STATUS_OK && std::strcmp(host, path) != 0) {
+    if (GetHostPath(path, host, RAZIVU_PATH_CAP) == RAZIVU_STATUS_OK &&
+        std::strcmp(host, path) != 0) {
         std::printf("  on this system: %s\n", host);
     }
 }
@@ -28,13 +29,16 @@ void print_path(const char *label, const char *path) {
 }  // namespace
 
 const Help diag_help{
-    "diag", "[FUNCTION [CODE]]", "push an error, trace it and show where the log files lie",
+    "diag",
+    "[FUNCTION [CODE]]",
+    "push an error, trace it and show where the log files lie",
     "Pushes one error of FUNCTION (default DemoFunction) with CODE (default 54) onto the\n"
     "error stack, which also appends it to the error log errstack.txt; writes a trace\n"
     "line, which prints and empties the stack into the trace file when RAZIVU_DEBUG names\n"
     "one; then prints the paths of the error log and the trace file, each also as the\n"
     "path on this system where the library maps Windows-form paths below RAZIVU_PREFIX.",
-    {}, Operands::none};
+    {},
+    Operands::none};
 
 int cmd_diag(int argc, char **argv) {
     Args args;
@@ -44,7 +48,8 @@ int cmd_diag(int argc, char **argv) {
     const char *function = !args.operands.empty() ? args.operands[0] : "DemoFunction";
     int32_t code = RAZIVU_E_TRANSFER;
     if (args.operands.size() > 1 && !parse_int32(args.operands[1], INT32_MIN, INT32_MAX, code)) {
-        return usage_error(diag_help, std::string("CODE must be a 32-bit integer, not '") + args.operands[1] + "'");
+        return usage_error(diag_help, std::string("CODE must be a 32-bit integer, not '") +
+                                          args.operands[1] + "'");
     }
 
     COMPushError(function, code);

@@ -38,7 +38,8 @@ Input input;
 int32_t input_receive(int32_t, char *buffer, int32_t count) {
     std::size_t got = 0;
     while (got < static_cast<std::size_t>(count) && input.error == 0) {
-        const std::size_t n = std::fread(buffer + got, 1, static_cast<std::size_t>(count) - got, input.file);
+        const std::size_t n =
+            std::fread(buffer + got, 1, static_cast<std::size_t>(count) - got, input.file);
         got += n;
         if (n == 0 && std::ferror(input.file) != 0 && errno == EINTR) {
             std::clearerr(input.file);
@@ -74,7 +75,8 @@ Outcome dump_fields(bool json, const char *name) {
             if (json) {
                 doc.add(f, at);
             } else {
-                std::printf("%8llu  %s\n", static_cast<unsigned long long>(at), field_text(f).c_str());
+                std::printf("%8llu  %s\n", static_cast<unsigned long long>(at),
+                            field_text(f).c_str());
             }
             continue;
         }
@@ -91,7 +93,9 @@ Outcome dump_fields(bool json, const char *name) {
 }  // namespace
 
 const Help dump_help{
-    "dump", "[CAPTURE]", "print the fields of wire bytes from a file or standard input",
+    "dump",
+    "[CAPTURE]",
+    "print the fields of wire bytes from a file or standard input",
     "CAPTURE holds the bytes one side of a connection sent (a call, a reply, or many);\n"
     "without it, or with -, standard input is read. Each field is printed with the offset\n"
     "of its first byte:\n"
@@ -106,7 +110,8 @@ const Help dump_help{
     "\n"
     "Exit status: 0 when every byte was part of a field, 1 when the bytes hold something\n"
     "else or end inside a field, 3 when the capture cannot be opened or read.",
-    options, Operands::files};
+    options,
+    Operands::files};
 
 int cmd_dump(int argc, char **argv) {
     Args args;

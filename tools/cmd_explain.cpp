@@ -55,8 +55,8 @@ bool explain(int32_t code) {
         std::printf("error code %d: %s\n", static_cast<int>(code), text);
         known = true;
     } else if (code == RAZIVU_E_UNKNOWN_HOST) {
-        std::printf("error code %d: %s (COMConnectToServerSock: host not found)\n", static_cast<int>(code),
-                    COMLookupErrorText(code, RAZIVU_KIND_LIBRARY));
+        std::printf("error code %d: %s (COMConnectToServerSock: host not found)\n",
+                    static_cast<int>(code), COMLookupErrorText(code, RAZIVU_KIND_LIBRARY));
         known = true;
     }
     if (const char *text = status_text(code); text != nullptr) {
@@ -69,7 +69,9 @@ bool explain(int32_t code) {
 }  // namespace
 
 const Help explain_help{
-    "explain", "[CODE]", "print the text of an error code or a status code",
+    "explain",
+    "[CODE]",
+    "print the text of an error code or a status code",
     "An error code is a return code of a reply or the code of an error-stack record of\n"
     "kind 3; a status code is what a support-library function (system queries, log files)\n"
     "returns. The two families share some numbers; each that knows CODE is printed:\n"
@@ -79,7 +81,8 @@ const Help explain_help{
     "error number of a record of kind 1.\n"
     "\n"
     "Exit status 1 when no family knows CODE.",
-    options, Operands::none};
+    options,
+    Operands::none};
 
 int cmd_explain(int argc, char **argv) {
     Args args;
@@ -92,7 +95,8 @@ int cmd_explain(int argc, char **argv) {
     }
     int32_t code = 0;
     if (!parse_int32(args.operands[0], INT32_MIN, INT32_MAX, code)) {
-        return usage_error(explain_help, std::string("CODE must be a 32-bit integer, not '") + args.operands[0] + "'");
+        return usage_error(explain_help, std::string("CODE must be a 32-bit integer, not '") +
+                                             args.operands[0] + "'");
     }
     if (args.has("--system")) {
         std::printf("system error %d: %s\n", static_cast<int>(code), std::strerror(code));

@@ -17,15 +17,21 @@ const Option help_options[] = {
 }  // namespace
 
 const Help help_help{
-    "help", "[COMMAND]", "print the help of the tool or of one command",
+    "help",
+    "[COMMAND]",
+    "print the help of the tool or of one command",
     "Without COMMAND, lists the commands, the exit statuses and the environment. "
     "The same\ntexts make the manual page and the completion script, which the package installs.",
-    help_options, Operands::commands};
+    help_options,
+    Operands::commands};
 
-const Help version_help{"version", "", "print the package version and the library's version text",
+const Help version_help{"version",
+                        "",
+                        "print the package version and the library's version text",
                         "Also 'razivu --version'. The second line is the version text the library "
                         "writes its\nerror log under.",
-                        {}, Operands::none};
+                        {},
+                        Operands::none};
 
 int cmd_help(int argc, char **argv) {
     Args args;

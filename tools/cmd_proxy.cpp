@@ -44,10 +44,10 @@ const Option options[] = {
 struct Side {
     int32_t from;
     int32_t to;
-    const char *name;      // "call" (client to server) or "reply"
-    const char *sender;    // "client" or "server"
+    const char *name;    // "call" (client to server) or "reply"
+    const char *sender;  // "client" or "server"
     FieldStream fields;
-    bool open = true;      // the sender has not closed its side
+    bool open = true;  // the sender has not closed its side
 };
 
 struct Relay {
@@ -105,7 +105,8 @@ private:
 
 bool parse_settings(const Args &args, Settings &s) {
     if (!parse_integer(args.operands[0], 1, max_port, s.listen_port)) {
-        usage_error(proxy_help, std::string("LISTEN-PORT must be 1 to 65535, not '") + args.operands[0] + "'");
+        usage_error(proxy_help,
+                    std::string("LISTEN-PORT must be 1 to 65535, not '") + args.operands[0] + "'");
         return false;
     }
     s.host = args.operands[1];
@@ -155,12 +156,14 @@ bool pump(Relay &r, Side &s, const Printer &out) {
     }
     const long mark = trace_mark();
     if (COMWriteSock(s.to, chunk, n, 0) != n) {
-        out.event(r, std::string("cannot pass the ") + s.name + " on: " + cause_of(newest_error(mark)));
+        out.event(
+            r, std::string("cannot pass the ") + s.name + " on: " + cause_of(newest_error(mark)));
         end_relay(r, out);
         return false;
     }
     report_problem(r, s, out, [&] {
-        for (const FieldStream::Decoded &d : s.fields.take(std::string_view(chunk, static_cast<std::size_t>(n)))) {
+        for (const FieldStream::Decoded &d :
+             s.fields.take(std::string_view(chunk, static_cast<std::size_t>(n)))) {
             out.field(r, s, d);
         }
     });
@@ -171,7 +174,8 @@ bool pump(Relay &r, Side &s, const Printer &out) {
 // of it.
 bool accept_one(int32_t listening, const Settings &set, int id, std::list<Relay> &relays,
                 const Printer &out) {
-    Relay r{id, Clock::now(), Side{-1, -1, "call", "client", {}}, Side{-1, -1, "reply", "server", {}}};
+    Relay r{id, Clock::now(), Side{-1, -1, "call", "client", {}},
+            Side{-1, -1, "reply", "server", {}}};
     const int32_t client = COMWaitForConnectingSock(listening);
     if (client < 0) {
         out.event(r, "cannot accept: " + cause_of(newest_error(-1)));
@@ -202,8 +206,8 @@ int32_t listen_on(int64_t port) {
     const long mark = trace_mark();
     const int32_t s = COMDoMakeListenSock();
     if (s < 0) {
-        std::fprintf(stderr, "razivu proxy: cannot listen on port %lld: %s\n", static_cast<long long>(port),
-                     cause_of(newest_error(mark)).c_str());
+        std::fprintf(stderr, "razivu proxy: cannot listen on port %lld: %s\n",
+                     static_cast<long long>(port), cause_of(newest_error(mark)).c_str());
     }
     drop_errors();
     return s;
@@ -235,7 +239,8 @@ int relay_all(int32_t listening, const Settings &set) {
         std::rotate(owners.begin(), owners.begin() + static_cast<long>(shift), owners.end());
         const int32_t ready = net::wait_readable(sockets, -1);
         if (ready < 0) {
-            std::fprintf(stderr, "razivu proxy: cannot wait for data: %s\n", net::error_text().c_str());
+            std::fprintf(stderr, "razivu proxy: cannot wait for data: %s\n",
+                         net::error_text().c_str());
             return exit_io;
         }
         const auto [relay, side] = owners[static_cast<std::size_t>(ready)];
@@ -252,7 +257,8 @@ int relay_all(int32_t listening, const Settings &set) {
 }  // namespace
 
 const Help proxy_help{
-    "proxy", "LISTEN-PORT HOST SERVICE|PORT",
+    "proxy",
+    "LISTEN-PORT HOST SERVICE|PORT",
     "relay between old clients and an old server and print every field that passes",
     "Listens on LISTEN-PORT (all interfaces) and connects each client to HOST on SERVICE or\n"
     "PORT. Bytes pass unchanged in both directions, as they arrive; a copy of each direction\n"
@@ -269,7 +275,8 @@ const Help proxy_help{
     "\n"
     "Runs until it is stopped, or with --once until the first connection has ended (exit\n"
     "status 3 when that connection could not be made).",
-    options, Operands::none};
+    options,
+    Operands::none};
 
 int cmd_proxy(int argc, char **argv) {
     Args args;

@@ -23,9 +23,9 @@ const Option options[] = {
 };
 
 struct Answer {
-    const char *query;   // "os version"
-    std::string text;    // the answer as a person reads it
-    std::string json;    // the answer's JSON members, without braces
+    const char *query;  // "os version"
+    std::string text;   // the answer as a person reads it
+    std::string json;   // the answer's JSON members, without braces
     int32_t status = no_status;
 };
 
@@ -101,7 +101,8 @@ void print_text(const std::vector<Answer> &answers) {
         std::printf("%-13s %s", a.query, a.text.c_str());
         if (a.status != no_status) {
             const char *text = status_text(a.status);
-            std::printf("  [status %d: %s]", static_cast<int>(a.status), text != nullptr ? text : "unknown");
+            std::printf("  [status %d: %s]", static_cast<int>(a.status),
+                        text != nullptr ? text : "unknown");
         }
         std::printf("\n");
     }
@@ -111,7 +112,8 @@ void print_json(const std::vector<Answer> &answers) {
     std::printf("{");
     for (std::size_t i = 0; i < answers.size(); ++i) {
         const Answer &a = answers[i];
-        std::printf("%s\"%s\":{%s", i > 0 ? ",\n" : "\n", json_key(a.query).c_str(), a.json.c_str());
+        std::printf("%s\"%s\":{%s", i > 0 ? ",\n" : "\n", json_key(a.query).c_str(),
+                    a.json.c_str());
         if (a.status != no_status) {
             std::printf(",\"status\":%d", static_cast<int>(a.status));
         }
@@ -123,14 +125,17 @@ void print_json(const std::vector<Answer> &answers) {
 }  // namespace
 
 const Help sys_help{
-    "sys", "[PATH]", "print the system queries of the support library with their status codes",
+    "sys",
+    "[PATH]",
+    "print the system queries of the support library with their status codes",
     "Asks what an installation tool asks: the operating system's version, the Windows\n"
     "directory, the type of the drive of PATH and its free space (PATH defaults to C:\\),\n"
     "the screen size and whether the product's registry key exists. Each answer comes\n"
     "with the status code the function returned (razivu explain CODE says what it means).\n"
     "On Linux drive X: is the folder $RAZIVU_PREFIX/drive_x, the registry key a folder\n"
     "below $RAZIVU_PREFIX/registry, and the screen the X display DISPLAY names.",
-    options, Operands::none};
+    options,
+    Operands::none};
 
 int cmd_sys(int argc, char **argv) {
     Args args;
@@ -138,8 +143,8 @@ int cmd_sys(int argc, char **argv) {
         return exit_usage;
     }
     const char *path = args.operands.empty() ? default_path : args.operands[0];
-    const std::vector<Answer> answers = {os_version(), windows_dir(), drive_type(path),
-                                         free_space(path), screen(), registry()};
+    const std::vector<Answer> answers = {os_version(),     windows_dir(), drive_type(path),
+                                         free_space(path), screen(),      registry()};
     if (args.has("--json")) {
         print_json(answers);
     } else {

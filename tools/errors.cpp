@@ -56,7 +56,8 @@ LibraryError read_back(long mark) {
     while (std::fgets(line, sizeof line, f) != nullptr) {
         if (std::strncmp(line, print_start, std::strlen(print_start)) == 0) {
             print_has_record = false;
-        } else if (!print_has_record && std::strncmp(line, record_prefix, std::strlen(record_prefix)) == 0) {
+        } else if (!print_has_record &&
+                   std::strncmp(line, record_prefix, std::strlen(record_prefix)) == 0) {
             print_has_record = parse_record(line, newest);
         }
     }
@@ -90,13 +91,17 @@ std::string cause_of(const LibraryError &error) {
         return "no error recorded";
     }
     const std::size_t at = error.text.find(cause_separator);
-    return at != std::string::npos ? error.text.substr(at + std::strlen(cause_separator)) : error.text;
+    return at != std::string::npos ? error.text.substr(at + std::strlen(cause_separator))
+                                   : error.text;
 }
 
 std::string no_field_at(uint64_t at, std::string_view header, const std::string &why) {
-    const std::string_view head = header.substr(0, std::min<std::size_t>(header.size(), field_header_len));
+    const std::string_view head =
+        header.substr(0, std::min<std::size_t>(header.size(), field_header_len));
     const bool tag = !head.empty() && is_type_tag(head[0]);
-    const std::string cause = !why.empty() ? why : tag ? cause_of(newest_error(-1)) : "not a type tag";
+    const std::string cause = !why.empty() ? why
+                              : tag        ? cause_of(newest_error(-1))
+                                           : "not a type tag";
     drop_errors();
     return "no field at byte " + std::to_string(at) + " (" + quoted(head) + "): " + cause;
 }

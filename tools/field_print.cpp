@@ -92,8 +92,8 @@ std::string field_json(const Field &f, uint64_t offset) {
 void print_bytes(std::FILE *out, char direction, uint64_t offset, std::string_view bytes) {
     for (std::size_t at = 0; at < bytes.size(); at += bytes_per_line) {
         const std::string_view line = bytes.substr(at, std::min(bytes_per_line, bytes.size() - at));
-        std::fprintf(out, "%c %-8llu %s\n", direction,
-                     static_cast<unsigned long long>(offset + at), escaped(line, Escapes::c, false).c_str());
+        std::fprintf(out, "%c %-8llu %s\n", direction, static_cast<unsigned long long>(offset + at),
+                     escaped(line, Escapes::c, false).c_str());
     }
 }
 

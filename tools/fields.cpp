@@ -16,8 +16,8 @@ constexpr int32_t max_decoded_len = RAZIVU_MESSAGE_CAP - 1;
 // The header that read_field has read ahead of a decoder.
 struct Replay {
     char header[field_header_len] = {};
-    bool pending = false;                   // not yet handed to the decoder
-    RazivuTransportFn receive = nullptr;    // where the rest of the field comes from
+    bool pending = false;                 // not yet handed to the decoder
+    RazivuTransportFn receive = nullptr;  // where the rest of the field comes from
 };
 Replay replay;
 
@@ -44,9 +44,12 @@ void replay_header(const char *header, RazivuTransportFn receive, int32_t handle
 }
 
 int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -123,9 +126,7 @@ bool parse_argument(const char *text, Field &out, std::string &reason) {
     const char *value = text + 2;
     const bool null = std::strcmp(value, "null") == 0;
     switch (text[0]) {
-    case 's':
-        out = Field{Kind::string, 0, null ? "" : unescape_null(value), null};
-        return true;
+    case 's': out = Field{Kind::string, 0, null ? "" : unescape_null(value), null}; return true;
     case 'a':
         out = Field{Kind::bytes, 0, {}, null};
         if (null || parse_hex(value, out.data)) {
@@ -147,9 +148,7 @@ bool parse_argument(const char *text, Field &out, std::string &reason) {
         }
         reason = "b: takes one digit, 0 to 9";
         return false;
-    default:
-        reason = "unknown kind; use s, i, b or a";
-        return false;
+    default: reason = "unknown kind; use s, i, b or a"; return false;
     }
 }
 

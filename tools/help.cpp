@@ -39,18 +39,21 @@ void print_wrapped(std::FILE *out, const char *text, std::size_t indent) {
 
 const Row exit_rows[] = {
     {"0", "success; for call, a reply whose return code is 10"},
-    {"1", "the operation ran and the answer is a failure: a reply with another return code, "
-          "bytes that are not wire fields, a code without a text, a date without a day number"},
+    {"1",
+     "the operation ran and the answer is a failure: a reply with another return code, "
+     "bytes that are not wire fields, a code without a text, a date without a day number"},
     {"2", "the command line is wrong, or a value cannot travel in the wire format"},
-    {"3", "a connection, file or reply could not be used: no connection, a connection closed "
-          "or reset, a reply that is malformed or over its limits, a read error"},
+    {"3",
+     "a connection, file or reply could not be used: no connection, a connection closed "
+     "or reset, a reply that is malformed or over its limits, a read error"},
     {"4", "a time-out passed (call --timeout)"},
 };
 
 const Row env_rows[] = {
     {"RAZIVU_DEBUG", "names the library's trace file; it is emptied when the trace starts"},
-    {"RAZIVU_PREFIX", "root of the folders that stand in for Windows drives (drive C: is "
-                      "$RAZIVU_PREFIX/drive_c); default ${XDG_DATA_HOME:-$HOME/.local/share}/razivu"},
+    {"RAZIVU_PREFIX",
+     "root of the folders that stand in for Windows drives (drive C: is "
+     "$RAZIVU_PREFIX/drive_c); default ${XDG_DATA_HOME:-$HOME/.local/share}/razivu"},
     {"COMLOGGING", "ON or on switches the library's line logging on"},
 };
 
@@ -116,8 +119,9 @@ std::string summary_sentence(const Help &help) {
 }
 
 void print_usage(std::FILE *out, const Help &help) {
-    std::fprintf(out, "usage: razivu %s%s%s%s\n", help.name, help.options.empty() ? "" : " [OPTIONS]",
-                 help.operands[0] != '\0' ? " " : "", help.operands);
+    std::fprintf(out, "usage: razivu %s%s%s%s\n", help.name,
+                 help.options.empty() ? "" : " [OPTIONS]", help.operands[0] != '\0' ? " " : "",
+                 help.operands);
 }
 
 void print_command_help(std::FILE *out, const Help &help) {

@@ -40,7 +40,10 @@ void print_roff_text(std::FILE *out, const char *text) {
         const std::string l(line, end != nullptr ? end : line + std::strlen(line));
         const bool example = l.rfind("  ", 0) == 0;
         if (example != in_example) {
-            std::fputs(example ? ".PP\n.RS 4\n.nf\n" : l.empty() ? ".fi\n.RE\n" : ".fi\n.RE\n.PP\n", out);
+            std::fputs(example     ? ".PP\n.RS 4\n.nf\n"
+                       : l.empty() ? ".fi\n.RE\n"
+                                   : ".fi\n.RE\n.PP\n",
+                       out);
             in_example = example;
         }
         if (l.empty()) {

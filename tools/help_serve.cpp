@@ -9,13 +9,16 @@ namespace {
 const Option options[] = {
     {"--port", nullptr, "N", "listen on port N instead of a SERVICE's port"},
     {"--workers", nullptr, "N", "serve at most N connections at once (default 32)"},
-    {"--idle", nullptr, "SECONDS", "close a connection silent this long between fields (default 30)"},
+    {"--idle", nullptr, "SECONDS",
+     "close a connection silent this long between fields (default 30)"},
 };
 
 }  // namespace
 
 const Help serve_help{
-    "serve", "SERVICE | --port N", "run a demonstration server for old clients",
+    "serve",
+    "SERVICE | --port N",
+    "run a demonstration server for old clients",
     "Listens on all interfaces and answers these calls; a call ends where the next\n"
     "function name begins, so a connection may carry any number of calls:\n"
     "  Echo (any fields)                       10, then every argument echoed\n"
@@ -28,6 +31,7 @@ const Help serve_help{
     "Each connection is served by a worker process of its own; a client that sends\n"
     "something that is not a field, or stalls in the middle of one, is disconnected.\n"
     "SIGTERM or SIGINT stops the server.",
-    options, Operands::none};
+    options,
+    Operands::none};
 
 }  // namespace razivu_tool

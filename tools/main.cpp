@@ -24,9 +24,9 @@ struct Command {
 };
 
 const Command commands[] = {
-    {&call_help, cmd_call},       {&dump_help, cmd_dump},   {&proxy_help, cmd_proxy},
+    {&call_help, cmd_call},       {&dump_help, cmd_dump},       {&proxy_help, cmd_proxy},
     {&serve_help, cmd_serve},     {&explain_help, cmd_explain}, {&sys_help, cmd_sys},
-    {&diag_help, cmd_diag},       {&days_help, cmd_days},   {&date_help, cmd_date},
+    {&diag_help, cmd_diag},       {&days_help, cmd_days},       {&date_help, cmd_date},
     {&version_help, cmd_version}, {&help_help, cmd_help},
 };
 

@@ -12,7 +12,8 @@ namespace {
 
 const Option *find_option(const Help &help, const char *word) {
     for (const Option &o : help.options) {
-        if (std::strcmp(word, o.name) == 0 || (o.alias != nullptr && std::strcmp(word, o.alias) == 0)) {
+        if (std::strcmp(word, o.name) == 0 ||
+            (o.alias != nullptr && std::strcmp(word, o.alias) == 0)) {
             return &o;
         }
     }
@@ -20,7 +21,8 @@ const Option *find_option(const Help &help, const char *word) {
 }
 
 bool looks_like_option(const char *word) {
-    return word[0] == '-' && word[1] != '\0' && std::isdigit(static_cast<unsigned char>(word[1])) == 0;
+    return word[0] == '-' && word[1] != '\0' &&
+           std::isdigit(static_cast<unsigned char>(word[1])) == 0;
 }
 
 }  // namespace
@@ -68,8 +70,8 @@ bool parse_args(const Help &help, int argc, char **argv, int min_operands, int m
     return true;
 }
 
-bool option_number(const Help &help, const Args &args, const char *name, int64_t min,
-                   int64_t max, int64_t fallback, int64_t &out) {
+bool option_number(const Help &help, const Args &args, const char *name, int64_t min, int64_t max,
+                   int64_t fallback, int64_t &out) {
     const char *text = args.value(name);
     if (text == nullptr) {
         out = fallback;

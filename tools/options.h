@@ -32,8 +32,8 @@ bool parse_args(const Help &help, int argc, char **argv, int min_operands, int m
 // The option's value as an integer from min to max, or fallback when the
 // option was not given. Prints the problem and returns false for a value
 // out of range or not a number.
-bool option_number(const Help &help, const Args &args, const char *name, int64_t min,
-                   int64_t max, int64_t fallback, int64_t &out);
+bool option_number(const Help &help, const Args &args, const char *name, int64_t min, int64_t max,
+                   int64_t fallback, int64_t &out);
 
 // Prints "razivu CMD: problem", the usage line and where to read more to
 // standard error; returns exit_usage.

@@ -20,7 +20,8 @@ struct Memory {
 Memory memory;
 
 int32_t memory_receive(int32_t, char *buffer, int32_t count) {
-    const std::size_t n = std::min(memory.len - memory.pos, static_cast<std::size_t>(std::max(count, 0)));
+    const std::size_t n =
+        std::min(memory.len - memory.pos, static_cast<std::size_t>(std::max(count, 0)));
     std::memcpy(buffer, memory.data + memory.pos, n);
     memory.pos += n;
     return static_cast<int32_t>(n);

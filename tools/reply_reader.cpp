@@ -20,15 +20,15 @@ constexpr std::size_t held_cap = 4 * RAZIVU_MESSAGE_CAP;
 struct Reader {
     int32_t socket = -1;
     Clock::time_point deadline = no_deadline;
-    uint64_t max_bytes = 0;         // received bytes allowed in all
-    std::FILE *verbose = nullptr;   // where received bytes are shown, or nowhere
-    char held[held_cap] = {};       // received, not yet handed out: [head, tail)
+    uint64_t max_bytes = 0;        // received bytes allowed in all
+    std::FILE *verbose = nullptr;  // where received bytes are shown, or nowhere
+    char held[held_cap] = {};      // received, not yet handed out: [head, tail)
     std::size_t head = 0;
     std::size_t tail = 0;
-    uint64_t received = 0;          // bytes received in all
-    uint64_t handed = 0;            // bytes handed to the decoders in all
+    uint64_t received = 0;  // bytes received in all
+    uint64_t handed = 0;    // bytes handed to the decoders in all
     Stop stop = Stop::none;
-    std::string why;                // the system's text of a failure
+    std::string why;  // the system's text of a failure
 };
 Reader reader;
 
@@ -68,7 +68,8 @@ bool fill(int32_t ms) {
     if (ready == net::none_ready) {
         return wait_ms == left ? halt(Stop::timed_out) : false;
     }
-    const auto room = std::min<uint64_t>(held_cap - reader.tail, reader.max_bytes - reader.received);
+    const auto room =
+        std::min<uint64_t>(held_cap - reader.tail, reader.max_bytes - reader.received);
     const int32_t n = ready < 0 ? -1
                                 : net::receive_some(reader.socket, reader.held + reader.tail,
                                                     static_cast<int32_t>(room));

@@ -81,8 +81,8 @@ public:
         tcp += "\x50"s;  // 20-byte header
         tcp += static_cast<char>(flags);
         put16(tcp, 65535);
-        put16(tcp, 0);   // checksum, below
-        put16(tcp, 0);   // urgent pointer
+        put16(tcp, 0);  // checksum, below
+        put16(tcp, 0);  // urgent pointer
         tcp += payload;
         std::string pseudo = "\x7f\x00\x00\x01\x7f\x00\x00\x01\x00\x06"s;
         put16(pseudo, static_cast<uint16_t>(tcp.size()));
@@ -118,7 +118,8 @@ struct Server {
     pid_t pid = test::run_child([this] {
         const std::string tool = test::tool_path();
         const std::string p = std::to_string(port);
-        ::execl(tool.c_str(), tool.c_str(), "serve", "--port", p.c_str(), static_cast<char *>(nullptr));
+        ::execl(tool.c_str(), tool.c_str(), "serve", "--port", p.c_str(),
+                static_cast<char *>(nullptr));
         return 127;
     });
     ~Server() {
@@ -162,16 +163,21 @@ TEST(Dissector, tshark_shows_the_fields_of_a_real_call_and_reply_cut_across_segm
     test::write_file(pcap, cap.bytes());
 
     const auto source = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-    const std::string tshark = "tshark -r '" + pcap + "' -X lua_script:'" + (source / "contrib" / "razivu.lua").string() +
-                               "' -Y razivu -T fields -E aggregator='~' -e razivu.message -e razivu.tag"
-                               " -e razivu.length -e razivu.value 2>/dev/null";
-    const std::string expected = "call\t#\t4\tEcho\n"
-                                 "call\ts~i~a\t5~2~2\ta b c~42~00ff\n"
-                                 "reply\tr\t10\t10\n"
-                                 // the string reassembled from both segments, then the rest of the second
-                                 "reply~reply\ts~i~a\t5~2~2\ta b c~42~00ff\n";
-    EXPECT_EQ(test::shell_output(tshark + " -o tcp.try_heuristic_first:TRUE"), expected) << "found by the heuristic";
-    EXPECT_EQ(test::shell_output(tshark + " -o razivu.ports:" + std::to_string(server_port)), expected) << "found by the port";
+    const std::string tshark =
+        "tshark -r '" + pcap + "' -X lua_script:'" + (source / "contrib" / "razivu.lua").string() +
+        "' -Y razivu -T fields -E aggregator='~' -e razivu.message -e razivu.tag"
+        " -e razivu.length -e razivu.value 2>/dev/null";
+    const std::string expected =
+        "call\t#\t4\tEcho\n"
+        "call\ts~i~a\t5~2~2\ta b c~42~00ff\n"
+        "reply\tr\t10\t10\n"
+        // the string reassembled from both segments, then the rest of the second
+        "reply~reply\ts~i~a\t5~2~2\ta b c~42~00ff\n";
+    EXPECT_EQ(test::shell_output(tshark + " -o tcp.try_heuristic_first:TRUE"), expected)
+        << "found by the heuristic";
+    EXPECT_EQ(test::shell_output(tshark + " -o razivu.ports:" + std::to_string(server_port)),
+              expected)
+        << "found by the port";
 }
 
 }  // namespace

@@ -76,6 +76,7 @@ struct Row {
 };
 
 TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
+    // clang-format off
     const Row rows[] = {
         {{}, 2, "", "usage: razivu COMMAND"},
         {{"--help"}, 0, "exit status:\n  0  success", ""},
@@ -113,6 +114,7 @@ TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
         {{"help", "--man"}, 0, ".TH RAZIVU 1 \"\" \"razivu 3.1.0\"", ""},
         {{"help", "--bash-completion"}, 0, "complete -o default -F _razivu razivu\n", ""},
     };
+    // clang-format on
     for (const Row &row : rows) {
         const test::ToolRun r = test::run_tool(row.args, {}, {{"DISPLAY", ""}});
         std::string line;
@@ -139,6 +141,7 @@ TEST_F(Tool, the_manual_page_and_the_completion_cover_every_command) {
     for (const std::string &cmd : listed_commands()) {
         EXPECT_THAT(man, HasSubstr(".SS \"razivu " + cmd)) << cmd;
     }
+    // clang-format off
     const std::pair<const char *, const char *> rows[] = {
         {"razivu ca", "call"},
         {"razivu call --ti", "--timeout"},
@@ -146,10 +149,12 @@ TEST_F(Tool, the_manual_page_and_the_completion_cover_every_command) {
         {"razivu help ex", "explain"},
         {"razivu serve --w", "--workers"},
     };
+    // clang-format on
     for (const auto &[typed, offered] : rows) {
-        EXPECT_EQ(bash("source '" + completion + "'\nCOMP_WORDS=(" + typed +
-                       ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_razivu\necho \"${COMPREPLY[*]}\"\n"),
-                  std::string(offered) + "\n")
+        EXPECT_EQ(
+            bash("source '" + completion + "'\nCOMP_WORDS=(" + typed +
+                 ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_razivu\necho \"${COMPREPLY[*]}\"\n"),
+            std::string(offered) + "\n")
             << typed;
     }
 }
@@ -160,11 +165,12 @@ TEST_F(Tool, help_never_runs_the_command_and_diag_shows_where_its_files_lie) {
     EXPECT_EQ(test::run_tool({"diag", "--help"}, {}, {{"RAZIVU_PREFIX", prefix}}).status, 0);
     EXPECT_FALSE(test::exists(errstack)) << "diag --help pushed an error";
     const std::string trace = test::root() + "/work/trace.txt";
-    const test::ToolRun r =
-        test::run_tool({"diag", "MyFunction", "61"}, {}, {{"RAZIVU_DEBUG", trace}, {"RAZIVU_PREFIX", prefix}});
+    const test::ToolRun r = test::run_tool({"diag", "MyFunction", "61"}, {},
+                                           {{"RAZIVU_DEBUG", trace}, {"RAZIVU_PREFIX", prefix}});
     EXPECT_EQ(r.status, 0);
     EXPECT_THAT(r.out, HasSubstr("error log: C:\\var\\opt\\TARNEX\\dro\\log\\errstack.txt\n"
-                                 "  on this system: " + errstack + "\n"));
+                                 "  on this system: " +
+                                 errstack + "\n"));
     EXPECT_THAT(r.out, HasSubstr("trace (error stack printed there and emptied): " + trace + "\n"));
     EXPECT_THAT(test::read_file(errstack), HasSubstr("MyFunction:  No matching COMrpc function"));
     EXPECT_THAT(test::read_file(trace), HasSubstr("ERR> 3, 61, "));
@@ -179,6 +185,7 @@ TEST_F(Tool, dump_prints_offsets_and_reports_what_is_not_a_field) {
         const char *out;
         const char *err;
     };
+    // clang-format off
     const DumpRow rows[] = {
         {"#00004|Echo|s00003|abc|s-0001|i00002|42|b00001|1|a00002|" + std::string("\0\xff", 2) +
              "|r00061|a-0001|",
@@ -192,6 +199,7 @@ TEST_F(Tool, dump_prints_offsets_and_reports_what_is_not_a_field) {
         {"i00002|42|s00002x42|", 1, "", "no field at byte 10 (\"s00002x\"): Error while transfering data"},
         {"", 0, "", ""},
     };
+    // clang-format on
     const std::string capture = test::root() + "/work/capture.bin";
     for (const DumpRow &row : rows) {
         test::write_file(capture, row.bytes);
@@ -204,17 +212,20 @@ TEST_F(Tool, dump_prints_offsets_and_reports_what_is_not_a_field) {
         }
     }
     test::write_file(capture, "i00002|42|r00010|s00002|a\"|");
-    EXPECT_EQ(test::run_tool({"dump", "--json", capture}).out,
-              "{\"fields\":[\n{\"offset\":0,\"kind\":\"integer\",\"value\":42},\n"
-              "{\"offset\":10,\"kind\":\"return\",\"value\":10,\"text\":\"Call was successful.\"},\n"
-              "{\"offset\":17,\"kind\":\"string\",\"value\":\"a\\\"\"}\n],\"bytes\":27,\"error\":null}\n");
+    EXPECT_EQ(
+        test::run_tool({"dump", "--json", capture}).out,
+        "{\"fields\":[\n{\"offset\":0,\"kind\":\"integer\",\"value\":42},\n"
+        "{\"offset\":10,\"kind\":\"return\",\"value\":10,\"text\":\"Call was successful.\"},\n"
+        "{\"offset\":17,\"kind\":\"string\",\"value\":\"a\\\"\"}\n],\"bytes\":27,\"error\":null}\n");
 }
 
 TEST_F(Tool, dump_tells_a_file_it_cannot_open_from_one_it_cannot_read) {
+    // clang-format off
     const std::pair<std::string, const char *> rows[] = {
         {test::root() + "/work/no-such-capture.bin", "cannot open"},
         {test::root() + "/work", "cannot read"},  // a directory opens, but reads fail
     };
+    // clang-format on
     for (const auto &[path, what] : rows) {
         const test::ToolRun r = test::run_tool({"dump", path});
         EXPECT_EQ(r.status, 3) << path;
@@ -256,7 +267,8 @@ TEST_F(Tool, dump_takes_the_same_memory_for_any_size_of_input) {
     ASSERT_EQ(a.status, 0) << a.err;
     ASSERT_EQ(b.status, 0) << b.err;
     EXPECT_LT(b.max_rss_kb - a.max_rss_kb, memory_growth_bound_kb)
-        << "peak " << a.max_rss_kb << " KB for 64 fields, " << b.max_rss_kb << " KB for " << stream_fields;
+        << "peak " << a.max_rss_kb << " KB for 64 fields, " << b.max_rss_kb << " KB for "
+        << stream_fields;
 }
 
 }  // namespace

@@ -88,6 +88,19 @@ struct HostileRow {
     const char *message;
 };
 
+// The server scripts of the hostile cases.
+void stall_in_header(int fd) {
+    test::raw_send(fd, "r00");
+    wait_for_hang_up(fd);
+    ::close(fd);
+}
+
+void stall_in_body(int fd) {
+    test::raw_send(fd, "r00010|s00005|ab");
+    wait_for_hang_up(fd);
+    ::close(fd);
+}
+
 // A return code, then integer fields for as long as the tool reads them.
 void endless(int fd) {
     test::raw_send(fd, "r00010|");
@@ -96,25 +109,46 @@ void endless(int fd) {
     ::close(fd);
 }
 
+void close_in_body(int fd) {
+    test::raw_send(fd, "r00010|s00005|ab");
+    ::close(fd);
+}
+
+void reset_in_body(int fd) {
+    test::raw_send(fd, "r00010|s00005|ab");
+    ::usleep(100000);
+    reset(fd);
+}
+
+void close_at_once(int fd) {
+    ::close(fd);
+}
+
+void not_a_field(int fd) {
+    test::raw_send(fd, "r00010|x00003|abc|");
+    ::close(fd);
+}
+
+// clang-format off
 const HostileRow hostile_rows[] = {
-    {"stall in a header", [](int fd) { test::raw_send(fd, "r00"); wait_for_hang_up(fd); ::close(fd); },
-     {}, 4, "timed out after 2 s with 3 bytes of the reply in (the field at byte 0 unfinished)"},
-    {"stall in a body",
-     [](int fd) { test::raw_send(fd, "r00010|s00005|ab"); wait_for_hang_up(fd); ::close(fd); },
-     {}, 4, "timed out after 2 s with 16 bytes of the reply in (the field at byte 7 unfinished)"},
+    {"stall in a header", stall_in_header, {}, 4,
+     "timed out after 2 s with 3 bytes of the reply in (the field at byte 0 unfinished)"},
+    {"stall in a body", stall_in_body, {}, 4,
+     "timed out after 2 s with 16 bytes of the reply in (the field at byte 7 unfinished)"},
     {"endless fields", endless, {}, 3, "the reply passed 10000 fields (--max-fields)"},
-    {"endless fields, byte limit", endless, {"--max-bytes", "1000"}, 3, "the reply passed 1000 bytes (--max-bytes)"},
-    {"endless fields, no limit reached", endless, {"--max-bytes=100000000", "--max-fields=100000000"}, 4,
-     "timed out after 2 s"},
-    {"closed", [](int fd) { test::raw_send(fd, "r00010|s00005|ab"); ::close(fd); },
-     {}, 3, "the server closed the connection with 16 bytes of the reply in (the field at byte 7 unfinished)"},
-    {"reset", [](int fd) { test::raw_send(fd, "r00010|s00005|ab"); ::usleep(100000); reset(fd); },
-     {}, 3, "Connection reset by peer with 16 bytes of the reply in"},
-    {"closed before replying", [](int fd) { ::close(fd); }, {}, 3,
+    {"endless fields, byte limit", endless, {"--max-bytes", "1000"}, 3,
+     "the reply passed 1000 bytes (--max-bytes)"},
+    {"endless fields, no limit reached", endless,
+     {"--max-bytes=100000000", "--max-fields=100000000"}, 4, "timed out after 2 s"},
+    {"closed", close_in_body, {}, 3,
+     "the server closed the connection with 16 bytes of the reply in (the field at byte 7 unfinished)"},
+    {"reset", reset_in_body, {}, 3, "Connection reset by peer with 16 bytes of the reply in"},
+    {"closed before replying", close_at_once, {}, 3,
      "the server closed the connection before any reply"},
-    {"not a field", [](int fd) { test::raw_send(fd, "r00010|x00003|abc|"); ::close(fd); }, {}, 3,
+    {"not a field", not_a_field, {}, 3,
      "the reply holds no field at byte 7 (\"x00003|\"): not a type tag"},
 };
+// clang-format on
 
 class ToolNet : public ::testing::Test {
 protected:
@@ -153,13 +187,15 @@ TEST_F(ToolNet, a_full_backlog_cannot_hold_the_connect_past_the_time_out) {
         ::connect(queued.back(), reinterpret_cast<const sockaddr *>(&to), sizeof to);
     }
     ::usleep(100000);
-    const test::ToolRun r =
-        test::run_tool({"call", "--timeout", "1", "--json", "127.0.0.1", std::to_string(ntohs(sin.sin_port)), "Echo"});
+    const test::ToolRun r = test::run_tool({"call", "--timeout", "1", "--json", "127.0.0.1",
+                                            std::to_string(ntohs(sin.sin_port)), "Echo"});
     EXPECT_EQ(r.status, 4) << r.err;
     EXPECT_LT(r.seconds, 1 + slack_seconds);
-    const std::string message = "timed out after 1 s connecting to 127.0.0.1 " + std::to_string(ntohs(sin.sin_port));
+    const std::string message =
+        "timed out after 1 s connecting to 127.0.0.1 " + std::to_string(ntohs(sin.sin_port));
     EXPECT_THAT(r.err, HasSubstr(message));
-    EXPECT_THAT(r.out, HasSubstr("\"fields\":[\n],\"return_code\":null,\"error\":\"" + message + "\"}\n"));
+    EXPECT_THAT(r.out,
+                HasSubstr("\"fields\":[\n],\"return_code\":null,\"error\":\"" + message + "\"}\n"));
     for (int q : queued) {
         ::close(q);
     }
@@ -173,22 +209,32 @@ TEST_F(ToolNet, call_sends_what_its_arguments_say_and_shows_the_reply_three_ways
         test::raw_send(fd, "61|s00002|\xe9\"|");
         ::close(fd);
     });
-    const test::ToolRun r = test::run_tool(
-        {"call", "-v", "127.0.0.1", server.port(), "Fn", "s:null", "s:\\null", "s:\\\\null", "a:00ff"});
-    EXPECT_EQ(server.call, "#00002|Fn|s-0001|s00004|null|s00005|\\null|a00002|" + std::string("\0\xff", 2) + "|");
+    const test::ToolRun r = test::run_tool({"call", "-v", "127.0.0.1", server.port(), "Fn",
+                                            "s:null", "s:\\null", "s:\\\\null", "a:00ff"});
+    EXPECT_EQ(server.call, "#00002|Fn|s-0001|s00004|null|s00005|\\null|a00002|" +
+                               std::string("\0\xff", 2) + "|");
     EXPECT_EQ(r.status, 1) << "a reply with return code 61";
-    EXPECT_EQ(r.out, "return   61 (No matching COMrpc function found at server.)\nstring   \"\\xe9\\\"\"\n");
-    EXPECT_THAT(r.err, HasSubstr("> 0        #00002|Fn|s-0001|s00004|null|s00005|\\\\null|a00002|\\x00\\xff|\n"));
+    EXPECT_EQ(
+        r.out,
+        "return   61 (No matching COMrpc function found at server.)\nstring   \"\\xe9\\\"\"\n");
+    EXPECT_THAT(
+        r.err,
+        HasSubstr("> 0        #00002|Fn|s-0001|s00004|null|s00005|\\\\null|a00002|\\x00\\xff|\n"));
     EXPECT_THAT(r.err, HasSubstr("< 0        r000\n< 4        61|s00002|\\xe9\"|\n"));
 
-    FakeServer again([](int fd) { test::raw_send(fd, "r00010|s00002|\xe9\"|"); ::close(fd); });
+    FakeServer again([](int fd) {
+        test::raw_send(fd, "r00010|s00002|\xe9\"|");
+        ::close(fd);
+    });
     const test::ToolRun json = test::run_tool({"call", "--json", "127.0.0.1", again.port(), "Fn"});
     EXPECT_EQ(json.status, 0) << json.err;
-    EXPECT_EQ(json.out, "{\"host\":\"127.0.0.1\",\"target\":\"" + again.port() +
-                            "\",\"function\":\"Fn\",\"fields\":[\n"
-                            "{\"offset\":0,\"kind\":\"return\",\"value\":10,\"text\":\"Call was successful.\"},\n"
-                            "{\"offset\":7,\"kind\":\"string\",\"value\":\"\\u00e9\\\"\"}\n"
-                            "],\"return_code\":10,\"error\":null}\n");
+    EXPECT_EQ(
+        json.out,
+        "{\"host\":\"127.0.0.1\",\"target\":\"" + again.port() +
+            "\",\"function\":\"Fn\",\"fields\":[\n"
+            "{\"offset\":0,\"kind\":\"return\",\"value\":10,\"text\":\"Call was successful.\"},\n"
+            "{\"offset\":7,\"kind\":\"string\",\"value\":\"\\u00e9\\\"\"}\n"
+            "],\"return_code\":10,\"error\":null}\n");
 }
 
 TEST_F(ToolNet, the_real_cause_survives_the_trace) {
@@ -196,12 +242,13 @@ TEST_F(ToolNet, the_real_cause_survives_the_trace) {
     for (const auto &[host, cause] : {std::pair{"127.0.0.1", "Connection refused"},
                                       std::pair{"no-such-host.invalid", "host not found"}}) {
         for (const bool traced : {false, true}) {
-            const test::ToolRun r =
-                test::run_tool({"call", host, std::to_string(test::free_port()), "Echo"}, {},
-                               traced ? std::vector<std::pair<std::string, std::string>>{{"RAZIVU_DEBUG", trace}}
-                                      : std::vector<std::pair<std::string, std::string>>{});
+            const test::ToolRun r = test::run_tool(
+                {"call", host, std::to_string(test::free_port()), "Echo"}, {},
+                traced ? std::vector<std::pair<std::string, std::string>>{{"RAZIVU_DEBUG", trace}}
+                       : std::vector<std::pair<std::string, std::string>>{});
             EXPECT_EQ(r.status, 3) << host << (traced ? " traced" : "");
-            EXPECT_THAT(r.err, HasSubstr(std::string(": ") + cause + "\n")) << host << (traced ? " traced" : "");
+            EXPECT_THAT(r.err, HasSubstr(std::string(": ") + cause + "\n"))
+                << host << (traced ? " traced" : "");
         }
     }
 }
@@ -236,7 +283,8 @@ TEST_F(ToolNet, proxy_relays_every_byte_unchanged_and_prints_both_directions) {
     });
     const uint16_t port = test::free_port();
     auto proxy = std::async(std::launch::async, [&] {
-        return test::run_tool({"proxy", "--once", std::to_string(port), "127.0.0.1", server.port()});
+        return test::run_tool(
+            {"proxy", "--once", std::to_string(port), "127.0.0.1", server.port()});
     });
     const int client = connect_when_listening(port);
     ASSERT_GE(client, 0);
@@ -251,12 +299,13 @@ TEST_F(ToolNet, proxy_relays_every_byte_unchanged_and_prints_both_directions) {
     const test::ToolRun r = proxy.get();
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(server.call, call);
-    for (const char *line : {" call  0        function \"Echo\"\n", " call  12       string   \"abc\"\n",
-                             " call  23       bytes    00ff (2 bytes)\n", " the client closed its side\n",
-                             " reply 0        return   10 (Call was successful.)\n",
-                             " reply 18       bytes    00ff (2 bytes)\n",
-                             " reply relayed, no longer decoded: no field at byte 28 (\"x00000|\"): not a type tag\n",
-                             " closed: 33 bytes of calls, 35 bytes of replies\n"}) {
+    for (const char *line :
+         {" call  0        function \"Echo\"\n", " call  12       string   \"abc\"\n",
+          " call  23       bytes    00ff (2 bytes)\n", " the client closed its side\n",
+          " reply 0        return   10 (Call was successful.)\n",
+          " reply 18       bytes    00ff (2 bytes)\n",
+          " reply relayed, no longer decoded: no field at byte 28 (\"x00000|\"): not a type tag\n",
+          " closed: 33 bytes of calls, 35 bytes of replies\n"}) {
         EXPECT_THAT(r.out, HasSubstr(line));
     }
 }

@@ -75,8 +75,9 @@ void shutdown_send(int32_t s) {
 
 std::string error_text() {
     char text[message_cap] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                   static_cast<DWORD>(failure.error), 0, text, message_cap, nullptr);
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(failure.error), 0, text, message_cap, nullptr);
     std::string out(text, n);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) {
         out.pop_back();

@@ -10,6 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <razivu/razivu.h>
+
 #include "support/test_env.h"
 #include "tool_process.h"
 
@@ -174,6 +176,23 @@ TEST_F(Tool, help_never_runs_the_command_and_diag_shows_where_its_files_lie) {
     EXPECT_THAT(r.out, HasSubstr("trace (error stack printed there and emptied): " + trace + "\n"));
     EXPECT_THAT(test::read_file(errstack), HasSubstr("MyFunction:  No matching COMrpc function"));
     EXPECT_THAT(test::read_file(trace), HasSubstr("ERR> 3, 61, "));
+}
+
+// ---- GetHostPath, which diag shows its paths with --------------------------------------
+
+TEST(GetHostPath, maps_windows_paths_below_the_prefix_and_refuses_what_does_not_fit) {
+    char out[RAZIVU_PATH_CAP] = "untouched";
+    EXPECT_EQ(GetHostPath("C:\\var\\log.txt", out, RAZIVU_PATH_CAP), RAZIVU_STATUS_OK);
+    EXPECT_EQ(std::string(out), test::host("C:\\var\\log.txt"));
+    EXPECT_EQ(GetHostPath("/tmp/x", out, RAZIVU_PATH_CAP), RAZIVU_STATUS_OK);
+    EXPECT_EQ(std::string(out), "/tmp/x");
+    std::strcpy(out, "untouched");
+    EXPECT_EQ(GetHostPath("/tmp/x", out, 6), RAZIVU_STATUS_FAILED) << "6 bytes hold 5 characters";
+    EXPECT_EQ(GetHostPath(nullptr, out, RAZIVU_PATH_CAP), RAZIVU_STATUS_FAILED);
+    EXPECT_EQ(GetHostPath("/tmp/x", nullptr, RAZIVU_PATH_CAP), RAZIVU_STATUS_FAILED);
+    EXPECT_STREQ(out, "untouched");
+    EXPECT_EQ(GetHostPath("/tmp/x", out, 7), RAZIVU_STATUS_OK);
+    EXPECT_STREQ(out, "/tmp/x");
 }
 
 // ---- dump --------------------------------------------------------------------------------

@@ -1,6 +1,17 @@
 # Installation: headers under include/razivu, both libraries, a CMake package
-# (find_package(razivu)) and a pkg-config file.
+# (find_package(razivu)) and pkg-config files, all relocatable: nothing
+# installed names the prefix it was installed to.
 include(CMakePackageConfigHelpers)
+
+# What a program linking the static library needs besides it, also when it
+# is written in C and linked by the C compiler: the C++ run-time and the
+# system libraries of the library's own calls.
+set(RAZIVU_CXX_RUNTIME ${CMAKE_CXX_IMPLICIT_LINK_LIBRARIES})
+if(CMAKE_C_IMPLICIT_LINK_LIBRARIES)
+  list(REMOVE_ITEM RAZIVU_CXX_RUNTIME ${CMAKE_C_IMPLICIT_LINK_LIBRARIES})
+endif()
+list(REMOVE_DUPLICATES RAZIVU_CXX_RUNTIME)
+target_link_libraries(razivu_static INTERFACE ${RAZIVU_CXX_RUNTIME})
 
 install(DIRECTORY include/razivu DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")
@@ -20,6 +31,34 @@ install(FILES ${PROJECT_BINARY_DIR}/razivuConfig.cmake
               ${PROJECT_BINARY_DIR}/razivuConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/razivu)
 
-string(JOIN " " RAZIVU_PC_PRIVATE_LIBS ${RAZIVU_PC_LIBS})
+# pkg-config: the prefix is found from where the .pc file lies.
+set(_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE ${CMAKE_INSTALL_LIBDIR})
+  set(RAZIVU_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
+else()
+  file(RELATIVE_PATH _up /${_pc_dir} /)
+  string(REGEX REPLACE "/$" "" _up "${_up}")
+  set(RAZIVU_PC_PREFIX "\${pcfiledir}/${_up}")
+endif()
+set(RAZIVU_PC_PRIVATE_LIBS "")
+foreach(lib IN LISTS RAZIVU_CXX_RUNTIME RAZIVU_SYSTEM_LIBS)
+  string(APPEND RAZIVU_PC_PRIVATE_LIBS " -l${lib}")
+endforeach()
+string(STRIP "${RAZIVU_PC_PRIVATE_LIBS}" RAZIVU_PC_PRIVATE_LIBS)
+
+# razivu.pc links the shared library (with --static, its dependencies too);
+# razivu-static.pc names the archive itself, which plain -lrazivu would not
+# pick while the shared library lies beside it.
+set(RAZIVU_PC_NAME razivu)
+set(RAZIVU_PC_LIBS "-L\${libdir} -lrazivu")
+set(RAZIVU_PC_LIBS_PRIVATE "${RAZIVU_PC_PRIVATE_LIBS}")
+set(RAZIVU_PC_CFLAGS "")
 configure_file(cmake/razivu.pc.in ${PROJECT_BINARY_DIR}/razivu.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/razivu.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+set(RAZIVU_PC_NAME razivu-static)
+set(RAZIVU_PC_LIBS
+  "\${libdir}/${CMAKE_STATIC_LIBRARY_PREFIX}razivu${CMAKE_STATIC_LIBRARY_SUFFIX} ${RAZIVU_PC_PRIVATE_LIBS}")
+set(RAZIVU_PC_LIBS_PRIVATE "")
+set(RAZIVU_PC_CFLAGS " -DRAZIVU_STATIC")
+configure_file(cmake/razivu.pc.in ${PROJECT_BINARY_DIR}/razivu-static.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/razivu.pc ${PROJECT_BINARY_DIR}/razivu-static.pc
+        DESTINATION ${_pc_dir})

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "diagnostics/boundary.h"
 #include "diagnostics/logfile_internal.h"
@@ -151,6 +152,19 @@ RAZIVU_API void GetLogFilePath(const char *module, const char *file, char *resul
         razivu::diagnostics::resolve_log_path(module, file, result);
     }
 } RAZIVU_CATCH_VOID(nullptr)
+
+// A result that does not fit is refused whole, never cut into another path.
+RAZIVU_API int32_t GetHostPath(const char *path, char *result, int32_t size) try {
+    if (path == nullptr || result == nullptr || size <= 0) {
+        return RAZIVU_STATUS_FAILED;
+    }
+    const std::string host = razivu::platform::host_path(path);
+    if (host.size() >= static_cast<std::size_t>(size)) {
+        return RAZIVU_STATUS_FAILED;
+    }
+    std::memcpy(result, host.c_str(), host.size() + 1);
+    return RAZIVU_STATUS_OK;
+} RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
 
 RAZIVU_API void SetDefaultLogFilePath(const char *path) try {
     if (path != nullptr) {

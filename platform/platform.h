@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 struct servent;
 
@@ -33,6 +34,10 @@ struct FileCalls {
 };
 FileCalls &file_calls();
 void reset_file_calls();
+
+// The path a file is opened at: Windows-form paths mapped below
+// RAZIVU_PREFIX by posix/, every path unchanged on Windows.
+std::string host_path(const char *path);
 
 // Opens a file with a fopen mode; nullptr with errno set when it cannot be
 // opened (EINVAL for a null path or mode).

@@ -3,6 +3,7 @@
 // font resource file, and the entry of section "fonts" it would get. A bare
 // file name that is not found as given is looked for in the FONTS and SYSTEM
 // folders of the Windows directory, where installed fonts lie.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@
 #include <razivu/razivu.h>
 
 #include "commands.h"
+#include "options.h"
 
 namespace razivu_tool {
 namespace {
@@ -99,19 +101,32 @@ bool describe_installed(const char *name) {
 
 }  // namespace
 
+const Help font_help{
+    "font",
+    "NAME-OR-PATH...",
+    "print the face name or description an install would read",
+    "For a TrueType file, the face name the installer takes from its naming table\n"
+    "(Japanese before German before English full names) and the WIN.INI entry it makes;\n"
+    "for a font resource file (.fon), its description and the entry named from it. A bare\n"
+    "name not found as given is looked for in the FONTS and SYSTEM folders of the Windows\n"
+    "directory. Exit status 1 when a file is neither kind of font file.\n"
+    "  $ razivu font /usr/share/wine/fonts/coure.fon",
+    {},
+    Operands::files};
+
 int cmd_font(int argc, char **argv) {
-    if (argc < 1) {
-        std::fprintf(stderr, "usage: razivu font NAME-OR-PATH...\n");
+    Args args;
+    if (!parse_args(font_help, argc, argv, 1, INT_MAX, args)) {
         return exit_usage;
     }
     int rc = exit_ok;
-    for (int i = 0; i < argc; ++i) {
-        if (!describe(argv[i], argv[i]) && !describe_installed(argv[i])) {
+    for (const char *name : args.operands) {
+        if (!describe(name, name) && !describe_installed(name)) {
             std::fprintf(stderr,
                          "razivu font: %s: not a TrueType file with a naming table among its "
                          "first 40 tables, nor a font resource file with a font directory "
                          "(or not readable)\n",
-                         argv[i]);
+                         name);
             rc = exit_failed;
         }
     }

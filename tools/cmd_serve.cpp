@@ -17,51 +17,55 @@
 #include "commands.h"
 #include "net.h"
 #include "numbers.h"
+#include "options.h"
 #include "serve_connection.h"
 #include "serve_log.h"
 #include "workers.h"
 
 namespace razivu_tool {
 
-// The whole help of `razivu serve`: its options and the functions it
-// answers. Kept here, beside the options it describes.
-extern const char serve_help[];
-const char serve_help[] =
-    "usage: razivu serve SERVICE | --port N | SERVICE --port N  [OPTION]...\n"
-    "       razivu serve [OPTION]...          with a socket from systemd (LISTEN_FDS)\n"
-    "       razivu serve --inetd [OPTION]...  with the socket on standard input\n"
+namespace {
+
+const Option serve_options[] = {
+    {"--port", nullptr, "N",
+     "listen on port N; with a SERVICE, N is the port when the services database lacks it"},
+    {"--bind", nullptr, "ADDR", "IPv4 address to listen on (default 0.0.0.0, every interface)"},
+    {"--backlog", nullptr, "N", "connections the system queues while workers are busy (128)"},
+    {"--workers", nullptr, "N", "connections served at once, each by a worker process (32)"},
+    {"--per-address", nullptr, "N", "workers one client address may hold (a quarter of --workers)"},
+    {"--call-time", nullptr, "SECONDS",
+     "time a call may take from its first byte until it is answered; a slower client is cut (10)"},
+    {"--idle", nullptr, "SECONDS", "time a connection may stay silent between calls (30)"},
+    {"--quiet", nullptr, nullptr, "no line on standard error for connections that end normally"},
+    {"--inetd", nullptr, nullptr,
+     "standard input is the socket: listening (inetd wait) or one connection (nowait)"},
+};
+
+}  // namespace
+
+// The help of `razivu serve`, beside the options it describes.
+const Help serve_help{
+    "serve",
+    "SERVICE | --port N | SERVICE --port N",
+    "run a server for old clients: Echo and the calendar functions",
+    "Serves calls over TCP, each connection in a worker process of its own. Without SERVICE\n"
+    "or --port the socket comes from systemd (LISTEN_FDS) or, with --inetd, from inetd.\n"
     "\n"
-    "Serves calls over TCP, each connection in a worker process of its own. With\n"
-    "SERVICE and --port N, N is the port when the services database lacks SERVICE.\n"
-    "\n"
-    "options:\n"
-    "  --bind ADDR       IPv4 address to listen on (0.0.0.0, every interface)\n"
-    "  --backlog N       connections the system queues while workers are busy (128)\n"
-    "  --workers N       workers at once (32)\n"
-    "  --per-address N   workers one client address may hold (a quarter of --workers)\n"
-    "  --call-time S     seconds a call may take from its first byte until it is\n"
-    "                    answered; a slower client is cut (10)\n"
-    "  --idle S          seconds a connection may stay silent between calls (30)\n"
-    "  --quiet           no line on standard error for connections that end normally\n"
-    "  --inetd           standard input is the socket: listening (inetd \"wait\") or\n"
-    "                    one connection (\"nowait\")\n"
-    "  --help            this text\n"
-    "\n"
-    "functions (arguments -> reply fields):\n"
-    "  Echo (any fields)                       -> r 10, every argument echoed\n"
-    "  VIZIIsLeapYear (i year)                 -> r 10, i 1 or 0\n"
+    "Functions (arguments -> reply fields); a call ends where the next function name\n"
+    "begins, so a connection may carry any number of calls:\n"
+    "  Echo (any fields)                        -> r 10, every argument echoed\n"
+    "  VIZIIsLeapYear (i year)                  -> r 10, i 1 or 0\n"
     "  VIZIIsDateValid (i day, i month, i year) -> r 10, i 1 or 0\n"
     "  VIZIGetDaysSince1900 (i day, i month, i year)\n"
-    "                                          -> r 10, i day number (1/1/1900 is 1);\n"
-    "                                             r 22 alone beyond 7 digits\n"
-    "  VIZIGetDMYFromDaysSince1900 (i days)    -> r 10, i status (0 or -1), i day,\n"
-    "                                             i month, i year\n"
+    "                                           -> r 10, i day number; r 22 alone past 7 digits\n"
+    "  VIZIGetDMYFromDaysSince1900 (i days)     -> r 10, i status, i day, i month, i year\n"
     "  a calendar function given a non-integer or too few arguments\n"
-    "                                          -> r 20 alone, at once\n"
-    "  any other name                          -> r 61; its arguments are ignored\n"
+    "                                           -> r 20 alone, at once\n"
+    "  any other name                           -> r 61; its arguments are ignored\n"
     "\n"
-    "A call ends where the next function name begins; a connection may carry any\n"
-    "number of calls. SIGTERM or SIGINT stops the server.\n";
+    "SIGTERM or SIGINT stops the server.",
+    serve_options,
+    Operands::none};
 
 namespace {
 
@@ -79,9 +83,6 @@ constexpr int64_t max_seconds = INT32_MAX / ms_per_second;
 // Where a process serving one connection only writes its first log entry.
 constexpr const char *connection_log = "serve-connection.txt";
 
-const char *const usage_text =
-    "usage: razivu serve SERVICE|--port N [OPTION]...  (razivu serve --help lists them)\n";
-
 struct Options {
     const char *service = nullptr;  // a name of the services database
     int64_t port = 0;               // the port, or the fall-back for service
@@ -95,7 +96,6 @@ struct Options {
     int64_t idle_seconds = default_idle_seconds;
     bool quiet = false;
     bool inetd = false;
-    bool help = false;
 };
 
 struct NumberOption {
@@ -122,8 +122,8 @@ struct Settings {
 Settings settings;
 
 bool usage_error(const char *what, const char *arg) {
-    std::fprintf(stderr, "razivu serve: %s%s%s\n%s", what, arg != nullptr ? " " : "",
-                 arg != nullptr ? arg : "", usage_text);
+    razivu_tool::usage_error(serve_help, std::string(what) + (arg != nullptr ? " " : "") +
+                                             (arg != nullptr ? arg : ""));
     return false;
 }
 
@@ -146,10 +146,7 @@ bool parse_option(int argc, char **argv, int &i, Options &o) {
         o.bind_given = true;
         return net::parse_ipv4(next, addr) || usage_error("--bind takes an IPv4 address such as 127.0.0.1, not", next);
     }
-    bool *flag = arg == "--quiet" ? &o.quiet
-                 : arg == "--inetd" ? &o.inetd
-                 : arg == "--help" || arg == "-h" ? &o.help
-                                                  : nullptr;
+    bool *flag = arg == "--quiet" ? &o.quiet : arg == "--inetd" ? &o.inetd : nullptr;
     if (flag != nullptr) {
         *flag = true;
         return true;
@@ -292,10 +289,6 @@ int cmd_serve(int argc, char **argv) {
     const std::optional<Options> options = parse_options(argc, argv);
     if (!options) {
         return exit_usage;
-    }
-    if (options->help) {
-        std::fputs(serve_help, stdout);
-        return exit_ok;
     }
     settings.limits = {static_cast<int32_t>(options->call_seconds * ms_per_second),
                        static_cast<int32_t>(options->idle_seconds * ms_per_second)};

@@ -3,7 +3,6 @@
 
 #include "numbers.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace razivu_tool {
@@ -11,16 +10,20 @@ namespace {
 
 constexpr int32_t max_boolean = 9;  // the decoder reads one character
 
+// The longest data a decoder reads: data and separator fill the message buffer.
+constexpr int32_t max_decoded_len = RAZIVU_MESSAGE_CAP - 1;
+
 // The header that read_field has read ahead of a decoder.
 struct Replay {
     char header[field_header_len] = {};
-    bool pending = false;  // not yet handed to the decoder
+    bool pending = false;                 // not yet handed to the decoder
+    RazivuTransportFn receive = nullptr;  // where the rest of the field comes from
 };
 Replay replay;
 
 // The receive slot while read_field decodes: the header read ahead first,
-// then the socket.
-int32_t replay_receive(int32_t socket, char *buffer, int32_t count) {
+// then the real source (none for field_size).
+int32_t replay_receive(int32_t handle, char *buffer, int32_t count) {
     if (replay.pending) {
         replay.pending = false;
         if (count != field_header_len) {
@@ -29,13 +32,24 @@ int32_t replay_receive(int32_t socket, char *buffer, int32_t count) {
         std::memcpy(buffer, replay.header, field_header_len);
         return count;
     }
-    return COMReceive(socket, buffer, count);
+    return replay.receive != nullptr ? replay.receive(handle, buffer, count) : -1;
+}
+
+// Hands the header to decoder as the next bytes.
+void replay_header(const char *header, RazivuTransportFn receive, int32_t handle) {
+    std::memcpy(replay.header, header, field_header_len);
+    replay.pending = true;
+    replay.receive = receive;
+    SetTransport(nullptr, replay_receive, handle);
 }
 
 int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -56,22 +70,14 @@ bool parse_hex(const char *text, std::string &out) {
     return true;
 }
 
-void print_quoted(std::FILE *out, const std::string &text) {
-    std::fputc('"', out);
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            std::fprintf(out, "\\%c", c);
-        } else if (c == '\n') {
-            std::fputs("\\n", out);
-        } else if (c == '\t') {
-            std::fputs("\\t", out);
-        } else if (std::isprint(c) != 0) {
-            std::fputc(c, out);
-        } else {
-            std::fprintf(out, "\\x%02x", c);
-        }
+// "null" after any backslashes loses one of them: s:\null is the text
+// null, s:\\null the text \null; plain null is the null value.
+const char *unescape_null(const char *value) {
+    const char *p = value;
+    while (*p == '\\') {
+        ++p;
     }
-    std::fputc('"', out);
+    return p != value && std::strcmp(p, "null") == 0 ? value + 1 : value;
 }
 
 bool decode_text(int32_t (*decoder)(char **), Kind kind, Field &out) {
@@ -110,18 +116,6 @@ bool decode_bytes(Field &out) {
     return false;
 }
 
-const char *kind_name(Kind kind) {
-    switch (kind) {
-    case Kind::function: return "function";
-    case Kind::return_code: return "return";
-    case Kind::string: return "string";
-    case Kind::integer: return "integer";
-    case Kind::boolean: return "boolean";
-    case Kind::bytes: return "bytes";
-    }
-    return "?";
-}
-
 }  // namespace
 
 bool parse_argument(const char *text, Field &out, std::string &reason) {
@@ -132,9 +126,7 @@ bool parse_argument(const char *text, Field &out, std::string &reason) {
     const char *value = text + 2;
     const bool null = std::strcmp(value, "null") == 0;
     switch (text[0]) {
-    case 's':
-        out = Field{Kind::string, 0, null ? "" : value, null};
-        return true;
+    case 's': out = Field{Kind::string, 0, null ? "" : unescape_null(value), null}; return true;
     case 'a':
         out = Field{Kind::bytes, 0, {}, null};
         if (null || parse_hex(value, out.data)) {
@@ -156,9 +148,7 @@ bool parse_argument(const char *text, Field &out, std::string &reason) {
         }
         reason = "b: takes one digit, 0 to 9";
         return false;
-    default:
-        reason = "unknown kind; use s, i, b or a";
-        return false;
+    default: reason = "unknown kind; use s, i, b or a"; return false;
     }
 }
 
@@ -175,21 +165,8 @@ int32_t pack(const Field &f) {
     return -1;
 }
 
-void print(std::FILE *out, const Field &f) {
-    std::fprintf(out, "%-8s ", kind_name(f.kind));
-    if (f.null) {
-        std::fputs("null", out);
-    } else if (f.kind == Kind::string || f.kind == Kind::function) {
-        print_quoted(out, f.data);
-    } else if (f.kind == Kind::bytes) {
-        for (unsigned char c : f.data) {
-            std::fprintf(out, "%02x", c);
-        }
-        std::fprintf(out, " (%lu bytes)", static_cast<unsigned long>(f.data.size()));
-    } else {
-        std::fprintf(out, "%d", static_cast<int>(f.number));
-    }
-    std::fputc('\n', out);
+bool is_type_tag(char tag) {
+    return tag != '\0' && std::strchr("#sibra", tag) != nullptr;
 }
 
 bool decode(char tag, Field &out) {
@@ -204,20 +181,45 @@ bool decode(char tag, Field &out) {
     }
 }
 
-ReadResult read_field(int32_t socket, Field &out) {
-    const int32_t got = COMReceive(socket, replay.header, field_header_len);
+ReadResult read_field(RazivuTransportFn receive, int32_t handle, Field &out) {
+    char header[field_header_len];
+    const int32_t got = receive(handle, header, field_header_len);
     if (got == 0) {
         return ReadResult::closed;
     }
     if (got != field_header_len) {
         return ReadResult::failed;
     }
-    replay.pending = true;
-    SetTransport(nullptr, replay_receive, socket);
-    const bool ok = decode(replay.header[0], out);
+    replay_header(header, receive, handle);
+    const bool ok = decode(header[0], out);
     replay.pending = false;
-    SetTransport(nullptr, COMReceive, socket);
+    SetTransport(nullptr, receive, handle);
     return ok ? ReadResult::field : ReadResult::failed;
+}
+
+std::string last_header() {
+    return std::string(replay.header, field_header_len);
+}
+
+ReadResult read_field(int32_t socket, Field &out) {
+    return read_field(COMReceive, socket, out);
+}
+
+bool field_size(const char *header, int32_t &size_out) {
+    char as_code[field_header_len];
+    std::memcpy(as_code, header, field_header_len);
+    as_code[0] = 'r';  // a return code's decoder hands out the slot's value as it stands
+    replay_header(as_code, nullptr, GetSocket());
+    int32_t len = 0;
+    const bool ok = UnpackReturnCode(&len) == 0;
+    replay.pending = false;
+    if (!ok) {
+        drop_errors();
+        return false;
+    }
+    const bool data_follow = header[0] != 'r' && len >= 0 && len <= max_decoded_len;
+    size_out = field_header_len + (data_follow ? len + 1 : 0);
+    return true;
 }
 
 int32_t discard_send(int32_t, char *, int32_t count) {
@@ -227,6 +229,11 @@ int32_t discard_send(int32_t, char *, int32_t count) {
 std::string last_error() {
     const char *text = COMGetLastErrorText();
     return text != nullptr ? text : "no error recorded";
+}
+
+void drop_errors() {
+    while (COMGetLastErrorText() != nullptr) {
+    }
 }
 
 }  // namespace razivu_tool

@@ -23,16 +23,16 @@ struct Field {
 };
 
 // Parses "s:TEXT", "s:null", "i:N", "b:N" (0 to 9), "a:HEX" or "a:null".
-// Returns false and a reason for anything else.
+// s:\null is the text "null" (one backslash before null is dropped, so
+// s:\\null is "\null"). Returns false and a reason for anything else.
 bool parse_argument(const char *text, Field &out, std::string &reason);
 
 // Packs the field with the public packer of its kind: 0, or -1 when the
 // message layer refused the value (it has then pushed why).
 int32_t pack(const Field &field);
 
-// Prints "kind value" on one line: strings quoted with C escapes, byte
-// arrays as hex, null values as null.
-void print(std::FILE *out, const Field &field);
+// True for the tag of a field kind ("#", "s", "i", "b", "r", "a").
+bool is_type_tag(char tag);
 
 // Decodes one field whose type tag is already known, with the decoder of
 // that kind reading through the message layer's receive slot (so starting
@@ -41,11 +41,23 @@ void print(std::FILE *out, const Field &field);
 // its push removed. Returns false for an unknown tag or a failed decoder.
 bool decode(char tag, Field &out);
 
-// Decodes the next field from a connection: reads its header with COMReceive,
+// Decodes the next field: reads its header through receive(handle, ...),
 // looks at the tag, then lets decode() read the header again from a copy and
-// the rest from the socket. The receive slot is COMReceive again afterwards.
+// the rest through receive. The receive slot is receive afterwards. closed
+// means that not a byte of a header came (the end of the bytes).
 enum class ReadResult { field, closed, failed };
+ReadResult read_field(RazivuTransportFn receive, int32_t handle, Field &out);
+// The same from a connection, through COMReceive.
 ReadResult read_field(int32_t socket, Field &out);
+// The header read_field read last, for a message about a field that failed.
+std::string last_header();
+
+// The number of bytes the decoder of a field with this header reads,
+// header included: 7 for a return code or a null value, 7 + length + 1
+// for a field with data, and 7 for a length no decoder takes (it refuses
+// the field after its header). The length slot is read by the library's own
+// decoder. False for a header that is not one (no separator).
+bool field_size(const char *header, int32_t &size_out);
 
 // A send function that drops everything: packing with it checks that every
 // value is one the message layer accepts.
@@ -53,5 +65,9 @@ int32_t discard_send(int32_t socket, char *buffer, int32_t count);
 
 // The newest error on the stack, or a fallback text when there is none.
 std::string last_error();
+
+// Empties the error stack: for pushes that are no news to the user, or whose
+// cause the caller has already taken.
+void drop_errors();
 
 }  // namespace razivu_tool

@@ -1,68 +1,122 @@
 // razivu: command-line front end of the library.
+//
+// Adding a command is one row of the table below: its help (which also makes
+// its usage, its part of the manual page and its bash completion) and the
+// function that runs it. Before a command runs, "--opt=value" is split into
+// "--opt value" and -h or --help prints the command's help, so that every
+// command gets both without code of its own.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <razivu/razivu.h>
 
 #include "commands.h"
+#include "options.h"
 
+namespace razivu_tool {
 namespace {
 
 struct Command {
-    const char *name;
-    const char *usage;
+    const Help *help;
     int (*run)(int argc, char **argv);
 };
 
-int cmd_version(int, char **) {
-    std::printf("%s\n", GetVersionString());
-    return razivu_tool::exit_ok;
-}
-
 const Command commands[] = {
-    {"version", "version                       print the library's version string",
-     cmd_version},
-    {"diag", "diag [FUNCTION [CODE]]        push an error, trace it, show the error log",
-     razivu_tool::cmd_diag},
-    {"serve", "serve SERVICE|--port N [--workers N] [--idle S]\n"
-              "                                demonstration server: Echo, the calendar functions",
-     razivu_tool::cmd_serve},
-    {"call", "call HOST SERVICE|PORT FUNCTION [s:TEXT|s:null|i:N|b:N|a:HEX|a:null]...\n"
-             "                                send one call, print every field of the reply",
-     razivu_tool::cmd_call},
-    {"dump", "dump [CAPTURE]                print the fields of wire bytes (file or stdin)",
-     razivu_tool::cmd_dump},
-    {"days", "days D M Y                    print the day number of a date (1/1/1900 is 1)",
-     razivu_tool::cmd_days},
-    {"date", "date N                        print the date of a day number as D M Y",
-     razivu_tool::cmd_date},
-    {"font", "font NAME-OR-PATH...          print the face name or description an install reads",
-     razivu_tool::cmd_font},
-    {"menu", "menu create | add COMMANDLINE [NAME [ICONPATH [ICONINDEX [X Y]]]]\n"
-             "                                the product's program group, or an item in it",
-     razivu_tool::cmd_menu},
+    {&call_help, cmd_call},       {&dump_help, cmd_dump},       {&proxy_help, cmd_proxy},
+    {&serve_help, cmd_serve},     {&explain_help, cmd_explain}, {&sys_help, cmd_sys},
+    {&font_help, cmd_font},       {&menu_help, cmd_menu},       {&diag_help, cmd_diag},
+    {&days_help, cmd_days},       {&date_help, cmd_date},       {&version_help, cmd_version},
+    {&help_help, cmd_help},
 };
 
-void usage(std::FILE *out) {
-    std::fprintf(out, "usage: razivu COMMAND [ARGS]\n\ncommands:\n");
-    for (const auto &c : commands) {
-        std::fprintf(out, "  %s\n", c.usage);
+const Command *find_command(const char *name) {
+    for (const Command &c : commands) {
+        if (std::strcmp(c.help->name, name) == 0) {
+            return &c;
+        }
     }
+    return nullptr;
+}
+
+// The arguments with "--opt=value" split in two, up to a "--".
+std::vector<std::string> normalised(int argc, char **argv) {
+    std::vector<std::string> out;
+    bool options_done = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string word = argv[i];
+        const std::size_t eq = word.find('=');
+        if (!options_done && word.rfind("--", 0) == 0 && eq != std::string::npos && eq > 2) {
+            out.push_back(word.substr(0, eq));
+            out.push_back(word.substr(eq + 1));
+        } else {
+            out.push_back(word);
+        }
+        options_done = options_done || word == "--";
+    }
+    return out;
+}
+
+bool asks_for_help(const std::vector<std::string> &args) {
+    for (const std::string &a : args) {
+        if (a == "--") {
+            return false;
+        }
+        if (a == help_option.name || a == help_option.alias) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int run(const Command &c, std::vector<std::string> &args) {
+    if (asks_for_help(args)) {
+        print_command_help(stdout, *c.help);
+        return exit_ok;
+    }
+    std::vector<char *> argv;
+    for (std::string &a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    return c.run(static_cast<int>(args.size()), argv.data());
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
-        usage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? razivu_tool::exit_usage : razivu_tool::exit_ok;
-    }
-    for (const auto &c : commands) {
-        if (std::strcmp(argv[1], c.name) == 0) {
-            return c.run(argc - 2, argv + 2);
+std::span<const Help *const> all_help() {
+    static const std::vector<const Help *> list = [] {
+        std::vector<const Help *> out;
+        for (const Command &c : commands) {
+            out.push_back(c.help);
         }
+        return out;
+    }();
+    return list;
+}
+
+}  // namespace razivu_tool
+
+int main(int argc, char **argv) {
+    using namespace razivu_tool;
+    if (argc < 2) {
+        print_overview(stderr);
+        return exit_usage;
     }
-    std::fprintf(stderr, "razivu: unknown command '%s'\n", argv[1]);
-    usage(stderr);
-    return razivu_tool::exit_usage;
+    const std::string first = argv[1];
+    if (first == help_option.name || first == help_option.alias) {
+        print_overview(stdout);
+        return exit_ok;
+    }
+    if (first == "--version") {
+        return cmd_version(0, nullptr);
+    }
+    const Command *c = find_command(argv[1]);
+    if (c == nullptr) {
+        std::fprintf(stderr, "razivu: unknown command '%s'; 'razivu help' lists them\n", argv[1]);
+        return exit_usage;
+    }
+    std::vector<std::string> args = normalised(argc - 2, argv + 2);
+    return run(*c, args);
 }

@@ -26,6 +26,14 @@ RAZIVU_BEGIN_DECLS
  * preset of SetDefaultLogFilePath).
  */
 RAZIVU_API void GetLogFilePath(const char *module, const char *file, char *result);
+/*
+ * The path at which the system opens path: on Linux a Windows-form path
+ * ("C:\x\y") becomes <RAZIVU_PREFIX>/drive_c/x/y and any other path stays
+ * as it is; on Windows every path stays as it is. Writes it into result
+ * (size bytes, terminator included): 0, or 1 for a missing argument or a
+ * path that does not fit (result untouched).
+ */
+RAZIVU_API int32_t GetHostPath(const char *path, char *result, int32_t size);
 RAZIVU_API void WriteLog(const char *file, const char *module, int32_t level,
                          const char *format, ...) RAZIVU_PRINTF(4, 5);
 RAZIVU_API void ResetLogFile(const char *module, const char *file);

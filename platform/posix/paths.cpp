@@ -154,6 +154,10 @@ const FileCalls &system_file_calls() {
     return system_calls;
 }
 
+std::string host_path(const char *path) {
+    return posix::host_path(path);
+}
+
 int32_t windows_dir(char *buf, int32_t cap) {
     if (windows_dir_unreadable) {
         return 0;

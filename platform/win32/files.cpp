@@ -49,6 +49,10 @@ const FileCalls &system_file_calls() {
     return system_calls;
 }
 
+std::string host_path(const char *path) {
+    return path;
+}
+
 int32_t windows_dir(char *buf, int32_t cap) {
     if (windows_dir_unreadable || cap < 0) {
         return 0;

@@ -355,7 +355,7 @@ TEST_F(Serve, help_lists_the_functions_and_bad_options_are_refused) {
         {"serve --inetd", 1, "standard input is not a socket", not_a_socket},
     };
     for (const Row &row : rows) {
-        const test::ToolRun r = test::run_tool(row.args, row.stdin_file);
+        const test::ToolRun r = test::run_tool_line(row.args, row.stdin_file);
         EXPECT_EQ(r.status, row.status) << row.args;
         EXPECT_THAT(r.out, HasSubstr(row.says)) << row.args;
     }

@@ -1,6 +1,6 @@
 // The razivu tool's network commands as a user meets them: `razivu serve` as
-// a real process, under load too, `razivu call` against it, `razivu dump` on
-// captures, and their exit statuses.
+// a real process, under load too, and `razivu call` against it, with their
+// exit statuses (test_tool.cpp has `dump` and the command line as a whole).
 #include <cstdio>
 #include <poll.h>
 #include <string>
@@ -19,7 +19,7 @@ namespace {
 namespace test = razivu::test;
 using ::testing::HasSubstr;
 
-using test::run_tool;
+using test::run_tool_line;
 using test::ServeProcess;
 using test::Tool;
 using test::ToolRun;
@@ -31,7 +31,7 @@ protected:
         ASSERT_TRUE(IsSkipped() || server.start());
     }
     ToolRun call(const std::string &args) {
-        return run_tool("call 127.0.0.1 " + std::to_string(server.port) + " " + args);
+        return run_tool_line("call 127.0.0.1 " + std::to_string(server.port) + " " + args);
     }
     // Sends raw bytes on a connection of its own and reads n reply bytes.
     std::string exchange(const std::string &bytes, std::size_t n) {
@@ -47,7 +47,7 @@ protected:
 TEST_F(ToolWithServer, call_prints_every_field_of_an_echo_reply) {
     const ToolRun r = call("Echo 's:a|b\"c' s:null i:42 b:1 a:00ff7c a:null");
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, "return   10\nstring   \"a|b\\\"c\"\nstring   null\ninteger  42\n"
+    EXPECT_EQ(r.out, "return   10 (Call was successful.)\nstring   \"a|b\\\"c\"\nstring   null\ninteger  42\n"
                      "boolean  1\nbytes    00ff7c (3 bytes)\nbytes    null\n");
 }
 
@@ -58,13 +58,13 @@ TEST_F(ToolWithServer, calendar_and_unknown_functions_answer_with_their_document
         int status;
     };
     const Row rows[] = {
-        {"VIZIIsLeapYear i:2000", "return   10\ninteger  1\n", 0},
-        {"VIZIGetDaysSince1900 i:31 i:12 i:1999", "return   10\ninteger  36524\n", 0},
+        {"VIZIIsLeapYear i:2000", "return   10 (Call was successful.)\ninteger  1\n", 0},
+        {"VIZIGetDaysSince1900 i:31 i:12 i:1999", "return   10 (Call was successful.)\ninteger  36524\n", 0},
         {"VIZIGetDMYFromDaysSince1900 i:36525",
-         "return   10\ninteger  0\ninteger  1\ninteger  1\ninteger  2000\n", 0},
-        {"VIZIGetDaysSince1900 i:1 i:1 i:30000", "return   22\n", 1},  // eight digits
-        {"VIZIIsLeapYear s:2000", "return   20\n", 1},
-        {"NoSuchFunction i:1 s:x", "return   61\n", 1},
+         "return   10 (Call was successful.)\ninteger  0\ninteger  1\ninteger  1\ninteger  2000\n", 0},
+        {"VIZIGetDaysSince1900 i:1 i:1 i:30000", "return   22 (Length of data is too long.)\n", 1},  // eight digits
+        {"VIZIIsLeapYear s:2000", "return   20 (Some parameter(s) not supported.)\n", 1},
+        {"NoSuchFunction i:1 s:x", "return   61 (No matching COMrpc function found at server.)\n", 1},
     };
     for (const Row &row : rows) {
         const ToolRun r = call(row.args);
@@ -89,7 +89,7 @@ TEST_F(ToolWithServer, answers_garbage_and_unechoable_calls_by_hanging_up) {
     EXPECT_EQ(exchange("s00003|abc|", 100), "") << "arguments without a call";
     EXPECT_EQ(exchange("#00004|Echo|s00995|" + std::string(995, 'x') + "|", 100), "")
         << "a text too long to echo ends the connection rather than the reply short";
-    EXPECT_EQ(call("Echo i:5").out, "return   10\ninteger  5\n");
+    EXPECT_EQ(call("Echo i:5").out, "return   10 (Call was successful.)\ninteger  5\n");
 }
 
 TEST_F(ToolWithServer, bad_arguments_are_refused_before_anything_is_sent) {
@@ -98,7 +98,7 @@ TEST_F(ToolWithServer, bad_arguments_are_refused_before_anything_is_sent) {
         {"Echo b:12", "b: takes one digit"},
         {"Echo i:12x", "i: takes a 32-bit decimal integer"},
         {"Echo a:0f0", "a: takes pairs of hex digits"},
-        {"Echo i:12345678", "cannot carry this call"},
+        {"Echo i:12345678", "cannot travel in the wire format"},
     };
     for (const auto &[args, message] : rows) {
         const ToolRun r = call(args);
@@ -108,38 +108,19 @@ TEST_F(ToolWithServer, bad_arguments_are_refused_before_anything_is_sent) {
 }
 
 TEST_F(Tool, call_and_serve_report_what_they_cannot_reach_or_use) {
-    ToolRun r = run_tool("call 127.0.0.1 " + std::to_string(test::free_port()) + " Echo");
-    EXPECT_EQ(r.status, 1);
+    ToolRun r = run_tool_line("call 127.0.0.1 " + std::to_string(test::free_port()) + " Echo");
+    EXPECT_EQ(r.status, 3);
     EXPECT_THAT(r.out, HasSubstr("Connection refused"));
-    r = run_tool("call no-such-host.invalid 4000 Echo");
-    EXPECT_EQ(r.status, 1);
+    r = run_tool_line("call no-such-host.invalid 4000 Echo");
+    EXPECT_EQ(r.status, 3);
     EXPECT_THAT(r.out, HasSubstr("host not found"));
-    r = run_tool(std::string("serve ") + test::unknown_service);
+    r = run_tool_line(std::string("serve ") + test::unknown_service);
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, HasSubstr("cannot listen"));
     for (const char *args : {"call", "call 127.0.0.1 70000 Echo", "serve one two",
                              "serve --port 4000 --bogus", "dump one two"}) {
-        EXPECT_EQ(run_tool(args).status, 2) << args;
+        EXPECT_EQ(run_tool_line(args).status, 2) << args;
     }
-}
-
-TEST_F(Tool, dump_prints_the_fields_of_a_capture) {
-    const std::string capture = test::root() + "/work/capture.bin";
-    test::write_file(capture, "#00004|Echo|s00003|abc|s-0001|i00002|42|b00001|1|a00002|" +
-                                  std::string("\x00\xff", 2) + "|r00010|a-0001|");
-    ToolRun r = run_tool("dump", capture);
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, "function \"Echo\"\nstring   \"abc\"\nstring   null\ninteger  42\nboolean  1\n"
-                     "bytes    00ff (2 bytes)\nreturn   10\nbytes    null\n");
-    test::write_file(capture, "i00002|42|s00005|ab");
-    r = run_tool("dump", capture);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.out, HasSubstr("integer  42\n"));
-    EXPECT_THAT(r.out, HasSubstr("no field at byte 10"));
-    test::write_file(capture, "hello");
-    EXPECT_EQ(run_tool("dump", capture).status, 1);
-    EXPECT_EQ(run_tool("dump '" + capture + "'").status, 1) << "the same, named";
-    EXPECT_EQ(run_tool("dump no-such-capture.bin").status, 1);
 }
 
 // ---- Under load ----------------------------------------------------------------------

@@ -1,0 +1,55 @@
+// Arbitrary bytes of one direction of a connection through the proxy's
+// field stream, once whole and once cut into segments the input chooses:
+// the fields found, their offsets and the point where decoding stops must
+// not depend on how the bytes were cut, and offsets only grow.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/field_print.h"
+#include "tools/proxy_stream.h"
+
+namespace {
+
+using razivu_tool::FieldStream;
+
+void check(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+// "offset text" per field, then the problem.
+std::vector<std::string> run(std::string_view bytes, std::size_t cut) {
+    FieldStream stream;
+    std::vector<std::string> out;
+    uint64_t last = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += cut) {
+        for (const FieldStream::Decoded &d : stream.take(bytes.substr(at, cut))) {
+            check(out.empty() || d.offset > last);
+            check(d.offset < stream.bytes());
+            last = d.offset;
+            out.push_back(std::to_string(d.offset) + " " + razivu_tool::field_text(d.field));
+        }
+    }
+    stream.finish();
+    check(stream.bytes() == bytes.size());
+    out.push_back(stream.problem());
+    return out;
+}
+
+}  // namespace
+
+// Input layout: one byte choosing the segment size (1 to 256), then the bytes.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    const std::string_view bytes(reinterpret_cast<const char *>(data + 1), size - 1);
+    const std::size_t cut = 1 + data[0];
+    check(run(bytes, bytes.size()) == run(bytes, cut));
+    return 0;
+}

@@ -66,9 +66,13 @@ void drop_read_ahead(int32_t s) {
     read_ahead.sockets.erase(s);
 }
 
-bool has_buffered(int32_t s) {
+int32_t buffered_bytes(int32_t s) {
     const auto found = read_ahead.sockets.find(s);
-    return found != read_ahead.sockets.end() && found->second.begin < found->second.end;
+    return found != read_ahead.sockets.end() ? found->second.end - found->second.begin : 0;
+}
+
+bool has_buffered(int32_t s) {
+    return buffered_bytes(s) > 0;
 }
 
 // A read the buffer cannot help (its count as large as the buffer, or flags
@@ -114,17 +118,35 @@ std::string *gathered_pieces(int32_t s) {
 
 }  // namespace razivu::transport
 
-extern "C" RAZIVU_API int32_t COMSetSockReadAhead(int32_t sock, int32_t on) try {
-    namespace transport = razivu::transport;
-    if (transport::refuse_handle(sock, "COMSetSockReadAhead")) {
-        return -1;
+namespace {
+
+// An open socket of the caller's; false, with EBADF pushed, otherwise.
+bool open_socket(int32_t sock, const char *function) {
+    if (razivu::transport::refuse_handle(sock, function)) {
+        return false;
     }
     razivu::platform::SocketIdentity identity;
     if (razivu::platform::net_calls().identity(sock, &identity) != 0) {
         razivu::platform::set_errno(EBADF);
-        COMPushSysError("COMSetSockReadAhead");
+        COMPushSysError(function);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" RAZIVU_API int32_t COMSetSockReadAhead(int32_t sock, int32_t on) try {
+    if (!open_socket(sock, "COMSetSockReadAhead")) {
         return -1;
     }
-    transport::set_read_ahead(sock, on != 0);
+    razivu::transport::set_read_ahead(sock, on != 0);
     return 0;
 } RAZIVU_CATCH(-1, "COMSetSockReadAhead")
+
+extern "C" RAZIVU_API int32_t COMGetSockReadAhead(int32_t sock) try {
+    if (!open_socket(sock, "COMGetSockReadAhead")) {
+        return -1;
+    }
+    return razivu::transport::buffered_bytes(sock);
+} RAZIVU_CATCH(-1, "COMGetSockReadAhead")

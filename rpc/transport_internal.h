@@ -89,7 +89,8 @@ void set_read_ahead(int32_t s, bool on);
 void start_read_ahead_if_asked(int32_t s);
 // The socket closed: its buffer goes.
 void drop_read_ahead(int32_t s);
-// True when bytes wait in the socket's buffer.
+// Bytes waiting in the socket's buffer.
+int32_t buffered_bytes(int32_t s);
 bool has_buffered(int32_t s);
 // One recv as COMReadSock's loop makes it: from the buffer when it holds
 // bytes, else from the socket (retried on EINTR). 0 means the peer closed.

@@ -59,6 +59,14 @@ private:
     void begin_unit();
     void end_unit();
     int32_t unit_ms_left() const;
+    // What the client sent that no field has taken yet: bytes the library
+    // read ahead first, then what the socket holds.
+    net::Ready look() const {
+        return COMGetSockReadAhead(conn_) > 0 ? net::Ready::data : net::peek(conn_);
+    }
+    net::Ready wait(int32_t ms) const {
+        return COMGetSockReadAhead(conn_) > 0 ? net::Ready::data : net::wait_for_data(conn_, ms);
+    }
     End failure(End otherwise) const { return net::deadline_passed() ? End::cut : otherwise; }
 
     int32_t conn_;
@@ -72,8 +80,10 @@ private:
 
 End Worker::run() {
     SetTransport(COMSend, COMReceive, conn_);
+    // One read serves a whole call (the connection is this worker's alone).
+    COMSetSockReadAhead(conn_, 1);
     for (;;) {
-        net::Ready ready = net::peek(conn_);
+        net::Ready ready = look();
         if ((ready == net::Ready::none || reply_.size() >= max_held_fields) && !settle(ready)) {
             return failure(End::reply_failed);
         }
@@ -108,7 +118,7 @@ End Worker::run() {
 // the reply could not be sent.
 bool Worker::settle(net::Ready &ready) {
     if (ready == net::Ready::none && call_ && call_->awaiting()) {
-        ready = net::wait_for_data(conn_, std::min(argument_grace_ms, unit_ms_left()));
+        ready = wait(std::min(argument_grace_ms, unit_ms_left()));
         if (ready == net::Ready::none) {
             call_->finish();
             take_reply();
@@ -119,7 +129,7 @@ bool Worker::settle(net::Ready &ready) {
     }
     if (ready == net::Ready::none) {
         end_unit();
-        ready = net::wait_for_data(conn_, limits_.idle_ms);
+        ready = wait(limits_.idle_ms);
     }
     return true;
 }

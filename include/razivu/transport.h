@@ -57,6 +57,10 @@ RAZIVU_API int32_t COMReceive(int32_t socket, char *buffer, int32_t count);
  * 0, or -1 with EBADF pushed for a handle that is not open.
  */
 RAZIVU_API int32_t COMSetSockReadAhead(int32_t sock, int32_t on);
+/* Bytes read ahead on sock and not yet served: a caller that also looks at the
+ * socket itself (a peek for the peer's close) must count these as data.
+ * -1 with EBADF pushed for a handle that is not open. */
+RAZIVU_API int32_t COMGetSockReadAhead(int32_t sock);
 
 /* Server side. */
 RAZIVU_API int32_t COMDoMakeListenSock(void);

@@ -4,11 +4,13 @@
 // message, the pushes and trace lines each leaves, and the worked example
 // decoded from the wire.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <thread>
+#include <tuple>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -494,6 +496,183 @@ TEST(CloseSock, a_number_opened_again_is_served_normally_and_foreign_handles_are
     EXPECT_EQ(COMCloseSock(fds[0]), 0) << "a handle the library never saw";
     EXPECT_EQ(::fcntl(fds[0], F_GETFD), -1);
     ::close(fds[1]);
+}
+
+// Other code's socket that got a retired number: whoever uses it first
+// decides. A read or write is the new owner's and is served; a close is the
+// old caller's late one and is refused, leaving the new socket open.
+TEST(CloseSock, a_retired_number_that_names_a_new_socket_goes_to_whoever_uses_it_first) {
+    for (const bool close_first : {false, true}) {
+        Connection c;
+        retire(c);
+        const int mine = test::raw_connect(c.listener.port);
+        ASSERT_EQ(mine, c.client) << "Linux hands out the lowest free number";
+        const int peer = c.listener.accept_one();
+        if (close_first) {
+            EXPECT_EQ(COMCloseSock(mine), -1);
+            EXPECT_EQ(test::pop_all().at(0).code, EBADF);
+            EXPECT_NE(::fcntl(mine, F_GETFD), -1) << "the new socket was closed";
+        }
+        char data[] = "ok";
+        EXPECT_EQ(COMWriteSock(mine, data, 2, 0), 2) << close_first;
+        EXPECT_EQ(test::raw_recv(peer, 2), "ok");
+        EXPECT_EQ(COMCloseSock(mine), 0);
+        EXPECT_THAT(pushes(), IsEmpty());
+        ::close(peer);
+        c.client = -1;
+    }
+}
+
+TEST(Handles, a_negative_handle_fails_every_operation_at_once_with_EBADF) {
+    static char buf[8];
+    const std::pair<const char *, int32_t (*)()> rows[] = {
+        {"COMReadSock", [] { return COMReadSock(-1, buf, 4, 0); }},
+        {"COMWriteSock", [] { return COMWriteSock(-1, buf, 4, 0); }},
+        {"COMWriteSock", [] { return COMSend(-1, buf, 4); }},
+        {"COMReadSock", [] { return COMReceive(-1, buf, 4); }},
+        {"COMCloseSock", [] { return COMCloseSock(-1); }},
+        {"COMPollSock", [] { return COMPollSock(-1, 5); }},
+        {"COMPollSock", [] { return COMAsyncReadSock(-1, buf, 4, 5); }},
+        {"COMPollSock", [] { return COMReceiveWithTimeout(-1, buf, 4); }},
+        {"COMWaitForConnectingSock", [] { return COMWaitForConnectingSock(-1); }},
+        {"COMSetSockReadAhead", [] { return COMSetSockReadAhead(-1, 1); }},
+        {"COMGetSockReadAhead", [] { return COMGetSockReadAhead(-1); }},
+    };
+    const auto start = Clock::now();
+    for (const auto &[pushed, op] : rows) {
+        EXPECT_EQ(op(), -1) << pushed;
+        const auto records = test::pop_all();
+        ASSERT_FALSE(records.empty()) << pushed;
+        EXPECT_EQ(test::describe({records.front()}), Lines{std::string("sys ") + pushed});
+        EXPECT_EQ(records.front().code, EBADF) << pushed;
+    }
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0) << "one waited";
+}
+
+// ---- Interrupted calls -------------------------------------------------------------------
+
+// Every other call of a stand-in fails with EINTR, as when a signal arrives.
+platform::NetCalls system_calls;
+bool interrupt_next = true;
+bool interrupted() {
+    interrupt_next = !interrupt_next;
+    errno = EINTR;
+    return !interrupt_next;
+}
+
+TEST(Interrupted, every_blocking_call_is_made_again_through_the_table_and_for_real) {
+    {
+        test::NetCallsGuard guard;
+        system_calls = platform::net_calls();
+        platform::NetCalls &calls = platform::net_calls();
+        calls.connect = [](int32_t s, const platform::Ipv4Endpoint *to) {
+            return interrupted() ? -1 : system_calls.connect(s, to);
+        };
+        calls.accept = [](int32_t s) { return interrupted() ? -1 : system_calls.accept(s); };
+        calls.send = [](int32_t s, const char *b, int32_t n, int32_t f) {
+            return interrupted() ? -1 : system_calls.send(s, b, n, f);
+        };
+        calls.recv = [](int32_t s, char *b, int32_t n, int32_t f) {
+            return interrupted() ? -1 : system_calls.recv(s, b, n, f);
+        };
+        const uint16_t port = test::free_port();
+        test::use_test_port(port);
+        const int32_t listening = COMDoMakeListenSock();
+        const int32_t client = COMConnectToServerSock("127.0.0.1", COMGetServiceName());
+        const int32_t served = COMWaitForConnectingSock(listening);
+        char data[] = "r00010|";
+        char got[8] = {};
+        EXPECT_EQ(COMWriteSock(client, data, 7, 0), 7);
+        EXPECT_EQ(COMReadSock(served, got, 7, 0), 7);
+        EXPECT_STREQ(got, "r00010|");
+        EXPECT_EQ(pushes(), (Lines{service_warning[0], service_warning[1], service_warning[0],
+                                   service_warning[1]}));
+        for (const int32_t s : {client, served, listening}) {
+            EXPECT_EQ(COMCloseSock(s), 0);
+        }
+    }
+    // A real signal whose handler does not restart calls, while a read waits.
+    Connection c;
+    struct sigaction quiet {};
+    struct sigaction before {};
+    quiet.sa_handler = [](int) {};
+    ::sigaction(SIGALRM, &quiet, &before);
+    ::alarm(1);
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        test::raw_send(c.server, "abc");
+    });
+    char buf[3];
+    EXPECT_EQ(COMReadSock(c.client, buf, 3, 0), 3);
+    late.join();
+    ::sigaction(SIGALRM, &before, nullptr);
+    EXPECT_THAT(pushes(), IsEmpty());
+    EXPECT_FALSE(is_retired(c.client));
+}
+
+// ---- Read-ahead --------------------------------------------------------------------------
+
+int recvs = 0;  // calls of the counting recv below
+
+void count_recvs() {
+    system_calls = platform::net_calls();
+    recvs = 0;
+    platform::net_calls().recv = [](int32_t s, char *b, int32_t n, int32_t f) {
+        ++recvs;
+        return system_calls.recv(s, b, n, f);
+    };
+}
+
+TEST(ReadAhead, one_fill_serves_the_fields_polls_see_it_and_nothing_received_is_lost) {
+    Connection c;
+    test::NetCallsGuard guard;
+    count_recvs();
+    ASSERT_EQ(COMSetSockReadAhead(c.client, 1), 0);
+    test::raw_send(c.server, "r00010|i00001|3|tail");
+    ASSERT_TRUE(readable_within(c.client, 1000));
+    SetTransport(COMSend, COMReceive, c.client);
+    int32_t code = 0;
+    int32_t value = 0;
+    EXPECT_EQ(UnpackReturnCode(&code), 0);
+    EXPECT_EQ(COMGetSockReadAhead(c.client), 13);
+    EXPECT_EQ(COMPollSock(c.client, 0), RAZIVU_POLL_READABLE) << "bytes read ahead are readable";
+    EXPECT_EQ(UnpackInteger(&value), 0);
+    EXPECT_EQ(std::make_tuple(code, value, recvs), std::make_tuple(10, 3, 1));
+    ASSERT_EQ(COMSetSockReadAhead(c.client, 0), 0);
+    test::raw_send(c.server, "!");
+    c.hang_up();
+    char rest[8] = {};
+    EXPECT_EQ(COMReadSock(c.client, rest, 6, 0), 5) << "switched off, the buffer comes first";
+    EXPECT_STREQ(rest, "tail!");
+    EXPECT_THAT(pushes(), ElementsAre("11 COMReadSock"));
+    EXPECT_EQ(COMGetSockReadAhead(c.client), -1) << "closed, its buffer gone";
+}
+
+// RAZIVU_READAHEAD=1 switches it on for every new socket; the pieces of a long
+// message then leave in one send with the final piece.
+TEST(ReadAhead, the_environment_switches_it_on_and_pieces_leave_in_one_send) {
+    ::setenv("RAZIVU_READAHEAD", "1", 1);
+    Connection c;
+    ::unsetenv("RAZIVU_READAHEAD");
+    test::NetCallsGuard guard;
+    sends = 0;
+    system_calls = platform::net_calls();
+    platform::net_calls().send = [](int32_t s, const char *b, int32_t n, int32_t f) {
+        ++sends;
+        return system_calls.send(s, b, n, f);
+    };
+    std::string piece(900, 'p');
+    EXPECT_EQ(transport::send_piece(COMSend, c.client, piece.data(), 900, true), 900);
+    EXPECT_EQ(transport::send_piece(COMSend, c.client, piece.data(), 900, true), 900);
+    EXPECT_EQ(COMSend(c.client, piece.data(), 100), 100);
+    EXPECT_EQ(sends, 1);
+    EXPECT_EQ(test::raw_recv(c.server, 1900).size(), 1900u);
+    count_recvs();
+    test::raw_send(c.server, "abcdef");
+    char buf[3];
+    ASSERT_TRUE(readable_within(c.client, 1000));
+    EXPECT_EQ(COMReadSock(c.client, buf, 3, 0) + COMReadSock(c.client, buf, 3, 0), 6);
+    EXPECT_EQ(recvs, 1);
 }
 
 // ---- Pieces of one message -------------------------------------------------------------

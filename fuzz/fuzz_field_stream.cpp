@@ -11,6 +11,7 @@
 
 #include "tools/field_print.h"
 #include "tools/proxy_stream.h"
+#include "fuzz/quiet_files.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ std::vector<std::string> run(std::string_view bytes, std::size_t cut) {
 
 // Input layout: one byte choosing the segment size (1 to 256), then the bytes.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    razivu::fuzz::quiet_files();
     if (size < 2) {
         return 0;
     }

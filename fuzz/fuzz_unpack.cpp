@@ -9,6 +9,7 @@
 
 #include "rpc/message_internal.h"
 #include "tests/support/memory_transport.h"
+#include "fuzz/quiet_files.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ void check_decimal(const uint8_t *data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    razivu::fuzz::quiet_files();
     if (size == 0) {
         return 0;
     }

@@ -66,6 +66,9 @@ bool refuse_handle(int32_t s, const char *function, bool closing) {
     if (s < 0) {
         return refuse(function);
     }
+    if (handles.retired.empty()) {
+        return false;
+    }
     const auto found = handles.retired.find(s);
     if (found == handles.retired.end()) {
         return false;

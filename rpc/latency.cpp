@@ -42,14 +42,14 @@ int32_t piece_flags(int32_t s, bool more) {
 
 // A send without the "more" flag takes whatever was held along with it.
 void sent(int32_t s, int32_t flags) {
-    if ((flags & platform::more_flag()) == 0) {
+    if ((flags & platform::more_flag()) == 0 && !tuning.held.empty()) {
         tuning.held.erase(s);
     }
 }
 
 // Switching TCP_NODELAY on (again) sends what the socket holds back.
 void push_held(int32_t s) {
-    if (tuning.held.erase(s) != 0) {
+    if (!tuning.held.empty() && tuning.held.erase(s) != 0) {
         platform::net_calls().set_option(s, platform::SocketOption::no_delay, 1);
     }
 }

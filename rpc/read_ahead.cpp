@@ -26,8 +26,41 @@ struct Buffered {
 // Process-wide read-ahead state: sockets that have it on or bytes left.
 struct ReadAhead {
     std::unordered_map<int32_t, Buffered> sockets;
+    // The socket looked up last: a call reads one socket many times in a row.
+    // Elements of the map keep their place, so the pointer stays good until
+    // that socket's entry is erased.
+    int32_t last_socket = -1;
+    Buffered *last = nullptr;
 };
 ReadAhead read_ahead;
+
+Buffered *state_of(int32_t s) {
+    if (s == read_ahead.last_socket) {
+        return read_ahead.last;
+    }
+    if (read_ahead.sockets.empty()) {
+        return nullptr;
+    }
+    const auto found = read_ahead.sockets.find(s);
+    read_ahead.last_socket = s;
+    read_ahead.last = found != read_ahead.sockets.end() ? &found->second : nullptr;
+    return read_ahead.last;
+}
+
+void forget(int32_t s) {
+    read_ahead.sockets.erase(s);
+    if (s == read_ahead.last_socket) {
+        read_ahead.last_socket = -1;
+        read_ahead.last = nullptr;
+    }
+}
+
+// Nothing left to serve or to send and no more fills: the entry goes.
+void forget_if_spent(int32_t s, const Buffered &b) {
+    if (b.begin == b.end && !b.on && b.gathered.empty()) {
+        forget(s);
+    }
+}
 
 int32_t recv_from_socket(int32_t s, char *buffer, int32_t count, int32_t flags) {
     const auto recv = platform::net_calls().recv;
@@ -39,16 +72,14 @@ int32_t recv_from_socket(int32_t s, char *buffer, int32_t count, int32_t flags) 
 // Switched off, pieces already gathered still leave with the final one.
 void set_read_ahead(int32_t s, bool on) {
     if (!on) {
-        const auto found = read_ahead.sockets.find(s);
-        if (found != read_ahead.sockets.end()) {
-            found->second.on = false;
-            if (found->second.begin == found->second.end && found->second.gathered.empty()) {
-                read_ahead.sockets.erase(found);
-            }
+        if (Buffered *b = state_of(s); b != nullptr) {
+            b->on = false;
+            forget_if_spent(s, *b);
         }
         return;
     }
     Buffered &b = read_ahead.sockets[s];
+    read_ahead.last_socket = -1;  // the map may have grown a new entry
     if (!b.bytes) {
         b.bytes = std::make_unique<char[]>(read_ahead_cap);
     }
@@ -63,12 +94,12 @@ void start_read_ahead_if_asked(int32_t s) {
 }
 
 void drop_read_ahead(int32_t s) {
-    read_ahead.sockets.erase(s);
+    forget(s);
 }
 
 int32_t buffered_bytes(int32_t s) {
-    const auto found = read_ahead.sockets.find(s);
-    return found != read_ahead.sockets.end() ? found->second.end - found->second.begin : 0;
+    const Buffered *b = state_of(s);
+    return b != nullptr ? b->end - b->begin : 0;
 }
 
 bool has_buffered(int32_t s) {
@@ -78,14 +109,14 @@ bool has_buffered(int32_t s) {
 // A read the buffer cannot help (its count as large as the buffer, or flags
 // the buffer cannot honour) goes to the socket, once the buffer is empty.
 int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags) {
-    const auto found = read_ahead.sockets.find(s);
-    if (found == read_ahead.sockets.end()) {
+    Buffered *state = state_of(s);
+    if (state == nullptr) {
         return recv_from_socket(s, buffer, count, flags);
     }
-    Buffered &b = found->second;
+    Buffered &b = *state;
     if (b.begin == b.end) {
         if (!b.on) {
-            read_ahead.sockets.erase(found);
+            forget_if_spent(s, b);
             return recv_from_socket(s, buffer, count, flags);
         }
         if (count >= read_ahead_cap || flags != 0) {
@@ -101,19 +132,13 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags) {
     const int32_t n = std::min(count, b.end - b.begin);
     std::memcpy(buffer, b.bytes.get() + b.begin, static_cast<std::size_t>(n));
     b.begin += n;
-    if (b.begin == b.end && !b.on && b.gathered.empty()) {
-        read_ahead.sockets.erase(found);
-    }
+    forget_if_spent(s, b);
     return n;
 }
 
 std::string *gathered_pieces(int32_t s) {
-    const auto found = read_ahead.sockets.find(s);
-    if (found == read_ahead.sockets.end()) {
-        return nullptr;
-    }
-    return found->second.on || !found->second.gathered.empty() ? &found->second.gathered
-                                                                : nullptr;
+    Buffered *b = state_of(s);
+    return b != nullptr && (b->on || !b->gathered.empty()) ? &b->gathered : nullptr;
 }
 
 }  // namespace razivu::transport

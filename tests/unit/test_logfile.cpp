@@ -8,6 +8,10 @@
 #include <vector>
 
 #include <gmock/gmock.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "diagnostics/logfile_internal.h"
@@ -219,9 +223,10 @@ TEST(WindowsDir, reads_and_reports_an_unreadable_directory) {
     EXPECT_EQ(GetWindowsDir(dir, sizeof dir), RAZIVU_STATUS_OK);
     EXPECT_STREQ(dir, "C:\\WINDOWS");
     EXPECT_EQ(GetWindowsDir(nullptr, 10), RAZIVU_STATUS_FAILED);
-    char small[4] = "xyz";
+    char small[10] = "xyz";  // "C:\WINDOWS" needs 11
     EXPECT_EQ(GetWindowsDir(small, sizeof small), RAZIVU_STATUS_NO_WINDOWS_DIR);
     EXPECT_STREQ(small, "");
+    EXPECT_EQ(GetWindowsDir(dir, 11), RAZIVU_STATUS_OK);
     make_dirs(host("D:\\"));
     make_dirs(host("C:\\Windows"));
     razivu::test::write_file(host("C:\\Windows\\tarnex.ini"), profile_with("D:\\"));
@@ -229,6 +234,34 @@ TEST(WindowsDir, reads_and_reports_an_unreadable_directory) {
     EXPECT_EQ(GetWindowsDir(dir, sizeof dir), RAZIVU_STATUS_NO_WINDOWS_DIR);
     EXPECT_EQ(CheckProfileFile(), 0);
     EXPECT_EQ(resolve("KQ-P", "x.txt"), "D:\\var\\opt\\TARNEX\\dro\\log\\x.txt");
+}
+
+// Backslashes separate every path on Linux: a base without a drive letter is
+// a folder below the working folder, a UNC path lies below <prefix>/unc, and
+// a process without RAZIVU_PREFIX, XDG_DATA_HOME or HOME finds the user's
+// home in the password database.
+TEST(HostPaths, backslashes_separate_and_unc_paths_and_homes_have_their_places) {
+    razivu::test::write_profile(profile_with("prod\\"));
+    make_dirs(razivu::test::root() + "/work/prod");  // the base itself is never made
+    WriteLog("errstack.txt", "KQ-P", RAZIVU_LOG_ERROR, "entry");
+    EXPECT_TRUE(razivu::test::exists(razivu::test::root() + "/work/prod/var/opt/TARNEX/dro/log/errstack.txt"));
+    char path[RAZIVU_PATH_CAP];
+    ASSERT_EQ(GetHostPath("\\\\srv\\share\\a.txt", path, sizeof path), 0);
+    EXPECT_EQ(std::string(path), razivu::test::root() + "/prefix/unc/srv/share/a.txt");
+    ASSERT_EQ(GetHostPath("abc\\setup.exe", path, sizeof path), 0);
+    EXPECT_STREQ(path, "abc/setup.exe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        for (const char *name : {"RAZIVU_PREFIX", "XDG_DATA_HOME", "HOME"}) {
+            ::unsetenv(name);
+        }
+        const passwd *me = ::getpwuid(::getuid());
+        const std::string want = std::string(me->pw_dir) + "/.local/share/razivu/drive_c/x";
+        ::_exit(GetHostPath("C:\\x", path, sizeof path) == 0 && want == path ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the password database's home";
 }
 
 TEST(AppendDirAndCreate, appends_creates_and_refuses_what_does_not_fit) {

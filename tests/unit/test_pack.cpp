@@ -120,6 +120,22 @@ TEST(Pack, FieldIsFlushedFirstOnlyWhenItAndATerminatorWouldNotFit) {
     }
 }
 
+// A decoded field of 999 data bytes fills the buffer to its last byte; a
+// packer called next sends those 1000 bytes as they stand and writes
+// nothing past the buffer.
+TEST(Pack, APackerAfterAFullDecodeSendsTheWholeBufferAndStaysInside) {
+    const std::string data(999, 'd');
+    MemoryPeer &peer = use_memory_peer("s00999|" + data + "|");
+    char *text = nullptr;
+    ASSERT_EQ(UnpackString(&text), 0);
+    UnpackFree(text);
+    ASSERT_EQ(msg::cursor(), msg::buffer_cap);
+    ASSERT_EQ(PackInteger(7), 0);
+    EXPECT_EQ(peer.pieces, std::vector<int32_t>{1000});
+    EXPECT_EQ(peer.sent, data + "|");
+    EXPECT_EQ(packed(), "i00001|7|");
+}
+
 TEST(Pack, SendBufferNeitherEmptiesTheBufferNorTerminatesIt) {
     MemoryPeer &peer = use_memory_peer();
     ASSERT_EQ(PackInteger(7), 0);

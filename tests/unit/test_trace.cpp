@@ -83,6 +83,8 @@ TEST(LogLine, only_ON_and_on_switch_log_lines_on_and_the_environment_is_read_onc
         const pid_t pid = ::fork();
         if (pid == 0) {
             value != nullptr ? ::setenv("COMLOGGING", value, 1) : ::unsetenv("COMLOGGING");
+            COMLogLine(nullptr, "read the variable\n");  // latches it, though it writes nothing
+            ::setenv("COMLOGGING", on ? "off" : "ON", 1);
             COMLogLine(file.c_str(), "hello\n");
             ::setenv("COMLOGGING", on ? "off" : "ON", 1);
             COMLogLine(file.c_str(), "again\n");

@@ -81,6 +81,11 @@ TEST(GetPortByName, a_name_of_50_characters_is_not_found_rather_than_cut) {
     static servent fake{};  // would answer any name it were asked for
     fake.s_port = htons(4242);
     platform::net_calls().service_by_name = [](const char *, const char *) { return &fake; };
+    COMSetDefaultPort(net_port(4711));
+    fake.s_port = 0;
+    EXPECT_EQ(COMGetPortByName("zero", "tcp"), 0) << "a found port of 0 is no cue for the default";
+    EXPECT_THAT(pushes(), IsEmpty());
+    fake.s_port = htons(4242);
     COMSetDefaultPort(0);
     const std::string too_long(50, 's');
     EXPECT_EQ(COMGetPortByName(too_long.c_str(), "tcp"), -1);
@@ -235,6 +240,10 @@ TEST(Connect, failures_push_in_order_trace_and_leave_no_socket_open) {
             const auto connect_fails = [&] { EXPECT_EQ(COMConnectToServerSock(row.host, COMGetServiceName()), -1); };
             if (tracing) {
                 EXPECT_THAT(traced(connect_fails), HasSubstr(row.trace)) << row.name;
+                // A trace empties the stack: only pushes made after the last one stay.
+                const bool step_traced = row.trace.rfind(connect, 0) == 0 ||
+                                         row.trace.rfind("Warning (COMConnectToServerSock)", 0) == 0;
+                EXPECT_EQ(pushes(), step_traced ? Lines{} : row.pushed) << row.name;
             } else {
                 connect_fails();
                 Lines expected = row.warned ? service_warning : Lines{};
@@ -608,6 +617,20 @@ TEST(Interrupted, every_blocking_call_is_made_again_through_the_table_and_for_re
     ::sigaction(SIGALRM, &before, nullptr);
     EXPECT_THAT(pushes(), IsEmpty());
     EXPECT_FALSE(is_retired(c.client));
+}
+
+TEST(ReadSock, a_0_from_the_first_recv_does_not_end_the_read) {
+    Connection c;
+    test::NetCallsGuard guard;
+    system_calls = platform::net_calls();
+    static int calls = 0;
+    platform::net_calls().recv = [](int32_t s, char *b, int32_t n, int32_t f) {
+        return calls++ == 0 ? 0 : system_calls.recv(s, b, n, f);
+    };
+    test::raw_send(c.server, "abc");
+    char buf[3];
+    EXPECT_EQ(COMReadSock(c.client, buf, 3, 0), 3);
+    EXPECT_THAT(pushes(), IsEmpty());
 }
 
 // ---- Read-ahead --------------------------------------------------------------------------

@@ -1,0 +1,215 @@
+#include "handoff.h"
+
+#include <cstdint>
+
+namespace razivu_tool::handoff {
+namespace {
+
+// Set in the environment of the processes the listening process starts.
+constexpr const char *worker_variable = "RAZIVU_SERVE_WORKER";
+constexpr DWORD path_cap = 32768;  // the longest path Windows accepts
+constexpr WORD winsock_version = MAKEWORD(2, 2);
+
+// Options a worker takes over, and whether a value follows each.
+struct WorkerOption {
+    const char *name;
+    bool takes_value;
+};
+constexpr WorkerOption worker_options[] = {
+    {"--call-time", true},
+    {"--idle", true},
+    {"--quiet", false},
+};
+
+// Process-wide: what the listening process gives every worker.
+struct Inherited {
+    HANDLE out = nullptr;  // inheritable copy of standard output
+    HANDLE err = nullptr;  // inheritable copy of standard error
+};
+Inherited inherited;
+
+HANDLE inheritable_copy(DWORD which) {
+    const HANDLE h = GetStdHandle(which);
+    HANDLE copy = nullptr;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return h;
+    }
+    return copy;
+}
+
+std::wstring widened(const std::string &text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) {
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    }
+    return out;
+}
+
+// One argument as the C runtime's parser reads it back: quoted, with
+// backslashes doubled only where a quote follows them.
+void append_quoted(std::wstring &line, const std::wstring &arg) {
+    line += L" \"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
+
+std::string system_text(const char *step, DWORD error) {
+    return std::string(step) + " failed (error " + std::to_string(error) + ")";
+}
+
+// Writes all of data into the pipe; false when the worker has gone.
+bool write_all(HANDLE pipe, const void *data, DWORD len) {
+    const auto *bytes = static_cast<const char *>(data);
+    for (DWORD done = 0; done < len;) {
+        DWORD n = 0;
+        if (!WriteFile(pipe, bytes + done, len - done, &n, nullptr) || n == 0) {
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+// Reads exactly len bytes from standard input; false at its end.
+bool read_all(void *data, DWORD len) {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    auto *bytes = static_cast<char *>(data);
+    for (DWORD done = 0; done < len;) {
+        DWORD n = 0;
+        if (!ReadFile(in, bytes + done, len - done, &n, nullptr) || n == 0) {
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool worker_option(const std::string &name, bool &takes_value) {
+    for (const WorkerOption &o : worker_options) {
+        if (name == o.name) {
+            takes_value = o.takes_value;
+            return true;
+        }
+    }
+    return false;
+}
+
+void make_private(int32_t s) {
+    SetHandleInformation(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(s)), HANDLE_FLAG_INHERIT, 0);
+}
+
+}  // namespace
+
+// "--idle=5" stays one word: the worker splits it as the listening process did.
+std::wstring worker_command_line(int argc, char **argv) {
+    std::wstring exe(path_cap, L'\0');
+    const DWORD len = GetModuleFileNameW(nullptr, exe.data(), path_cap);
+    exe.resize(len < path_cap ? len : 0);
+    std::wstring line;
+    append_quoted(line, exe);
+    line.erase(0, 1);  // no blank before the program
+    append_quoted(line, L"serve");
+    for (int i = 0; i < argc; ++i) {
+        const std::string word = argv[i];
+        bool takes_value = false;
+        if (!worker_option(word.substr(0, word.find('=')), takes_value)) {
+            continue;
+        }
+        append_quoted(line, widened(word));
+        if (takes_value && word.find('=') == std::string::npos && i + 1 < argc) {
+            append_quoted(line, widened(argv[++i]));
+        }
+    }
+    return line;
+}
+
+void prepare() {
+    SetEnvironmentVariableA(worker_variable, "1");
+    inherited.out = inheritable_copy(STD_OUTPUT_HANDLE);
+    inherited.err = inheritable_copy(STD_ERROR_HANDLE);
+}
+
+// Only the pipe's reading end and the standard handles are meant for the
+// worker; the sockets of the listening process are made private first, as a
+// connection held open by another process would never see its end.
+HANDLE start_worker(int32_t listening, int32_t conn, std::wstring command_line, std::string &why) {
+    make_private(listening);
+    make_private(conn);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
+        why = system_text("CreatePipe", GetLastError());
+        return nullptr;
+    }
+    SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = read_end;
+    si.hStdOutput = inherited.out;
+    si.hStdError = inherited.err;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &si, &pi);
+    const DWORD error = GetLastError();
+    CloseHandle(read_end);
+    if (!started) {
+        CloseHandle(write_end);
+        why = system_text("CreateProcess", error);
+        return nullptr;
+    }
+    CloseHandle(pi.hThread);
+    // A worker that gets nothing reads the pipe's end and stops.
+    WSAPROTOCOL_INFOA info{};
+    if (WSADuplicateSocketA(static_cast<SOCKET>(conn), pi.dwProcessId, &info) != 0) {
+        why = system_text("WSADuplicateSocket", static_cast<DWORD>(WSAGetLastError()));
+    } else if (!write_all(write_end, &info, sizeof info)) {
+        why = system_text("writing to the worker", GetLastError());
+    }
+    CloseHandle(write_end);
+    return pi.hProcess;
+}
+
+bool is_worker() {
+    char value[2] = {};
+    return GetEnvironmentVariableA(worker_variable, value, sizeof value) > 0;
+}
+
+// WinSock stays started for the worker's life: a session end would close
+// the connection.
+int32_t receive(std::string &why) {
+    SetEnvironmentVariableA(worker_variable, nullptr);
+    WSAPROTOCOL_INFOA info{};
+    if (!read_all(&info, sizeof info)) {
+        why = "the listening process handed over no connection";
+        return -1;
+    }
+    WSADATA data{};
+    if (WSAStartup(winsock_version, &data) != 0) {
+        why = "WinSock cannot be started";
+        return -1;
+    }
+    const SOCKET s = WSASocketA(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, &info, 0,
+                                WSA_FLAG_OVERLAPPED);
+    if (s == INVALID_SOCKET) {
+        why = system_text("WSASocket on the handed-over connection", static_cast<DWORD>(WSAGetLastError()));
+        return -1;
+    }
+    return static_cast<int32_t>(s);
+}
+
+}  // namespace razivu_tool::handoff

@@ -254,38 +254,43 @@ TEST_F(WineInterop, the_windows_server_cuts_slow_calls_and_closes_silent_connect
     EXPECT_THAT(server.output(), HasSubstr("silent for 1 s"));
 }
 
-TEST_F(WineInterop, the_windows_server_holds_a_connection_back_until_a_worker_ends) {
-    test::ServeProcess server;
-    ASSERT_TRUE(start_windows_server(server, {"--workers", "1"}));
-    const int first = test::raw_connect(server.port);
-    ASSERT_TRUE(test::raw_send(first, "#00004|Echo|"));
-    EXPECT_EQ(test::raw_recv(first, 7), "r00010|");
-    const int second = test::raw_connect(server.port);
-    ASSERT_TRUE(test::raw_send(second, "#00004|Echo|i00001|7|"));
-    pollfd p{second, POLLIN, 0};
-    EXPECT_EQ(::poll(&p, 1, 500), 0) << "served beyond the bound of one worker";
-    ::close(first);
-    EXPECT_EQ(test::raw_recv(second, 16), "r00010|i00001|7|");
-    ::close(second);
-}
+// A second connection while a first from 127.0.0.1 is being served: held
+// back by the worker bound until the first ends, refused beyond an address's
+// share, or served at once.
+enum class Fate { held, refused, served };
+struct BoundRow {
+    std::vector<std::string> args;
+    const char *from;  // the second connection's address
+    Fate fate;
+};
 
-TEST_F(WineInterop, the_windows_server_refuses_an_address_beyond_its_share) {
-    test::ServeProcess server;
-    ASSERT_TRUE(start_windows_server(server, {"--workers", "4", "--per-address", "1"}));
-    const int first = test::connect_to("127.0.0.1", server.port);
-    ASSERT_TRUE(test::raw_send(first, "#00004|Echo|"));
-    EXPECT_EQ(test::raw_recv(first, 7), "r00010|");
-    const int same = test::connect_to("127.0.0.1", server.port);
-    test::raw_send(same, "#00004|Echo|");
-    EXPECT_EQ(test::raw_recv(same, 7), "") << "a second worker for 127.0.0.1";
-    const int other = test::connect_to("127.0.0.1", server.port, "127.0.0.2");
-    ASSERT_TRUE(test::raw_send(other, "#00004|Echo|"));
-    EXPECT_EQ(test::raw_recv(other, 7), "r00010|") << "127.0.0.2 has a share of its own";
-    for (const int fd : {first, same, other}) {
-        ::close(fd);
+TEST_F(WineInterop, the_windows_server_keeps_its_worker_bound_and_each_address_to_its_share) {
+    const std::string second_call = "#00004|Echo|i00001|7|";
+    const std::string second_reply = "r00010|i00001|7|";
+    const BoundRow rows[] = {
+        {{"--workers", "1"}, "127.0.0.1", Fate::held},
+        {{"--workers", "4", "--per-address", "1"}, "127.0.0.1", Fate::refused},
+        {{"--workers", "4", "--per-address", "1"}, "127.0.0.2", Fate::served},
+    };
+    for (const BoundRow &row : rows) {
+        test::ServeProcess server;
+        ASSERT_TRUE(start_windows_server(server, row.args));
+        const int first = test::connect_to("127.0.0.1", server.port);
+        test::raw_send(first, "#00004|Echo|");
+        EXPECT_EQ(test::raw_recv(first, 7), "r00010|");
+        const int second = test::connect_to("127.0.0.1", server.port, row.from);
+        test::raw_send(second, second_call);
+        pollfd p{second, POLLIN, 0};
+        const bool answered_at_once = ::poll(&p, 1, 500) > 0;
+        EXPECT_EQ(answered_at_once, row.fate != Fate::held) << row.args[1] << " " << row.from;
+        ::close(first);
+        EXPECT_EQ(test::raw_recv(second, second_reply.size()), row.fate == Fate::refused ? "" : second_reply)
+            << row.args[1] << " " << row.from;
+        ::close(second);
+        if (row.fate == Fate::refused) {
+            EXPECT_THAT(server.output(), HasSubstr("refused: 1 workers serve this address already"));
+        }
     }
-    EXPECT_THAT(server.output(), HasSubstr("127.0.0.1:"));
-    EXPECT_THAT(server.output(), HasSubstr("refused: 1 workers serve this address already"));
 }
 
 // WinSock under Wine reads services from the prefix, not from /etc/services.

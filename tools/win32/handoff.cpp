@@ -70,12 +70,13 @@ std::string system_text(const char *step, DWORD error) {
     return std::string(step) + " failed (error " + std::to_string(error) + ")";
 }
 
-// Writes all of data into the pipe; false when the worker has gone.
-bool write_all(HANDLE pipe, const void *data, DWORD len) {
-    const auto *bytes = static_cast<const char *>(data);
+// Moves len bytes with io(offset, &moved) until all are through; false when
+// a call fails or moves nothing (the other end has gone).
+template <typename Io>
+bool whole(DWORD len, Io io) {
     for (DWORD done = 0; done < len;) {
         DWORD n = 0;
-        if (!WriteFile(pipe, bytes + done, len - done, &n, nullptr) || n == 0) {
+        if (!io(done, &n) || n == 0) {
             return false;
         }
         done += n;
@@ -83,18 +84,16 @@ bool write_all(HANDLE pipe, const void *data, DWORD len) {
     return true;
 }
 
-// Reads exactly len bytes from standard input; false at its end.
+bool write_all(HANDLE pipe, const void *data, DWORD len) {
+    const auto *bytes = static_cast<const char *>(data);
+    return whole(len, [&](DWORD done, DWORD *n) { return WriteFile(pipe, bytes + done, len - done, n, nullptr); });
+}
+
+// From standard input, where the listening process writes.
 bool read_all(void *data, DWORD len) {
     const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     auto *bytes = static_cast<char *>(data);
-    for (DWORD done = 0; done < len;) {
-        DWORD n = 0;
-        if (!ReadFile(in, bytes + done, len - done, &n, nullptr) || n == 0) {
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    return whole(len, [&](DWORD done, DWORD *n) { return ReadFile(in, bytes + done, len - done, n, nullptr); });
 }
 
 bool worker_option(const std::string &name, bool &takes_value) {

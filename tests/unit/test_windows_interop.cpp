@@ -293,6 +293,27 @@ TEST_F(WineInterop, the_windows_server_keeps_its_worker_bound_and_each_address_t
     }
 }
 
+// The listening socket is the listening process's alone: no worker holds a
+// copy that would take connections no one accepts after it is gone.
+TEST_F(WineInterop, a_killed_windows_server_stops_listening_while_its_workers_finish) {
+    test::ServeProcess server;
+    ASSERT_TRUE(start_windows_server(server, {"--idle", "10"}));
+    const int served = test::raw_connect(server.port);
+    test::raw_send(served, "#00004|Echo|");
+    EXPECT_EQ(test::raw_recv(served, 7), "r00010|");
+    server.stop();
+    int late = test::raw_connect(server.port);
+    for (int waited = 0; late >= 0 && waited < close_wait_ms; waited += tenth_ms) {
+        ::close(late);
+        ::usleep(tenth_ms * 1000);
+        late = test::raw_connect(server.port);
+    }
+    EXPECT_LT(late, 0) << "still listening with the listening process gone";
+    test::raw_send(served, "i00001|7|");
+    EXPECT_EQ(test::raw_recv(served, 9), "i00001|7|") << "the worker goes on";
+    ::close(served);
+}
+
 // WinSock under Wine reads services from the prefix, not from /etc/services.
 TEST_F(WineInterop, the_windows_server_listens_on_a_service_of_the_prefix) {
     test::ServeProcess server;

@@ -314,6 +314,26 @@ TEST_F(WineInterop, a_killed_windows_server_stops_listening_while_its_workers_fi
     ::close(served);
 }
 
+// The library opens its trace file afresh in every process: each worker
+// gets a file of its own rather than emptying the one they would share.
+TEST_F(WineInterop, each_windows_worker_traces_into_a_file_of_its_own) {
+    test::ServeProcess server;
+    ASSERT_TRUE(server.start_command({"/usr/bin/env", "RAZIVU_DEBUG=trace.txt", wine.launcher, wine.exe, "serve",
+                                      "--port", std::to_string(server.port)},
+                                     "razivu serve: listening on"));
+    const int connections = 2;
+    for (int i = 0; i < connections; ++i) {
+        EXPECT_EQ(test::run_tool_line("call 127.0.0.1 " + std::to_string(server.port) + " Echo").status, 0);
+    }
+    int traces = 0;
+    for (const auto &entry : fs::directory_iterator(fs::current_path())) {
+        const std::string name = entry.path().filename().string();
+        traces += name.rfind("trace.txt.", 0) == 0 &&
+                  name.find_first_not_of("0123456789", sizeof "trace.txt." - 1) == std::string::npos;
+    }
+    EXPECT_EQ(traces, connections);
+}
+
 // WinSock under Wine reads services from the prefix, not from /etc/services.
 TEST_F(WineInterop, the_windows_server_listens_on_a_service_of_the_prefix) {
     test::ServeProcess server;

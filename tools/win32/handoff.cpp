@@ -1,12 +1,15 @@
 #include "handoff.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace razivu_tool::handoff {
 namespace {
 
 // Set in the environment of the processes the listening process starts.
 constexpr const char *worker_variable = "RAZIVU_SERVE_WORKER";
+// Names the library's trace file.
+constexpr const char *trace_variable = "RAZIVU_DEBUG";
 constexpr DWORD path_cap = 32768;  // the longest path Windows accepts
 constexpr WORD winsock_version = MAKEWORD(2, 2);
 
@@ -110,6 +113,18 @@ void make_private(int32_t s) {
     SetHandleInformation(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(s)), HANDLE_FLAG_INHERIT, 0);
 }
 
+// A worker traces into a file of its own, named after the listening
+// process's with the worker's process id added: the library opens the trace
+// file afresh in each process, so a shared one would be emptied by every
+// worker and overwritten between them.
+void trace_apart() {
+    const char *trace = std::getenv(trace_variable);
+    if (trace != nullptr && trace[0] != '\0') {
+        const std::string own = std::string(trace_variable) + "=" + trace + "." + std::to_string(GetCurrentProcessId());
+        _putenv(own.c_str());
+    }
+}
+
 }  // namespace
 
 // "--idle=5" stays one word: the worker splits it as the listening process did.
@@ -192,6 +207,7 @@ bool is_worker() {
 // the connection.
 int32_t receive(std::string &why) {
     SetEnvironmentVariableA(worker_variable, nullptr);
+    trace_apart();
     WSAPROTOCOL_INFOA info{};
     if (!read_all(&info, sizeof info)) {
         why = "the listening process handed over no connection";

@@ -29,6 +29,7 @@ namespace {
 namespace test = razivu::test;
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char *default_launcher = "/usr/lib/wine/wine";
@@ -312,6 +313,7 @@ TEST_F(WineInterop, a_killed_windows_server_stops_listening_while_its_workers_fi
     test::raw_send(served, "i00001|7|");
     EXPECT_EQ(test::raw_recv(served, 9), "i00001|7|") << "the worker goes on";
     ::close(served);
+    EXPECT_THAT(server.output(), Not(HasSubstr("handed over"))) << "the worker started ahead ends without a word";
 }
 
 // The library opens its trace file afresh in every process: each worker

@@ -92,11 +92,19 @@ bool write_all(HANDLE pipe, const void *data, DWORD len) {
     return whole(len, [&](DWORD done, DWORD *n) { return WriteFile(pipe, bytes + done, len - done, n, nullptr); });
 }
 
-// From standard input, where the listening process writes.
+// From standard input, where the listening process writes. A worker started
+// ahead whose listening process has gone (stopped or killed) finds the end
+// before any byte, and ends without a word.
 bool read_all(void *data, DWORD len) {
     const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     auto *bytes = static_cast<char *>(data);
-    return whole(len, [&](DWORD done, DWORD *n) { return ReadFile(in, bytes + done, len - done, n, nullptr); });
+    return whole(len, [&](DWORD done, DWORD *n) {
+        const BOOL ok = ReadFile(in, bytes + done, len - done, n, nullptr);
+        if (done == 0 && (!ok || *n == 0)) {
+            ExitProcess(0);
+        }
+        return ok;
+    });
 }
 
 bool worker_option(const std::string &name, bool &takes_value) {
@@ -107,10 +115,6 @@ bool worker_option(const std::string &name, bool &takes_value) {
         }
     }
     return false;
-}
-
-void make_private(int32_t s) {
-    SetHandleInformation(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(s)), HANDLE_FLAG_INHERIT, 0);
 }
 
 // A worker traces into a file of its own, named after the listening
@@ -156,18 +160,19 @@ void prepare() {
     inherited.err = inheritable_copy(STD_ERROR_HANDLE);
 }
 
+void keep_private(int32_t s) {
+    SetHandleInformation(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(s)), HANDLE_FLAG_INHERIT, 0);
+}
+
 // Only the pipe's reading end and the standard handles are meant for the
-// worker; the sockets of the listening process are made private first, as a
-// connection held open by another process would never see its end.
-HANDLE start_worker(int32_t listening, int32_t conn, std::wstring command_line, std::string &why) {
-    make_private(listening);
-    make_private(conn);
+// worker (the caller has made its sockets private).
+Started launch(std::wstring command_line, std::string &why) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE read_end = nullptr;
     HANDLE write_end = nullptr;
     if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
         why = system_text("CreatePipe", GetLastError());
-        return nullptr;
+        return {};
     }
     SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW si{};
@@ -184,18 +189,28 @@ HANDLE start_worker(int32_t listening, int32_t conn, std::wstring command_line, 
     if (!started) {
         CloseHandle(write_end);
         why = system_text("CreateProcess", error);
-        return nullptr;
+        return {};
     }
     CloseHandle(pi.hThread);
-    // A worker that gets nothing reads the pipe's end and stops.
+    return Started{pi.hProcess, write_end, pi.dwProcessId};
+}
+
+// The pipe is closed either way: a worker that got nothing reads its end and stops.
+bool hand_over(Started &worker, int32_t conn, std::string &why) {
     WSAPROTOCOL_INFOA info{};
-    if (WSADuplicateSocketA(static_cast<SOCKET>(conn), pi.dwProcessId, &info) != 0) {
+    bool handed = false;
+    if (WaitForSingleObject(worker.process, 0) == WAIT_OBJECT_0) {
+        why = "the worker ended before its connection came";
+    } else if (WSADuplicateSocketA(static_cast<SOCKET>(conn), worker.pid, &info) != 0) {
         why = system_text("WSADuplicateSocket", static_cast<DWORD>(WSAGetLastError()));
-    } else if (!write_all(write_end, &info, sizeof info)) {
+    } else if (!write_all(worker.pipe, &info, sizeof info)) {
         why = system_text("writing to the worker", GetLastError());
+    } else {
+        handed = true;
     }
-    CloseHandle(write_end);
-    return pi.hProcess;
+    CloseHandle(worker.pipe);
+    worker.pipe = nullptr;
+    return handed;
 }
 
 bool is_worker() {

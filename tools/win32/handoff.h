@@ -34,11 +34,27 @@ std::wstring worker_command_line(int argc, char **argv);
 // where the listening process does. Once, before the first worker.
 void prepare();
 
-// Starts a worker with command_line and hands it conn. The process handle,
-// or nullptr with why saying what failed; a worker that started but could
-// not be handed conn ends by itself (why says so too). The caller still owns
-// listening and conn.
-HANDLE start_worker(int32_t listening, int32_t conn, std::wstring command_line, std::string &why);
+// Makes a socket of the listening process private: a connection held open
+// by another process would never see its end, and a listening socket would
+// go on taking connections after the listening process ended.
+void keep_private(int32_t s);
+
+// A started worker waiting for its connection.
+struct Started {
+    HANDLE process = nullptr;  // nullptr: none
+    HANDLE pipe = nullptr;     // the writing end of its standard input
+    DWORD pid = 0;
+};
+
+// Starts a worker with command_line; process is nullptr, with why saying
+// what failed, when none could be started. Every socket of the caller must
+// be private by then.
+Started launch(std::wstring command_line, std::string &why);
+
+// Hands conn to worker, which then serves it; the caller still owns conn.
+// False with why when the worker cannot take it (it has ended, or ends by
+// itself once it finds nothing in its pipe).
+bool hand_over(Started &worker, int32_t conn, std::string &why);
 
 // True in a worker process.
 bool is_worker();

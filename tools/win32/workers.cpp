@@ -1,6 +1,11 @@
 // Worker processes on Windows: one process per connection, started with
 // CreateProcess and handed the accepted socket (handoff.h).
 //
+// A process takes far longer to start than a fork (tens of milliseconds on
+// Windows, a hundred and more under Wine), so one worker is kept started
+// ahead, waiting for the next connection; it is not counted against the
+// bound until it serves.
+//
 // The listening process waits in select with a short time-out rather than
 // on every event at once: a connection ends the wait at once, while the end
 // of a worker and a stop (Ctrl-C) are seen within that time.
@@ -15,6 +20,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <razivu/razivu.h>
@@ -38,6 +44,7 @@ struct Pool {
     std::map<HANDLE, std::string> running;   // worker processes by client address
     std::map<std::string, int> per_address;  // workers serving each client address
     std::wstring command_line;               // how a worker is started
+    handoff::Started spare;                  // a worker started ahead, or none
 };
 Pool pool;
 volatile std::sig_atomic_t stop_signo = 0;  // set by Ctrl-C (SIGINT) or SIGTERM
@@ -53,6 +60,37 @@ void forget(std::map<HANDLE, std::string>::iterator it) {
     }
     CloseHandle(it->first);
     pool.running.erase(it);
+}
+
+// Ends a worker that never got a connection, quietly.
+void discard(handoff::Started &worker) {
+    if (worker.process != nullptr) {
+        TerminateProcess(worker.process, stopped_status);
+        WaitForSingleObject(worker.process, INFINITE);
+        CloseHandle(worker.process);
+    }
+    if (worker.pipe != nullptr) {
+        CloseHandle(worker.pipe);
+    }
+    worker = handoff::Started{};
+}
+
+// A worker that has conn, or nullptr with why. The spare is taken when there
+// is one; a spare that cannot take conn (it has ended) is replaced once.
+HANDLE worker_for(int32_t conn, std::string &why) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (pool.spare.process == nullptr) {
+            pool.spare = handoff::launch(pool.command_line, why);
+        }
+        if (pool.spare.process == nullptr) {
+            return nullptr;
+        }
+        if (handoff::hand_over(pool.spare, conn, why)) {
+            return std::exchange(pool.spare, handoff::Started{}).process;
+        }
+        discard(pool.spare);
+    }
+    return nullptr;
 }
 
 void reap_finished() {
@@ -100,6 +138,11 @@ const char *stop_signal() {
 }
 
 bool wait_for_connection(int32_t listening) {
+    handoff::keep_private(listening);
+    if (pool.spare.process == nullptr) {
+        std::string why;
+        pool.spare = handoff::launch(pool.command_line, why);  // a failure shows when a connection needs it
+    }
     for (;;) {
         reap_finished();
         if (stopping()) {
@@ -136,13 +179,13 @@ int serving(const std::string &addr) {
 // connection, with the options it was given.
 bool spawn(int32_t listening, int32_t conn, const net::Peer &peer, ServeFn) {
     std::fflush(nullptr);  // nothing buffered may come out after the worker's lines
+    handoff::keep_private(listening);
+    handoff::keep_private(conn);
     std::string why;
-    const HANDLE process = handoff::start_worker(listening, conn, pool.command_line, why);
+    const HANDLE process = worker_for(conn, why);
     COMCloseSock(conn);
-    if (!why.empty()) {
-        std::fprintf(stderr, "razivu serve: no worker for %s: %s\n", net::text(peer).c_str(), why.c_str());
-    }
     if (process == nullptr) {
+        std::fprintf(stderr, "razivu serve: no worker for %s: %s\n", net::text(peer).c_str(), why.c_str());
         return false;
     }
     pool.running.emplace(process, peer.addr);
@@ -158,6 +201,7 @@ int serve_here(int32_t conn, const net::Peer &peer, ServeFn serve) {
 }
 
 void stop_all() {
+    discard(pool.spare);
     for (const auto &[process, addr] : pool.running) {
         TerminateProcess(process, stopped_status);
     }

@@ -1,10 +1,20 @@
-// Windows has neither systemd's socket activation nor inetd.
+// Windows has neither systemd's socket activation nor inetd. What comes in
+// from outside is the connection of a worker process of `razivu serve`,
+// which its listening process hands over (handoff.h).
 #include "../activation.h"
+
+#include "handoff.h"
 
 namespace razivu_tool::activation {
 
 Passed from_systemd() {
-    return Passed{};
+    if (!handoff::is_worker()) {
+        return Passed{};
+    }
+    Passed passed;
+    passed.socket = handoff::receive(passed.why);
+    passed.kind = passed.socket >= 0 ? Kind::connection : Kind::unusable;
+    return passed;
 }
 
 Passed from_inetd() {

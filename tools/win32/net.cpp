@@ -1,9 +1,14 @@
-// The socket work of `razivu serve` on Windows, through WinSock. Without
-// worker processes there is no watchdog and no per-connection counting.
+// The socket work of `razivu serve` on Windows, through WinSock. The call
+// deadline is a timer-queue timer whose callback shuts the connection, as
+// SIGALRM does on Linux. WinSock keeps no byte counts of a connection that
+// a program could read, so there are none.
 #include "../net.h"
 
 #include <winsock2.h>
 
+#include <windows.h>
+
+#include <atomic>
 #include <cstdio>
 
 #include <razivu/razivu.h>
@@ -11,7 +16,41 @@
 namespace razivu_tool::net {
 namespace {
 
-constexpr int32_t ms_per_second = 1000;
+constexpr long ms_per_second = 1000;
+constexpr long us_per_ms = 1000;
+
+// The deadline of the current call; shared with the timer's callback thread.
+struct Deadline {
+    HANDLE timer = nullptr;               // armed timer, or none
+    std::atomic<SOCKET> conn{INVALID_SOCKET};  // the connection it shuts down
+    std::atomic<bool> fired{false};       // the deadline passed
+};
+Deadline deadline;
+
+using CancelIoExFn = BOOL(WINAPI *)(HANDLE, LPOVERLAPPED);
+
+// A blocked receive or send returns once its socket is shut down under Wine;
+// Windows may keep it waiting, so it is also cancelled where the system can
+// (Vista on; looked up so that the program still starts on older systems).
+VOID CALLBACK on_deadline(PVOID, BOOLEAN) {
+    const SOCKET s = deadline.conn;
+    deadline.fired = true;
+    ::shutdown(s, SD_BOTH);
+    static const auto cancel = reinterpret_cast<CancelIoExFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx")));
+    if (cancel != nullptr) {
+        cancel(reinterpret_cast<HANDLE>(s), nullptr);
+    }
+}
+
+// Waits up to ms (0: only looks) until conn has data or its end; true then.
+bool readable(int32_t conn, int32_t ms) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(static_cast<SOCKET>(conn), &ready);
+    timeval limit{ms / ms_per_second, (ms % ms_per_second) * us_per_ms};
+    return ::select(0, &ready, nullptr, nullptr, &limit) > 0;
+}
 
 std::string ipv4_text(const in_addr &a) {
     const auto *b = reinterpret_cast<const unsigned char *>(&a);
@@ -60,26 +99,36 @@ Peer address_of(int32_t s, Side side) {
     return Peer{ipv4_text(sin.sin_addr), ntohs(sin.sin_port)};
 }
 
+// A reset or any other error ends the connection as surely as a close.
 Ready peek(int32_t conn) {
-    if (COMPollSock(conn, 0) != RAZIVU_POLL_READABLE) {
+    if (!readable(conn, 0)) {
         return Ready::none;
     }
     char byte = 0;
     return ::recv(static_cast<SOCKET>(conn), &byte, 1, MSG_PEEK) > 0 ? Ready::data : Ready::end;
 }
 
-// COMPollSock counts whole seconds; a wait is rounded up to them.
 Ready wait_for_data(int32_t conn, int32_t ms) {
-    const int32_t seconds = (ms + ms_per_second - 1) / ms_per_second;
-    return COMPollSock(conn, seconds) == RAZIVU_POLL_READABLE ? peek(conn) : Ready::none;
+    return readable(conn, ms) ? peek(conn) : Ready::none;
 }
 
-void arm_deadline(int32_t, int32_t) {}
+void arm_deadline(int32_t conn, int32_t ms) {
+    disarm_deadline();
+    deadline.conn = static_cast<SOCKET>(conn);
+    CreateTimerQueueTimer(&deadline.timer, nullptr, on_deadline, nullptr,
+                          static_cast<DWORD>(ms > 0 ? ms : 1), 0, WT_EXECUTEONLYONCE);
+}
 
-void disarm_deadline() {}
+// Waits for a callback under way, so that it never shuts a later connection.
+void disarm_deadline() {
+    if (deadline.timer != nullptr) {
+        DeleteTimerQueueTimer(nullptr, deadline.timer, INVALID_HANDLE_VALUE);
+        deadline.timer = nullptr;
+    }
+}
 
 bool deadline_passed() {
-    return false;
+    return deadline.fired;
 }
 
 Counts counts(int32_t) {

@@ -1,0 +1,464 @@
+// The 32-bit Windows build against the Linux one over TCP, under 32-bit
+// Wine: `razivu.exe call` against the Linux `razivu serve` and the Linux
+// `razivu call` against `razivu.exe serve`, the Windows server's worker
+// processes under load, its bounds and limits, and a service from the
+// prefix's own services file.
+//
+// Runs when RAZIVU_WINDOWS_BUILD names a mingw-i686 build folder
+// (scripts/test_windows.sh sets it and runs this program once, so that the
+// Wine prefix, made once per run, serves every case); skipped otherwise.
+// RAZIVU_WINE names the launcher (default /usr/lib/wine/wine, 32-bit).
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/memory_transport.h"
+#include "support/test_env.h"
+#include "tool_process.h"
+
+namespace {
+
+namespace test = razivu::test;
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char *default_launcher = "/usr/lib/wine/wine";
+constexpr const char *service_name = "razivu-wine-test";
+constexpr int close_wait_ms = 6000;  // ample for a limit of 1 s under Wine
+constexpr int32_t tenth_ms = 100;
+
+// Process-wide: the Windows build and the Wine prefix every case uses.
+struct Wine {
+    std::string launcher;  // the 32-bit Wine launcher
+    std::string exe;       // razivu.exe, with razivu.dll beside it
+    std::string prefix;    // the WINEPREFIX of this run
+    std::string why;       // why the cases are skipped, when they are
+};
+Wine wine;
+
+std::string shell_word(const std::string &word) {
+    std::string out = "'";
+    for (const char c : word) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+// Standard output and error of the Windows tool, its lines ending in LF as the Linux tool's do.
+test::CommandRun run_windows_tool(const std::string &args) {
+    test::CommandRun run = test::run_command(shell_word(wine.launcher) + " " + shell_word(wine.exe) + " " + args);
+    run.out.erase(std::remove(run.out.begin(), run.out.end(), '\r'), run.out.end());
+    return run;
+}
+
+// The tool and the library in a folder of their own, as a Windows user has them.
+bool make_prefix() {
+    const char *build = std::getenv("RAZIVU_WINDOWS_BUILD");
+    const char *launcher = std::getenv("RAZIVU_WINE");
+    wine.launcher = launcher != nullptr ? launcher : default_launcher;
+    if (build == nullptr) {
+        wine.why = "RAZIVU_WINDOWS_BUILD names no Windows build (scripts/test_windows.sh runs these)";
+        return false;
+    }
+    if (!fs::exists(wine.launcher)) {
+        wine.why = "no 32-bit Wine at " + wine.launcher;
+        return false;
+    }
+    const std::string dir = test::root() + "/windows";
+    test::make_dirs(dir);
+    std::error_code ec;
+    fs::copy_file(std::string(build) + "/tools/razivu.exe", dir + "/razivu.exe", ec);
+    fs::copy_file(std::string(build) + "/razivu.dll", dir + "/razivu.dll", ec);
+    wine.exe = dir + "/razivu.exe";
+    wine.prefix = test::root() + "/wineprefix";
+    ::setenv("WINEPREFIX", wine.prefix.c_str(), 1);
+    ::setenv("WINEDEBUG", "-all", 1);
+    ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    const test::CommandRun boot = test::run_command(shell_word(wine.launcher) + " wineboot -i");
+    if (ec || boot.status != 0) {
+        wine.why = "the Windows build or the Wine prefix is not usable: " + ec.message() + boot.out;
+        return false;
+    }
+    return true;
+}
+
+class WineInterop : public test::Tool {
+public:
+    static void SetUpTestSuite() { make_prefix(); }
+    // The server keeps a removed prefix's files open a moment.
+    static void TearDownTestSuite() {
+        if (!wine.prefix.empty()) {
+            test::run_command(shell_word(wine.launcher.substr(0, wine.launcher.rfind('/')) + "/wineserver") + " -k");
+        }
+    }
+
+protected:
+    void SetUp() override {
+        Tool::SetUp();
+        if (!wine.why.empty()) {
+            GTEST_SKIP() << wine.why;
+        }
+    }
+    // `razivu.exe serve` with args (--port PORT unless args name a service).
+    bool start_windows_server(test::ServeProcess &server, std::vector<std::string> args) {
+        if (args.empty() || args[0].rfind("--", 0) == 0) {
+            args.insert(args.begin(), {"--port", std::to_string(server.port)});
+        }
+        args.insert(args.begin(), {wine.launcher, wine.exe, "serve"});
+        return server.start_command(std::move(args), "razivu serve: listening on");
+    }
+};
+
+// ---- Each client against each server -------------------------------------------------
+
+struct CallRow {
+    std::string args;
+    std::string reply;
+    int status;
+};
+
+std::string hex_of(const std::string &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 0xf];
+    }
+    return out;
+}
+
+std::vector<CallRow> call_rows() {
+    const std::string ok = "return   10 (Call was successful.)\n";
+    // Over 999 bytes each way: the call and the reply travel in several pieces.
+    const std::string blob_a(900, '\xA5');
+    const std::string blob_b(900, '|');
+    return {
+        {"Echo 's:a|b\"c' s:null i:42 b:1 a:00ff7c a:null",
+         ok + "string   \"a|b\\\"c\"\nstring   null\ninteger  42\nboolean  1\nbytes    00ff7c (3 bytes)\n"
+              "bytes    null\n",
+         0},
+        {"Echo a:" + hex_of(blob_a) + " a:" + hex_of(blob_b) + " i:-999999",
+         ok + "bytes    " + hex_of(blob_a) + " (900 bytes)\nbytes    " + hex_of(blob_b) +
+             " (900 bytes)\ninteger  -999999\n",
+         0},
+        {"VIZIGetDMYFromDaysSince1900 i:36525", ok + "integer  0\ninteger  1\ninteger  1\ninteger  2000\n", 0},
+        {"NoSuchFunction i:1 s:x", "return   61 (No matching COMrpc function found at server.)\n", 1},
+    };
+}
+
+TEST_F(WineInterop, the_linux_and_the_windows_client_get_the_same_replies_from_either_server) {
+    test::ServeProcess linux_server;
+    test::ServeProcess windows_server;
+    ASSERT_TRUE(linux_server.start());
+    ASSERT_TRUE(start_windows_server(windows_server, {})) << windows_server.output();
+    for (const test::ServeProcess *server : {&linux_server, &windows_server}) {
+        const std::string target = "call 127.0.0.1 " + std::to_string(server->port) + " ";
+        for (const CallRow &row : call_rows()) {
+            const std::string what = row.args.substr(0, 40) + (server == &linux_server ? " (Linux server)" : " (Windows server)");
+            const test::ToolRun from_linux = test::run_tool_line(target + row.args);
+            const test::CommandRun from_windows = run_windows_tool(target + row.args);
+            EXPECT_EQ(from_linux.out, row.reply) << what;
+            EXPECT_EQ(from_linux.status, row.status) << what;
+            EXPECT_EQ(from_windows.out, row.reply) << what;
+            EXPECT_EQ(from_windows.status, row.status) << what;
+        }
+    }
+    EXPECT_THAT(windows_server.output(), HasSubstr("Echo 10;")) << "the workers' lines";
+}
+
+// ---- The Windows server --------------------------------------------------------------
+
+// Sends bytes on a connection of its own and reads up to n reply bytes, or
+// what came before the server closed.
+std::string exchange(uint16_t port, const std::string &bytes, std::size_t n) {
+    const int fd = test::raw_connect(port);
+    test::raw_send(fd, bytes);
+    std::string reply = test::raw_recv(fd, n);
+    ::close(fd);
+    return reply;
+}
+
+TEST_F(WineInterop, the_windows_server_answers_calls_in_order_and_hangs_up_on_garbage) {
+    test::ServeProcess server;
+    ASSERT_TRUE(start_windows_server(server, {}));
+    const std::string blobs = "a00900|" + std::string(900, '\xA5') + "|a00900|" + std::string(900, '|') + "|";
+    const std::pair<std::string, std::string> rows[] = {
+        {"#00004|Echo|" + blobs + "#00014|NoSuchFunction|s00001|x|"
+             "#00020|VIZIGetDaysSince1900|i00001|1|"  // cut short: r 20
+             "#00014|VIZIIsLeapYear|i00004|2004|",
+         "r00010|" + blobs + "r00061|r00020|r00010|i00001|1|"},
+        {"GET / HTTP/1.0\r\n\r\n", ""},
+        {"s00003|abc|", ""},
+        {"#00004|Echo|s00995|" + std::string(995, 'x') + "|", ""},
+    };
+    constexpr std::size_t unanswered_cap = 100;  // anything sent before the server hung up
+    for (const auto &[sent, reply] : rows) {
+        EXPECT_EQ(exchange(server.port, sent, reply.empty() ? unanswered_cap : reply.size()), reply)
+            << sent.substr(0, 30);
+    }
+}
+
+// Waits until the server closes fd; the milliseconds that took, or -1.
+int ms_until_closed(int fd) {
+    const Clock::time_point start = Clock::now();
+    pollfd p{fd, POLLIN, 0};
+    char byte = 0;
+    while (::poll(&p, 1, close_wait_ms) > 0 && ::recv(fd, &byte, 1, 0) > 0) {
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    return ms < close_wait_ms ? static_cast<int>(ms) : -1;
+}
+
+// Waits up to ms until text has appeared count times in the server's output.
+bool shows(const test::ServeProcess &server, const std::string &text, int count, int ms = close_wait_ms) {
+    for (int waited = 0; waited < ms; waited += tenth_ms, ::usleep(tenth_ms * 1000)) {
+        const std::string out = server.output();
+        int seen = 0;
+        for (std::size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) {
+            ++seen;
+        }
+        if (seen >= count) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(WineInterop, the_windows_server_cuts_slow_calls_and_closes_silent_connections) {
+    test::ServeProcess server;
+    ASSERT_TRUE(start_windows_server(server, {"--call-time", "1", "--idle", "1"}));
+    const int silent = test::raw_connect(server.port);
+    EXPECT_GE(ms_until_closed(silent), 900) << "closed before the idle limit, or never";
+    ::close(silent);
+    const int dripping = test::raw_connect(server.port);
+    test::raw_send(dripping, "#00014|VIZIIsLeapYear|i000");
+    EXPECT_GE(ms_until_closed(dripping), 900) << "cut before the call limit, or never";
+    ::close(dripping);
+    // A client that sends calls and reads no reply: the server's send blocks until it is cut.
+    const int deaf = test::raw_connect(server.port);
+    const std::string call = "#00004|Echo|a00900|" + std::string(900, 'x') + "|";
+    for (int i = 0; i < 4000 && ::send(deaf, call.data(), call.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0; ++i) {
+    }
+    EXPECT_TRUE(shows(server, "cut: a call took over 1 s", 2)) << server.output();
+    ::close(deaf);
+    EXPECT_THAT(server.output(), HasSubstr("no calls; "));
+    EXPECT_THAT(server.output(), HasSubstr("silent for 1 s"));
+}
+
+// A second connection while a first from 127.0.0.1 is being served: held
+// back by the worker bound until the first ends, refused beyond an address's
+// share, or served at once.
+enum class Fate { held, refused, served };
+struct BoundRow {
+    std::vector<std::string> args;
+    const char *from;  // the second connection's address
+    Fate fate;
+};
+
+TEST_F(WineInterop, the_windows_server_keeps_its_worker_bound_and_each_address_to_its_share) {
+    const std::string second_call = "#00004|Echo|i00001|7|";
+    const std::string second_reply = "r00010|i00001|7|";
+    const BoundRow rows[] = {
+        {{"--workers", "1"}, "127.0.0.1", Fate::held},
+        {{"--workers", "4", "--per-address", "1"}, "127.0.0.1", Fate::refused},
+        {{"--workers", "4", "--per-address", "1"}, "127.0.0.2", Fate::served},
+    };
+    for (const BoundRow &row : rows) {
+        test::ServeProcess server;
+        ASSERT_TRUE(start_windows_server(server, row.args));
+        const int first = test::connect_to("127.0.0.1", server.port);
+        test::raw_send(first, "#00004|Echo|");
+        EXPECT_EQ(test::raw_recv(first, 7), "r00010|");
+        const int second = test::connect_to("127.0.0.1", server.port, row.from);
+        test::raw_send(second, second_call);
+        pollfd p{second, POLLIN, 0};
+        const bool answered_at_once = ::poll(&p, 1, 500) > 0;
+        EXPECT_EQ(answered_at_once, row.fate != Fate::held) << row.args[1] << " " << row.from;
+        ::close(first);
+        EXPECT_EQ(test::raw_recv(second, second_reply.size()), row.fate == Fate::refused ? "" : second_reply)
+            << row.args[1] << " " << row.from;
+        ::close(second);
+        if (row.fate == Fate::refused) {
+            EXPECT_THAT(server.output(), HasSubstr("refused: 1 workers serve this address already"));
+        }
+    }
+}
+
+// The listening socket is the listening process's alone: no worker holds a
+// copy that would take connections no one accepts after it is gone.
+TEST_F(WineInterop, a_killed_windows_server_stops_listening_while_its_workers_finish) {
+    test::ServeProcess server;
+    ASSERT_TRUE(start_windows_server(server, {"--idle", "10"}));
+    const int served = test::raw_connect(server.port);
+    test::raw_send(served, "#00004|Echo|");
+    EXPECT_EQ(test::raw_recv(served, 7), "r00010|");
+    server.stop();
+    int late = test::raw_connect(server.port);
+    for (int waited = 0; late >= 0 && waited < close_wait_ms; waited += tenth_ms) {
+        ::close(late);
+        ::usleep(tenth_ms * 1000);
+        late = test::raw_connect(server.port);
+    }
+    EXPECT_LT(late, 0) << "still listening with the listening process gone";
+    test::raw_send(served, "i00001|7|");
+    EXPECT_EQ(test::raw_recv(served, 9), "i00001|7|") << "the worker goes on";
+    ::close(served);
+    constexpr int spare_end_ms = 1000;
+    EXPECT_FALSE(shows(server, "handed over", 1, spare_end_ms)) << "the worker started ahead ends without a word";
+}
+
+// The library opens its trace file afresh in every process: each worker
+// gets a file of its own rather than emptying the one they would share.
+TEST_F(WineInterop, each_windows_worker_traces_into_a_file_of_its_own) {
+    test::ServeProcess server;
+    ASSERT_TRUE(server.start_command({"/usr/bin/env", "RAZIVU_DEBUG=trace.txt", wine.launcher, wine.exe, "serve",
+                                      "--port", std::to_string(server.port)},
+                                     "razivu serve: listening on"));
+    const int connections = 2;
+    for (int i = 0; i < connections; ++i) {
+        EXPECT_EQ(test::run_tool_line("call 127.0.0.1 " + std::to_string(server.port) + " Echo").status, 0);
+    }
+    int traces = 0;
+    for (const auto &entry : fs::directory_iterator(fs::current_path())) {
+        const std::string name = entry.path().filename().string();
+        traces += name.rfind("trace.txt.", 0) == 0 &&
+                  name.find_first_not_of("0123456789", sizeof "trace.txt." - 1) == std::string::npos;
+    }
+    EXPECT_EQ(traces, connections);
+}
+
+// WinSock under Wine reads services from the prefix, not from /etc/services.
+TEST_F(WineInterop, the_windows_server_listens_on_a_service_of_the_prefix) {
+    test::ServeProcess server;
+    std::ofstream(wine.prefix + "/drive_c/windows/system32/drivers/etc/services", std::ios::app)
+        << service_name << "\t" << server.port << "/tcp\r\n";
+    ASSERT_TRUE(start_windows_server(server, {service_name})) << server.output();
+    EXPECT_THAT(server.output(), HasSubstr("listening on 0.0.0.0:" + std::to_string(server.port)));
+    const test::ToolRun r = test::run_tool_line("call 127.0.0.1 " + std::to_string(server.port) + " Echo i:5");
+    EXPECT_EQ(r.out, "return   10 (Call was successful.)\ninteger  5\n");
+}
+
+// ---- Under load ----------------------------------------------------------------------
+//
+// The load of the Linux server's test: clients make Echo calls with every
+// field kind and check every reply byte, reconnecting now and then, while
+// troublemakers hang up mid-call, stall and send garbage. Each client notes
+// how long each call took, for the figures printed at the end.
+
+constexpr int load_clients = 6;
+constexpr int load_calls = 60;             // per client
+constexpr int load_calls_per_connection = 20;
+constexpr int load_troublemakers = 2;
+constexpr int load_mischief = 8;           // connections per troublemaker
+constexpr int load_deadline_seconds = 120;
+constexpr int load_failed = 10;
+constexpr double percentile = 0.99;
+
+// The call and reply bytes of Echo call n: every field kind, null ones too,
+// and an array that sends both in pieces.
+std::pair<std::string, std::string> echo_bytes(int n) {
+    std::string call = test::field_bytes('#', "Echo");
+    std::string reply = test::header_bytes('r', 10);
+    const std::string args[] = {"s:hello", "s:null", "i:" + std::to_string(n), "b:1", "a:00ff7c",
+                                "a:null", "a:" + hex_of(std::string(991, '|'))};
+    for (const std::string &arg : args) {
+        razivu_tool::Field f;
+        std::string why;
+        razivu_tool::parse_argument(arg.c_str(), f, why);
+        call += test::wire_bytes(f);
+        reply += test::wire_bytes(f);
+    }
+    return {call, reply};
+}
+
+std::string latency_file(int id) {
+    return test::root() + "/latency-" + std::to_string(id) + ".txt";
+}
+
+int load_client(uint16_t port, int id) {
+    std::ofstream latencies(latency_file(id));
+    for (int done = 0; done < load_calls;) {
+        const int fd = test::raw_connect(port);
+        for (int i = 0; i < load_calls_per_connection; ++i, ++done) {
+            const auto [call, reply] = echo_bytes(id * load_calls + done);
+            const Clock::time_point start = Clock::now();
+            if (fd < 0 || !test::raw_send(fd, call) || test::raw_recv(fd, reply.size()) != reply) {
+                return load_failed;
+            }
+            latencies << std::chrono::duration<double, std::milli>(Clock::now() - start).count() << "\n";
+        }
+        ::close(fd);
+    }
+    return 0;
+}
+
+// What a troublemaker's connections do in turn, and how long each stalls
+// before it hangs up.
+struct Mischief {
+    std::string bytes;
+    int stall_ms;
+};
+
+std::vector<Mischief> mischief() {
+    const std::string call = echo_bytes(0).first;
+    std::string garbage;
+    for (int i = 0; i < 3000; ++i) {
+        garbage += static_cast<char>(i * 151 + 7);
+    }
+    return {{call.substr(0, 20), 0}, {garbage, 0}, {call, 0}, {call.substr(0, 15), 200}};
+}
+
+int troublemaker(uint16_t port) {
+    const std::vector<Mischief> turns = mischief();
+    for (int i = 0; i < load_mischief; ++i) {
+        const Mischief &m = turns[static_cast<std::size_t>(i) % turns.size()];
+        const int fd = test::raw_connect(port);
+        test::raw_send(fd, m.bytes);
+        ::usleep(static_cast<useconds_t>(m.stall_ms) * 1000);
+        ::close(fd);
+    }
+    return 0;
+}
+
+TEST_F(WineInterop, the_windows_server_answers_every_echo_call_of_several_clients_amid_trouble) {
+    test::ServeProcess server;
+    ASSERT_TRUE(start_windows_server(server, {"--workers", "8", "--per-address", "8", "--idle", "20"}));
+    const Clock::time_point start = Clock::now();
+    std::vector<pid_t> pids;
+    for (int id = 0; id < load_clients + load_troublemakers; ++id) {
+        pids.push_back(test::run_child([&server, id] {
+            return id < load_clients ? load_client(server.port, id) : troublemaker(server.port);
+        }));
+    }
+    for (const pid_t pid : pids) {
+        EXPECT_EQ(test::wait_child(pid, load_deadline_seconds), 0) << "a client failed or timed out";
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(exchange(server.port, echo_bytes(-1).first, echo_bytes(-1).second.size()), echo_bytes(-1).second)
+        << "the server still answers";
+    std::vector<double> ms;
+    for (int id = 0; id < load_clients; ++id) {
+        std::ifstream in(latency_file(id));
+        for (double x; in >> x;) {
+            ms.push_back(x);
+        }
+    }
+    ASSERT_EQ(ms.size(), static_cast<std::size_t>(load_clients * load_calls));
+    std::sort(ms.begin(), ms.end());
+    std::printf("Windows server under Wine: %zu Echo calls (%d connections, %d troublemakers) in %.2f s: "
+                "%.0f calls/s; p50 %.2f ms, p99 %.2f ms\n",
+                ms.size(), load_clients * load_calls / load_calls_per_connection, load_troublemakers, seconds,
+                static_cast<double>(ms.size()) / seconds, ms[ms.size() / 2],
+                ms[static_cast<std::size_t>(static_cast<double>(ms.size()) * percentile)]);
+}
+
+}  // namespace

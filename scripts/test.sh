@@ -46,8 +46,14 @@ step "64-bit Windows build, C API tests under wine64"
 scripts/build.sh mingw-x86_64
 run_ctest mingw-x86_64
 
-# One closing line over both test runs.
-total=$(awk '/tests passed, .* tests failed out of/ {t += $NF; f += $4} END {print t - f, f}' "$log")
+step "32-bit Windows and Linux calling each other, under 32-bit Wine"
+scripts/test_windows.sh 2>&1 | tee -a "$log"
+[ "${PIPESTATUS[0]}" -eq 0 ]
+
+# One closing line over every test run.
+total=$(awk '/tests passed, .* tests failed out of/ {t += $NF; f += $4}
+             /^windows: [0-9]+ passed, [0-9]+ failed/ {t += $2 + $4; f += $4}
+             END {print t - f, f}' "$log")
 set -- $total
 echo
 echo "$1 passed, $2 failed"

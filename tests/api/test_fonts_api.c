@@ -19,13 +19,8 @@ static void truetype_install(void) {
     RazivuWChar face[RAZIVU_FACE_NAME_CAP];
     long len = 0;
     unsigned char *bytes = read_all(existing(dejavu), &len);
-    CHECK(bytes != NULL);
-    if (bytes == NULL) {
-        return;
-    }
-    CHECK(write_szdd("dejavu.tt_", bytes, len));
+    CHECK(bytes != NULL && write_szdd("dejavu.tt_", bytes, len));
     free(bytes);
-
     CHECK(InstallTrueTypeFont("dejavu.tt_", name) == RAZIVU_STATUS_OK);
     CHECK(strcmp(name, "DEJAVU.TTF") == 0);
     CHECK(GetWindowsDir(target, (int32_t)sizeof target) == RAZIVU_STATUS_OK);
@@ -34,9 +29,6 @@ static void truetype_install(void) {
           face[11] == 0);
     ProfileGetString("fonts", "DejaVu Sans (TrueType)", "", value, (int32_t)sizeof value, "WIN.INI");
     CHECK(strcmp(value, "DEJAVU.ttf") == 0);
-    if (strcmp(value, "DEJAVU.ttf") != 0) {
-        fprintf(stderr, "entry: '%s'\n", value);
-    }
 }
 
 static void resource_install(void) {
@@ -53,10 +45,14 @@ static void resource_install(void) {
     CHECK(InstallFontResourceFile(existing(courier), again) == RAZIVU_STATUS_FAILED);
 }
 
+/* Refused arguments leave the caller's buffers as they were; a source that
+ * expands short is not installed, but its name is upper-cased first. */
 static void refusals(void) {
     char short_name[] = "ab";
     char with_dir[] = "x\\y.ttf";
     char corrupt[] = "cut.ttf";
+    RazivuWChar face[RAZIVU_FACE_NAME_CAP] = {0x2A};
+    char description[RAZIVU_DESCRIPTION_CAP] = "#";
     static const unsigned char cut[] = {0x53, 0x5A, 0x44, 0x44, 0x88, 0xF0, 0x27, 0x33, 'A', 0,
                                         0x00, 0x10, 0x00, 0x00, 0xFF, 'a', 'b'};
     FILE *f = fopen("cut.tt_", "wb");
@@ -71,7 +67,13 @@ static void refusals(void) {
     CHECK(InstallTrueTypeFont("cut.tt_", corrupt) == RAZIVU_STATUS_FAILED);
     CHECK(strcmp(corrupt, "CUT.TTF") == 0);
     CHECK(InstallTrueTypeFont(NULL, corrupt) == RAZIVU_STATUS_FAILED);
-    CHECK(GetTrueTypeFaceName("no-such.ttf", NULL) == RAZIVU_STATUS_FAILED);
+    CHECK(InstallTrueTypeFont(existing(dejavu), NULL) == RAZIVU_STATUS_FAILED);
+    CHECK(InstallFontResourceFile(NULL, corrupt) == RAZIVU_STATUS_FAILED);
+    CHECK(GetTrueTypeFaceName("no-such.ttf", face) == RAZIVU_STATUS_FAILED && face[0] == 0x2A);
+    CHECK(GetTrueTypeFaceName(NULL, face) == RAZIVU_STATUS_FAILED);
+    CHECK(GetTrueTypeFaceName(existing(dejavu), NULL) == RAZIVU_STATUS_FAILED);
+    CHECK(ReadFontModuleDescription("no-such.fon", description) == 0 && description[0] == '#');
+    CHECK(ReadFontModuleDescription(NULL, description) == 0);
 }
 
 int main(void) {

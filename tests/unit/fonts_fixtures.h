@@ -1,17 +1,17 @@
-// Font files for the font tests: small synthetic TrueType and font resource
-// files built byte by byte, the real fonts the Debian packages install, and
-// readers of the naming rules written independently of the library's (whole
-// file in memory, no bounds short-cuts), to check it on every real font.
+// Font files for the font tests and fuzz targets: small synthetic TrueType
+// and font resource files built byte by byte, the real fonts the Debian
+// packages install, and readers of the naming rules written independently of
+// the library's (whole file in memory, no bounds short-cuts), to check it on
+// every real font and every fuzzed input.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
-
 
 namespace razivu::test::fonts {
 
@@ -29,10 +29,8 @@ inline std::vector<std::string> files_below(const std::string &dir,
     std::error_code ec;
     for (const auto &e : std::filesystem::recursive_directory_iterator(dir, ec)) {
         const std::string ext = e.path().extension().string();
-        for (const auto &want : extensions) {
-            if (e.is_regular_file() && ext == want) {
-                out.push_back(e.path().string());
-            }
+        if (e.is_regular_file() && std::count(extensions.begin(), extensions.end(), ext) > 0) {
+            out.push_back(e.path().string());
         }
     }
     std::sort(out.begin(), out.end());
@@ -41,125 +39,92 @@ inline std::vector<std::string> files_below(const std::string &dir,
 
 // ---- Byte writers ---------------------------------------------------------------
 
-inline void put_be16(std::string &s, uint32_t v) {
-    s += static_cast<char>(v >> 8 & 0xFF);
-    s += static_cast<char>(v & 0xFF);
+// Each value appended as a big-endian field of n bytes.
+inline void put_be(std::string &s, int n, std::initializer_list<uint32_t> values) {
+    for (uint32_t v : values) {
+        for (int i = n - 1; i >= 0; --i) {
+            s += static_cast<char>(v >> 8 * i & 0xFF);
+        }
+    }
 }
 
-inline void put_be32(std::string &s, uint32_t v) {
-    put_be16(s, v >> 16);
-    put_be16(s, v & 0xFFFF);
+// v as a little-endian field of n bytes at s[at].
+inline void set_le(std::string &s, std::size_t at, int n, uint32_t v) {
+    for (int i = 0; i < n; ++i) {
+        s[at + i] = static_cast<char>(v >> 8 * i & 0xFF);
+    }
 }
 
-inline void put_le16(std::string &s, uint32_t v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>(v >> 8 & 0xFF);
-}
-
-inline void put_le32(std::string &s, uint32_t v) {
-    put_le16(s, v & 0xFFFF);
-    put_le16(s, v >> 16);
-}
-
-inline void set_le16(std::string &s, std::size_t at, uint32_t v) {
-    s[at] = static_cast<char>(v & 0xFF);
-    s[at + 1] = static_cast<char>(v >> 8 & 0xFF);
-}
-
-inline void set_le32(std::string &s, std::size_t at, uint32_t v) {
-    set_le16(s, at, v & 0xFFFF);
-    set_le16(s, at + 2, v >> 16);
+inline void put_le(std::string &s, int n, std::initializer_list<uint32_t> values) {
+    for (uint32_t v : values) {
+        s.resize(s.size() + n);
+        set_le(s, s.size() - n, n, v);
+    }
 }
 
 // ---- Synthetic TrueType files ----------------------------------------------------
 
 struct NameRecord {
     std::u16string text;
-    uint16_t language;
-    uint16_t encoding;
-    uint16_t platform;
-    uint16_t name_id;
-    bool odd_byte;                   // one more byte after the text
-    std::optional<uint16_t> offset;  // into the storage; default: its own string
-    std::optional<uint16_t> length;  // default: the text's bytes
-
-    NameRecord(std::u16string text_in, uint16_t language_in = 0x0409, uint16_t encoding_in = 1,
-               uint16_t platform_in = 3, uint16_t name_id_in = 4, bool odd_byte_in = false,
-               std::optional<uint16_t> offset_in = {}, std::optional<uint16_t> length_in = {})
-        : text(std::move(text_in)), language(language_in), encoding(encoding_in),
-          platform(platform_in), name_id(name_id_in), odd_byte(odd_byte_in), offset(offset_in),
-          length(length_in) {}
+    uint16_t language = 0x0409;
+    uint16_t encoding = 1;
+    uint16_t platform = 3;
+    uint16_t name_id = 4;
+    bool odd_byte = false;              // one more byte after the text
+    std::optional<uint16_t> offset{};   // into the storage; default: its own string
+    std::optional<uint16_t> length{};   // default: the text's bytes
 };
 
 struct TrueTypeLayout {
     uint16_t tables_before = 0;             // dummy directory entries before "name"
-    std::optional<uint16_t> num_tables = std::nullopt;   // numTables; default: all entries written
+    std::optional<uint16_t> num_tables{};   // numTables; default: all entries written
     bool second_name_table = false;         // another "name" entry after the first, naming "Second"
-    std::optional<uint16_t> record_count = std::nullopt; // count in the naming header; default: all
-    std::optional<uint32_t> table_offset = std::nullopt; // the "name" entry's offset; default: its table
+    std::optional<uint16_t> record_count{}; // count in the naming header; default: all
+    std::optional<uint32_t> table_offset{}; // the "name" entry's offset; default: its table
     std::size_t cut_to = SIZE_MAX;          // file cut to this many bytes
 };
 
-// A naming table of records, strings stored in order, at file offset base.
+// A naming table of records, strings stored in order.
 inline std::string naming_table(const std::vector<NameRecord> &records,
                                 std::optional<uint16_t> count = std::nullopt) {
     std::string head;
     std::string storage;
-    put_be16(head, 0);
-    put_be16(head, count.value_or(static_cast<uint16_t>(records.size())));
-    put_be16(head, static_cast<uint32_t>(6 + 12 * records.size()));
+    const auto n = static_cast<uint32_t>(records.size());
+    put_be(head, 2, {0, count.value_or(n), 6 + 12 * n});
     for (const auto &r : records) {
-        const auto own = static_cast<uint16_t>(storage.size());
+        const auto own = static_cast<uint32_t>(storage.size());
         for (char16_t c : r.text) {
-            put_be16(storage, c);
+            put_be(storage, 2, {c});
         }
-        if (r.odd_byte) {
-            storage += '\x41';
-        }
-        const auto len = static_cast<uint16_t>(storage.size() - own);
-        put_be16(head, r.platform);
-        put_be16(head, r.encoding);
-        put_be16(head, r.language);
-        put_be16(head, r.name_id);
-        put_be16(head, r.length.value_or(len));
-        put_be16(head, r.offset.value_or(own));
+        storage += r.odd_byte ? "A" : "";
+        const auto len = static_cast<uint32_t>(storage.size() - own);
+        put_be(head, 2, {r.platform, r.encoding, r.language, r.name_id, r.length.value_or(len),
+                         r.offset.value_or(own)});
     }
     return head + storage;
 }
 
 inline std::string truetype_file(const std::vector<NameRecord> &records,
                                  const TrueTypeLayout &layout = {}) {
-    const uint16_t entries = static_cast<uint16_t>(layout.tables_before + 1 +
-                                                   (layout.second_name_table ? 1 : 0));
-    const uint32_t first_table = 12 + 16u * entries;
+    const uint32_t entries = layout.tables_before + 1u + (layout.second_name_table ? 1 : 0);
+    const uint32_t first_table = 12 + 16 * entries;
     const std::string table = naming_table(records, layout.record_count);
-    const std::string second = naming_table({{u"Second"}});
+    const std::string second = layout.second_name_table ? naming_table({{u"Second"}}) : "";
+    const auto table_len = static_cast<uint32_t>(table.size());
     std::string out;
-    put_be32(out, 0x00010000);
-    put_be16(out, layout.num_tables.value_or(entries));
-    put_be16(out, 0);
-    put_be16(out, 0);
-    put_be16(out, 0);
-    for (uint16_t i = 0; i < layout.tables_before; ++i) {
+    put_be(out, 4, {0x00010000});
+    put_be(out, 2, {layout.num_tables.value_or(entries), 0, 0, 0});
+    for (uint32_t i = 0; i < layout.tables_before; ++i) {
         out += "dmy" + std::string(1, static_cast<char>('a' + i % 26));
-        put_be32(out, 0);
-        put_be32(out, first_table);
-        put_be32(out, 0);
+        put_be(out, 4, {0, first_table, 0});
     }
     out += "name";
-    put_be32(out, 0);
-    put_be32(out, layout.table_offset.value_or(first_table));
-    put_be32(out, static_cast<uint32_t>(table.size()));
-    if (layout.second_name_table) {
+    put_be(out, 4, {0, layout.table_offset.value_or(first_table), table_len});
+    if (!second.empty()) {
         out += "name";
-        put_be32(out, 0);
-        put_be32(out, first_table + static_cast<uint32_t>(table.size()));
-        put_be32(out, static_cast<uint32_t>(second.size()));
+        put_be(out, 4, {0, first_table + table_len, static_cast<uint32_t>(second.size())});
     }
-    out += table;
-    if (layout.second_name_table) {
-        out += second;
-    }
+    out += table + second;
     return out.substr(0, std::min(out.size(), layout.cut_to));
 }
 
@@ -173,77 +138,47 @@ struct Resource {
     bool data_outside = false;      // data offset beyond the end of the file
 };
 
-struct ModuleLayout {
-    uint16_t shift = 4;
-    std::size_t cut_to = SIZE_MAX;
-};
-
 // DOS header at 0 (new header at 64), new-style header at 64 (resource table
 // at 128), the resource table with its names, the non-resident name table,
-// then the data of each resource on alignment boundaries.
+// then the data of each resource on boundaries of 1 << shift bytes.
+// Resources of one type are given one after another.
 inline std::string module_file(const std::string &description, const std::vector<Resource> &res,
-                               const ModuleLayout &layout = {}) {
+                               uint16_t shift = 4) {
     std::string out(128, '\0');
-    out[0] = 'M';
-    out[1] = 'Z';
-    set_le32(out, 60, 64);
-    out[64] = 'N';
-    out[65] = 'E';
-    set_le16(out, 64 + 0x24, 64);
-    // Types in order of first appearance, each with its entries.
-    std::vector<uint16_t> types;
-    for (const auto &r : res) {
-        if (std::find(types.begin(), types.end(), r.type) == types.end()) {
-            types.push_back(r.type);
-        }
-    }
+    out.replace(0, 2, "MZ");
+    out.replace(64, 2, "NE");
+    set_le(out, 60, 4, 64);
+    set_le(out, 64 + 0x24, 2, 64);
     std::string table;
-    put_le16(table, layout.shift);
-    std::vector<std::size_t> entry_at;     // table offset of each resource's entry
-    std::vector<const Resource *> order;
-    for (uint16_t t : types) {
-        std::vector<const Resource *> of_type;
-        for (const auto &r : res) {
-            if (r.type == t) {
-                of_type.push_back(&r);
-            }
+    put_le(table, 2, {shift});
+    std::vector<std::size_t> entry_at;  // table offset of each resource's entry
+    for (auto r = res.begin(); r != res.end(); ++r) {
+        if (r == res.begin() || r->type != r[-1].type) {
+            const auto same = std::find_if(r, res.end(), [&](auto &o) { return o.type != r->type; });
+            put_le(table, 2, {r->type, static_cast<uint32_t>(same - r), 0, 0});
         }
-        put_le16(table, t);
-        put_le16(table, static_cast<uint32_t>(of_type.size()));
-        put_le32(table, 0);
-        for (const Resource *r : of_type) {
-            entry_at.push_back(table.size());
-            order.push_back(r);
-            table += std::string(12, '\0');
-        }
+        entry_at.push_back(table.size());
+        table += std::string(12, '\0');
     }
-    put_le16(table, 0);
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (order[i]->name.empty()) {
-            set_le16(table, entry_at[i] + 6, 0x8000u | order[i]->int_id);
-        } else {
-            set_le16(table, entry_at[i] + 6, static_cast<uint32_t>(table.size()));
-            table += static_cast<char>(order[i]->name.size());
-            table += order[i]->name;
-        }
+    put_le(table, 2, {0});
+    for (std::size_t i = 0; i < res.size(); ++i) {
+        const bool named = !res[i].name.empty();
+        set_le(table, entry_at[i] + 6, 2,
+               named ? static_cast<uint32_t>(table.size()) : 0x8000u | res[i].int_id);
+        table += named ? static_cast<char>(res[i].name.size()) + res[i].name : "";
     }
     out += table;
-    set_le32(out, 64 + 44, static_cast<uint32_t>(out.size()));
-    out += static_cast<char>(description.size());
-    out += description;
-    put_le16(out, 0);
-    out += '\0';
-    const std::size_t unit = std::size_t{1} << layout.shift;
-    for (std::size_t i = 0; i < order.size(); ++i) {
+    set_le(out, 64 + 44, 4, static_cast<uint32_t>(out.size()));
+    out += static_cast<char>(description.size()) + description + std::string(3, '\0');
+    const std::size_t unit = std::size_t{1} << shift;
+    for (std::size_t i = 0; i < res.size(); ++i) {
         out.resize((out.size() + unit - 1) / unit * unit, '\0');
-        const std::size_t at = order[i]->data_outside ? out.size() + 64 * unit : out.size();
-        set_le16(out, 128 + entry_at[i], static_cast<uint32_t>(at / unit));
-        set_le16(out, 128 + entry_at[i] + 2, order[i]->units);
-        if (!order[i]->data_outside) {
-            out += std::string(order[i]->units * unit, '\x5A');
-        }
+        const std::size_t at = res[i].data_outside ? out.size() + 64 * unit : out.size();
+        set_le(out, 128 + entry_at[i], 2, static_cast<uint32_t>(at / unit));
+        set_le(out, 128 + entry_at[i] + 2, 2, res[i].units);
+        out += std::string(res[i].data_outside ? 0 : res[i].units * unit, '\x5A');
     }
-    return out.substr(0, std::min(out.size(), layout.cut_to));
+    return out;
 }
 
 // ---- Independent readers ----------------------------------------------------------
@@ -295,13 +230,12 @@ inline std::optional<std::u16string> expected_face_name(const std::string &file)
 
 // Entry 0 of the non-resident name table of a whole module in memory.
 inline std::string expected_description(const std::string &file) {
-    const uint32_t ne = static_cast<uint32_t>(
-        static_cast<unsigned char>(file.at(60)) | static_cast<unsigned char>(file.at(61)) << 8);
-    std::size_t at = 0;
+    const uint32_t ne = be(file, 60, 1) | be(file, 61, 1) << 8;
+    uint32_t at = 0;
     for (int i = 3; i >= 0; --i) {
-        at = at << 8 | static_cast<unsigned char>(file.at(ne + 44 + i));
+        at = at << 8 | be(file, ne + 44 + i, 1);
     }
-    return file.substr(at + 1, static_cast<unsigned char>(file.at(at)));
+    return file.substr(at + 1, be(file, at, 1));
 }
 
 }  // namespace razivu::test::fonts

@@ -63,38 +63,29 @@ static DWORD WINAPI server_thread(LPVOID unused) {
     return 0;
 }
 
-enum { CREATE, ADD };
+#define ED "C:\\KOV\\ED.EXE"
+#define ICO "C:\\KOV\\ED.ICO"
 
+/* A command line of NULL stands for CreateProgramGroup; the items are all
+ * named Editor, so only the AddItem text differs. */
 static const struct {
-    int op;
-    const char *command_line, *name, *icon;
+    const char *command_line, *icon;
     int32_t index, x, y;
     int refuse_at;
     int32_t status;
-    const char *sent[3];
+    int n_sent;
+    const char *add_item;
 } cases[] = {
-    {CREATE, NULL, NULL, NULL, 0, 0, 0, NO_REFUSAL, 0, {"[CreateGroup(KOV)]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 0, 0, 0, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]", "[AddItem( C:\\KOV\\ED.EXE , Editor )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", "C:\\KOV\\ED.ICO", 0, 0, 0, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]",
-      "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.ICO )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", "C:\\KOV\\ED.ICO", 2, 0, 0, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]",
-      "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.ICO, 2 )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", "C:\\KOV\\ED.ICO", 0, 0, -7, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]",
-      "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.ICO, 0, 0, -7 )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 3, 0, 0, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]",
-      "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.EXE, 3 )]"}},
-    {CREATE, NULL, NULL, NULL, 0, 0, 0, 0, RAZIVU_STATUS_DDE_COMMAND, {"[CreateGroup(KOV)]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 0, 0, 0, 0, RAZIVU_STATUS_DDE_COMMAND,
-     {"[ShowGroup(KOV,1)]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 0, 0, 0, 1, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]", "[AddItem( C:\\KOV\\ED.EXE , Editor )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 0, 0, 0, 2, RAZIVU_STATUS_DDE_COMMAND,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]", "[AddItem( C:\\KOV\\ED.EXE , Editor )]"}},
+    {NULL, NULL, 0, 0, 0, NO_REFUSAL, 0, 1, NULL},
+    {ED, NULL, 0, 0, 0, NO_REFUSAL, 0, 3, "[AddItem( " ED " , Editor )]"},
+    {ED, ICO, 0, 0, 0, NO_REFUSAL, 0, 3, "[AddItem( " ED " , Editor , " ICO " )]"},
+    {ED, ICO, 2, 0, 0, NO_REFUSAL, 0, 3, "[AddItem( " ED " , Editor , " ICO ", 2 )]"},
+    {ED, ICO, 0, 0, -7, NO_REFUSAL, 0, 3, "[AddItem( " ED " , Editor , " ICO ", 0, 0, -7 )]"},
+    {ED, NULL, 3, 0, 0, NO_REFUSAL, 0, 3, "[AddItem( " ED " , Editor , " ED ", 3 )]"},
+    {NULL, NULL, 0, 0, 0, 0, RAZIVU_STATUS_DDE_COMMAND, 1, NULL},
+    {ED, NULL, 0, 0, 0, 0, RAZIVU_STATUS_DDE_COMMAND, 1, NULL},
+    {ED, NULL, 0, 0, 0, 1, 0, 3, "[AddItem( " ED " , Editor )]"},
+    {ED, NULL, 0, 0, 0, 2, RAZIVU_STATUS_DDE_COMMAND, 3, "[AddItem( " ED " , Editor )]"},
 };
 
 int main(void) {
@@ -106,22 +97,20 @@ int main(void) {
     thread = CreateThread(NULL, 0, server_thread, NULL, 0, &thread_id);
     CHECK(thread != NULL && WaitForSingleObject(server.ready, READY_TIMEOUT_MS) == WAIT_OBJECT_0);
     for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        int32_t status;
-        int expected_n = 0;
+        const int create = cases[i].command_line == NULL;
+        const char *sent[3] = {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]", NULL};
+        sent[0] = create ? "[CreateGroup(KOV)]" : sent[0];
+        sent[2] = cases[i].add_item;
         server.n = 0;
         server.refuse_at = cases[i].refuse_at;
-        status = cases[i].op == CREATE
-                     ? CreateProgramGroup()
-                     : AddProgramItem(cases[i].command_line, cases[i].name, cases[i].icon,
-                                      cases[i].index, cases[i].x, cases[i].y);
-        CHECK(status == cases[i].status);
-        while (expected_n < 3 && cases[i].sent[expected_n] != NULL) {
-            ++expected_n;
-        }
-        CHECK(server.n == expected_n);
-        for (k = 0; k < expected_n && k < server.n; ++k) {
-            CHECK(server.len[k] == strlen(cases[i].sent[k]) + 1);
-            CHECK(strcmp(server.text[k], cases[i].sent[k]) == 0);
+        CHECK((create ? CreateProgramGroup()
+                      : AddProgramItem(cases[i].command_line, "Editor", cases[i].icon,
+                                       cases[i].index, cases[i].x, cases[i].y)) ==
+              cases[i].status);
+        CHECK(server.n == cases[i].n_sent);
+        for (k = 0; k < cases[i].n_sent && k < server.n; ++k) {
+            CHECK(server.len[k] == strlen(sent[k]) + 1);
+            CHECK(strcmp(server.text[k], sent[k]) == 0);
         }
     }
     PostThreadMessageA(thread_id, WM_QUIT, 0, 0);

@@ -1,11 +1,8 @@
 // The font resource reader on arbitrary bytes: the description stays within
 // its buffer, is what an independent reader finds, and the font-directory
 // walk ends on any resource table.
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <stdexcept>
-#include <string>
 
 #include "support/fonts_internal.h"
 #include "tests/unit/fonts_fixtures.h"

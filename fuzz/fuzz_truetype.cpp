@@ -1,10 +1,6 @@
-// The TrueType name reader on arbitrary bytes. A name it reads is terminated
-// within the buffer and is the one an independent reader of the whole data
-// chooses.
-#include <cstddef>
-#include <cstdint>
+// The TrueType name reader on arbitrary bytes: a name it reads is terminated
+// within the buffer and is the one an independent reader of the data chooses.
 #include <stdexcept>
-#include <string>
 
 #include "support/fonts_internal.h"
 #include "tests/unit/fonts_fixtures.h"

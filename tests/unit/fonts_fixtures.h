@@ -1,8 +1,7 @@
-// Font files for the font tests and fuzz targets: small synthetic TrueType
-// and font resource files built byte by byte, the real fonts the Debian
-// packages install, and readers of the naming rules written independently of
-// the library's (whole file in memory, no bounds short-cuts), to check it on
-// every real font and every fuzzed input.
+// Font files for the font tests and fuzz targets: synthetic TrueType and font
+// resource files built byte by byte, the real fonts of the Debian packages,
+// and readers written independently of the library's (whole file in memory)
+// to check it on every real font and every fuzzed input.
 #pragma once
 
 #include <algorithm>
@@ -15,51 +14,41 @@
 
 namespace razivu::test::fonts {
 
-// ---- Real fixtures -------------------------------------------------------------
-
 inline const std::string ipa_gothic = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf";
 inline const std::string free_sans_bold = "/usr/share/fonts/truetype/freefont/FreeSansBold.ttf";
 inline const std::string dejavu_sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 inline const std::string wine_fonts = "/usr/share/wine/fonts";
 
-// Every file below dir whose name ends in one of the extensions, sorted.
-inline std::vector<std::string> files_below(const std::string &dir,
+// Every file below the folders whose name ends in one of the extensions.
+inline std::vector<std::string> files_below(const std::vector<std::string> &dirs,
                                             const std::vector<std::string> &extensions) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto &e : std::filesystem::recursive_directory_iterator(dir, ec)) {
-        const std::string ext = e.path().extension().string();
-        if (e.is_regular_file() && std::count(extensions.begin(), extensions.end(), ext) > 0) {
-            out.push_back(e.path().string());
+    for (const auto &dir : dirs) {
+        for (const auto &e : std::filesystem::recursive_directory_iterator(dir, ec)) {
+            if (e.is_regular_file() && std::count(extensions.begin(), extensions.end(),
+                                                  e.path().extension().string()) > 0) {
+                out.push_back(e.path().string());
+            }
         }
     }
-    std::sort(out.begin(), out.end());
     return out;
 }
 
-// ---- Byte writers ---------------------------------------------------------------
-
-// Each value appended as a big-endian field of n bytes.
-inline void put_be(std::string &s, int n, std::initializer_list<uint32_t> values) {
+// Each value appended as a field of n bytes, big-endian unless told.
+inline void put(std::string &s, int n, std::initializer_list<uint32_t> values, bool big = true) {
     for (uint32_t v : values) {
-        for (int i = n - 1; i >= 0; --i) {
-            s += static_cast<char>(v >> 8 * i & 0xFF);
+        for (int i = 0; i < n; ++i) {
+            s += static_cast<char>(v >> 8 * (big ? n - 1 - i : i) & 0xFF);
         }
     }
 }
 
 // v as a little-endian field of n bytes at s[at].
 inline void set_le(std::string &s, std::size_t at, int n, uint32_t v) {
-    for (int i = 0; i < n; ++i) {
-        s[at + i] = static_cast<char>(v >> 8 * i & 0xFF);
-    }
-}
-
-inline void put_le(std::string &s, int n, std::initializer_list<uint32_t> values) {
-    for (uint32_t v : values) {
-        s.resize(s.size() + n);
-        set_le(s, s.size() - n, n, v);
-    }
+    std::string field;
+    put(field, n, {v}, false);
+    s.replace(at, n, field);
 }
 
 // ---- Synthetic TrueType files ----------------------------------------------------
@@ -90,15 +79,15 @@ inline std::string naming_table(const std::vector<NameRecord> &records,
     std::string head;
     std::string storage;
     const auto n = static_cast<uint32_t>(records.size());
-    put_be(head, 2, {0, count.value_or(n), 6 + 12 * n});
+    put(head, 2, {0, count.value_or(n), 6 + 12 * n});
     for (const auto &r : records) {
         const auto own = static_cast<uint32_t>(storage.size());
         for (char16_t c : r.text) {
-            put_be(storage, 2, {c});
+            put(storage, 2, {c});
         }
         storage += r.odd_byte ? "A" : "";
         const auto len = static_cast<uint32_t>(storage.size() - own);
-        put_be(head, 2, {r.platform, r.encoding, r.language, r.name_id, r.length.value_or(len),
+        put(head, 2, {r.platform, r.encoding, r.language, r.name_id, r.length.value_or(len),
                          r.offset.value_or(own)});
     }
     return head + storage;
@@ -112,17 +101,17 @@ inline std::string truetype_file(const std::vector<NameRecord> &records,
     const std::string second = layout.second_name_table ? naming_table({{u"Second"}}) : "";
     const auto table_len = static_cast<uint32_t>(table.size());
     std::string out;
-    put_be(out, 4, {0x00010000});
-    put_be(out, 2, {layout.num_tables.value_or(entries), 0, 0, 0});
+    put(out, 4, {0x00010000});
+    put(out, 2, {layout.num_tables.value_or(entries), 0, 0, 0});
     for (uint32_t i = 0; i < layout.tables_before; ++i) {
         out += "dmy" + std::string(1, static_cast<char>('a' + i % 26));
-        put_be(out, 4, {0, first_table, 0});
+        put(out, 4, {0, first_table, 0});
     }
     out += "name";
-    put_be(out, 4, {0, layout.table_offset.value_or(first_table), table_len});
+    put(out, 4, {0, layout.table_offset.value_or(first_table), table_len});
     if (!second.empty()) {
         out += "name";
-        put_be(out, 4, {0, first_table + table_len, static_cast<uint32_t>(second.size())});
+        put(out, 4, {0, first_table + table_len, static_cast<uint32_t>(second.size())});
     }
     out += table + second;
     return out.substr(0, std::min(out.size(), layout.cut_to));
@@ -144,23 +133,21 @@ struct Resource {
 // Resources of one type are given one after another.
 inline std::string module_file(const std::string &description, const std::vector<Resource> &res,
                                uint16_t shift = 4) {
-    std::string out(128, '\0');
-    out.replace(0, 2, "MZ");
-    out.replace(64, 2, "NE");
+    std::string out = "MZ" + std::string(62, '\0') + "NE" + std::string(62, '\0');
     set_le(out, 60, 4, 64);
     set_le(out, 64 + 0x24, 2, 64);
     std::string table;
-    put_le(table, 2, {shift});
+    put(table, 2, {shift}, false);
     std::vector<std::size_t> entry_at;  // table offset of each resource's entry
     for (auto r = res.begin(); r != res.end(); ++r) {
         if (r == res.begin() || r->type != r[-1].type) {
             const auto same = std::find_if(r, res.end(), [&](auto &o) { return o.type != r->type; });
-            put_le(table, 2, {r->type, static_cast<uint32_t>(same - r), 0, 0});
+            put(table, 2, {r->type, static_cast<uint32_t>(same - r), 0, 0}, false);
         }
         entry_at.push_back(table.size());
         table += std::string(12, '\0');
     }
-    put_le(table, 2, {0});
+    put(table, 2, {0}, false);
     for (std::size_t i = 0; i < res.size(); ++i) {
         const bool named = !res[i].name.empty();
         set_le(table, entry_at[i] + 6, 2,
@@ -194,36 +181,30 @@ inline uint32_t be(const std::string &s, std::size_t at, int bytes) {
 // The full name the rules choose, from the whole file in memory: nullopt when
 // the file has no naming table among its first 40 entries.
 inline std::optional<std::u16string> expected_face_name(const std::string &file) {
-    const uint32_t tables = std::min<uint32_t>(be(file, 4, 2), 40);
-    for (uint32_t t = 0; t < tables; ++t) {
+    for (uint32_t t = 0; t < std::min<uint32_t>(be(file, 4, 2), 40); ++t) {
         if (file.compare(12 + 16 * t, 4, "name") != 0) {
             continue;
         }
         const uint32_t table = be(file, 12 + 16 * t + 8, 4);
-        const uint32_t storage = table + be(file, table + 4, 2);
-        std::optional<std::u16string> ja, de, en;
+        std::optional<std::u16string> names[3];  // Japanese, German, English
         for (uint32_t r = 0; r < be(file, table + 2, 2); ++r) {
             const std::size_t rec = table + 6 + 12 * r;
-            const uint32_t enc = be(file, rec + 2, 2);
-            if (be(file, rec, 2) != 3 || (enc != 0 && enc != 1) || be(file, rec + 6, 2) != 4) {
+            const uint32_t lang = be(file, rec + 4, 2);
+            const int k = lang == 0x0411 ? 0 : lang == 0x0407 ? 1 : lang == 0x0409 ? 2 : -1;
+            if (be(file, rec, 2) != 3 || be(file, rec + 2, 2) > 1 || be(file, rec + 6, 2) != 4 ||
+                k < 0 || (k == 0 && names[0])) {  // the first Japanese name, the last of the others
                 continue;
             }
+            const std::size_t at = table + be(file, table + 4, 2) + be(file, rec + 10, 2);
             std::u16string text;
-            const uint32_t len = be(file, rec + 8, 2);
-            for (uint32_t i = 0; i + 1 < len && text.size() < 255; i += 2) {
-                text += static_cast<char16_t>(be(file, storage + be(file, rec + 10, 2) + i, 2));
+            for (uint32_t i = 0; i + 1 < be(file, rec + 8, 2) && text.size() < 255; i += 2) {
+                text += static_cast<char16_t>(be(file, at + i, 2));
             }
-            text = text.substr(0, text.find(u'\0'));  // names are terminated strings
-            switch (be(file, rec + 4, 2)) {
-            case 0x0411: if (!ja) ja = text; break;
-            case 0x0407: de = text; break;
-            case 0x0409: en = text; break;
-            default: break;
-            }
+            names[k] = text.substr(0, text.find(u'\0'));  // names are terminated strings
         }
-        if (ja && !ja->empty()) return ja;
-        if (de && !de->empty()) return de;
-        return en.value_or(u"");
+        return names[0] && !names[0]->empty()   ? names[0]
+               : names[1] && !names[1]->empty() ? names[1]
+                                                : names[2].value_or(u"");
     }
     return std::nullopt;
 }

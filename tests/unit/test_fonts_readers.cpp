@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,15 +23,10 @@ using fx::NameRecord;
 
 constexpr RazivuWChar canary = 0x2A2A;
 
-struct FaceResult {
-    int32_t rc;
-    std::u16string face;
-    bool untouched;  // the caller's 256 units still hold the canary
-};
-
 // GetTrueTypeFaceName on a file holding bytes, through a buffer with a guard
-// zone behind its 256 units that must stay as it was.
-FaceResult face_of(const std::string &bytes) {
+// zone behind its 256 units that must stay as it was: the result, the name,
+// and whether the 256 units still hold the canary.
+std::tuple<int32_t, std::u16string, bool> face_of(const std::string &bytes) {
     const std::string path = root() + "/work/face.ttf";
     write_file(path, bytes);
     std::vector<RazivuWChar> buf(RAZIVU_FACE_NAME_CAP + 16, canary);
@@ -43,14 +39,8 @@ FaceResult face_of(const std::string &bytes) {
 
 const std::u16string long_name(300, u'x');
 
-struct RuleCase {
-    const char *rule;
-    std::vector<NameRecord> records;
-    std::u16string expected;
-};
-
 TEST(TrueTypeNames, every_rule_of_the_naming_table) {
-    const std::vector<RuleCase> cases = {
+    const std::vector<std::tuple<const char *, std::vector<NameRecord>, std::u16string>> cases = {
         {"English alone", {{u"Eng"}}, u"Eng"},
         {"German before English", {{u"Eng"}, {u"Deu", 0x0407}}, u"Deu"},
         {"Japanese before both", {{u"Deu", 0x0407}, {u"日本", 0x0411}, {u"Eng"}}, u"日本"},
@@ -72,79 +62,58 @@ TEST(TrueTypeNames, every_rule_of_the_naming_table) {
         {"names are cut to 255 units", {{long_name}}, long_name.substr(0, 255)},
         {"a string may be shared", {{u"Shared"}, {u"", 0x0407, 1, 3, 4, false, 0, 12}}, u"Shared"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.rule);
-        const std::string file = fx::truetype_file(c.records);
-        const FaceResult r = face_of(file);
-        EXPECT_EQ(r.rc, RAZIVU_STATUS_OK);
-        EXPECT_EQ(r.face, c.expected);
-        EXPECT_EQ(fx::expected_face_name(file), c.expected) << "the independent reader";
+    for (const auto &[rule, records, expected] : cases) {
+        SCOPED_TRACE(rule);
+        const std::string file = fx::truetype_file(records);
+        const auto [rc, face, untouched] = face_of(file);
+        EXPECT_EQ(rc, RAZIVU_STATUS_OK);
+        EXPECT_EQ(face, expected);
+        EXPECT_EQ(fx::expected_face_name(file), expected) << "the independent reader";
     }
 }
 
-struct LayoutCase {
-    const char *what;
-    fx::TrueTypeLayout layout;
-    int32_t rc;  // the name is "Eng" when it is read
-    std::vector<NameRecord> records = {{u"Eng"}};
-};
-
+// What, the records, their layout, and the result; the name is "Eng" when read.
 TEST(TrueTypeNames, tables_and_bounds) {
-    const std::size_t whole = fx::truetype_file({{u"Eng"}}).size();
+    const std::vector<NameRecord> eng = {{u"Eng"}};
+    const std::size_t whole = fx::truetype_file(eng).size();
     const std::size_t long_file = fx::truetype_file({{long_name}}).size();
-    const std::vector<LayoutCase> cases = {
-        {"naming table as the 40th entry", {.tables_before = 39}, 0},
-        {"naming table behind the 40th entry", {.tables_before = 40}, 1},
-        {"only the first naming table is read", {.second_name_table = true}, 0},
-        {"no tables", {.num_tables = 0}, 1},
-        {"directory shorter than numTables says",
+    const std::vector<std::tuple<const char *, std::vector<NameRecord>, fx::TrueTypeLayout, int32_t>> cases = {
+        {"naming table as the 40th entry", eng, {.tables_before = 39}, 0},
+        {"naming table behind the 40th entry", eng, {.tables_before = 40}, 1},
+        {"only the first naming table is read", eng, {.second_name_table = true}, 0},
+        {"no tables", eng, {.num_tables = 0}, 1},
+        {"directory shorter than numTables says", eng,
          {.tables_before = 3, .num_tables = 9, .cut_to = 12 + 16 * 3 + 8}, 1},
-        {"offset table cut", {.cut_to = 11}, 1},
-        {"naming table outside the file", {.table_offset = 1u << 30}, 1},
-        {"naming header cut", {.cut_to = 12 + 16 + 5}, 1},
-        {"more records than the file holds", {.record_count = 2}, 1},
-        {"string cut by the end of the file", {.cut_to = whole - 1}, 1},
-        {"string offset outside the file", {}, 1, {{u"Eng", 0x0409, 1, 3, 4, false, 0xFFF0}}},
-        {"string length past the end of the file", {}, 1,
-         {{u"Eng", 0x0409, 1, 3, 4, false, {}, 0xFFFF}}},
+        {"offset table cut", eng, {.cut_to = 11}, 1},
+        {"naming table outside the file", eng, {.table_offset = 1u << 30}, 1},
+        {"naming header cut", eng, {.cut_to = 12 + 16 + 5}, 1},
+        {"more records than the file holds", eng, {.record_count = 2}, 1},
+        {"string cut by the end of the file", eng, {.cut_to = whole - 1}, 1},
+        {"string offset outside the file", {{u"Eng", 0x0409, 1, 3, 4, false, 0xFFF0}}, {}, 1},
+        {"string length past the end of the file", {{u"Eng", 0x0409, 1, 3, 4, false, {}, 0xFFFF}}, {}, 1},
         // Only 255 units are kept, but the whole string must lie inside the file.
-        {"the end of a long string cut off", {.cut_to = long_file - 2}, 1, {{long_name}}},
+        {"the end of a long string cut off", {{long_name}}, {.cut_to = long_file - 2}, 1},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        const FaceResult r = face_of(fx::truetype_file(c.records, c.layout));
-        EXPECT_EQ(r.rc, c.rc);
-        EXPECT_TRUE(c.rc == RAZIVU_STATUS_OK ? r.face == u"Eng" : r.untouched);
+    for (const auto &[what, records, layout, result] : cases) {
+        SCOPED_TRACE(what);
+        const auto [rc, face, untouched] = face_of(fx::truetype_file(records, layout));
+        EXPECT_EQ(rc, result);
+        EXPECT_TRUE(result == RAZIVU_STATUS_OK ? face == u"Eng" : untouched);
     }
 }
 
 // Every TrueType and OpenType file installed on the machine, and the
 // TrueType files of the Wine package, against the independent reader.
 TEST(TrueTypeNames, every_installed_font_agrees_with_an_independent_reader) {
-    auto files = fx::files_below("/usr/share/fonts", {".ttf", ".otf", ".ttc"});
-    for (const auto &f : fx::files_below(fx::wine_fonts, {".ttf"})) {
-        files.push_back(f);
-    }
+    const auto files = fx::files_below({"/usr/share/fonts", fx::wine_fonts}, {".ttf", ".otf", ".ttc"});
     ASSERT_GE(files.size(), 30u);
     for (const auto &path : files) {
         const auto expected = fx::expected_face_name(read_file(path));
-        RazivuWChar face[RAZIVU_FACE_NAME_CAP] = {};
-        const int32_t rc = GetTrueTypeFaceName(path.c_str(), face);
-        ASSERT_EQ(rc, expected ? RAZIVU_STATUS_OK : RAZIVU_STATUS_FAILED) << path;
-        if (expected) {
-            EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(face)), *expected) << path;
-        }
+        const auto [rc, face, untouched] = face_of(read_file(path));
+        EXPECT_EQ(rc, expected ? RAZIVU_STATUS_OK : RAZIVU_STATUS_FAILED) << path;
+        EXPECT_TRUE(expected ? face == *expected : untouched) << path;
     }
 }
-
-// ---- Font resource files --------------------------------------------------------
-
-struct ModuleCase {
-    const char *what;
-    std::string bytes;
-    int32_t rc;
-    std::optional<std::string> text;  // the description handed out; nullopt: the buffer untouched
-};
 
 TEST(FontModules, description_and_font_directory_are_read_within_the_file) {
     const std::string desc = "FONTRES 100,96,96 : Test 10 (VGA res)";
@@ -159,7 +128,8 @@ TEST(FontModules, description_and_font_directory_are_read_within_the_file) {
         return bytes;
     };
     const std::string d255(255, 'd');
-    const std::vector<ModuleCase> cases = {
+    // What, bytes, result, the description handed out (nullopt: the buffer is untouched).
+    const std::vector<std::tuple<const char *, std::string, int32_t, std::optional<std::string>>> cases = {
         {"FONTDIR of type 7", with({font, {}}), 1, desc},
         {"the name compares case-blind", with({{.name = "fontdir"}}), 1, desc},
         {"found behind other types and entries",
@@ -181,43 +151,14 @@ TEST(FontModules, description_and_font_directory_are_read_within_the_file) {
         {"description cut", good.substr(0, 128 + 32 + 2), 0, {}},
     };
     const std::string path = root() + "/work/module.fon";
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        write_file(path, c.bytes);
+    for (const auto &[what, bytes, rc, text] : cases) {
+        SCOPED_TRACE(what);
+        write_file(path, bytes);
         char buf[RAZIVU_DESCRIPTION_CAP + 16];
         std::memset(buf, '#', sizeof buf);
-        EXPECT_EQ(ReadFontModuleDescription(path.c_str(), buf), c.rc);
+        EXPECT_EQ(ReadFontModuleDescription(path.c_str(), buf), rc);
         EXPECT_EQ(std::string(buf + RAZIVU_DESCRIPTION_CAP, 16), std::string(16, '#'));
-        const std::size_t len = c.text ? strnlen(buf, RAZIVU_DESCRIPTION_CAP) : 1;
-        EXPECT_EQ(std::string(buf, len), c.text.value_or("#"));
-    }
-}
-
-TEST(FontModules, every_wine_font_resource_file_reads_as_an_independent_reader_does) {
-    const auto files = fx::files_below(fx::wine_fonts, {".fon"});
-    ASSERT_GE(files.size(), 40u);
-    for (const auto &path : files) {
-        char buf[RAZIVU_DESCRIPTION_CAP] = {};
-        EXPECT_EQ(ReadFontModuleDescription(path.c_str(), buf), 1) << path;
-        EXPECT_EQ(std::string(buf), fx::expected_description(read_file(path))) << path;
-    }
-}
-
-// ---- Name rules of the install operations -----------------------------------------
-
-// The key a font resource is entered under, up to the profile's 255
-// characters; the install tests enter the common ones.
-TEST(FontEntries, keys_taken_from_descriptions) {
-    namespace s = razivu::support;
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"a:b:c", ":c"}, {"colon:", ""}, {"colon:x", ""},
-        {"x: " + std::string(253, 'n'), std::string(253, 'n')},
-        {"CONTINUOUSSCALING: " + std::string(246, 'n'), ""},
-    };
-    for (const auto &[description, key] : cases) {
-        char out[s::profile_text_cap] = {};
-        EXPECT_EQ(s::resource_key(description, out), !key.empty()) << description;
-        EXPECT_EQ(std::string(out), key) << description;
+        EXPECT_EQ(std::string(buf, text ? strnlen(buf, RAZIVU_DESCRIPTION_CAP) : 1), text.value_or("#"));
     }
 }
 

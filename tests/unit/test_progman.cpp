@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,8 +24,7 @@ struct Faults {
     bool release = false;      // DdeUninitialize fails
 };
 
-// What the library did through the table; the parameters are checked as
-// they come.
+// What the library did through the table, whose parameters are checked as they come.
 struct Record {
     Faults faults;
     int connects = 0;  // DdeConnect calls so far
@@ -107,66 +107,54 @@ std::vector<std::string> item(const std::string &name, const std::string &add_it
     return {show, "[ReplaceItem(" + name + ")]", add_item};
 }
 
-struct Case {
-    const char *what;
-    std::function<int32_t()> call;
-    Faults faults;
-    int32_t status;
-    std::vector<std::string> sent{};  // the commands expected, in order
-};
+// The commands of item E of C:\ED.EXE whose AddItem ends in tail.
+std::vector<std::string> item_e(const std::string &tail) {
+    return item("E", "[AddItem( C:\\ED.EXE , E" + tail + " )]");
+}
 
 TEST_F(Progman, Commands_statuses_and_DDE_parameters_follow_the_table) {
     const std::string n999(999, 'n');  // makes "[AddItem( C:\E.EXE , n... )]" 1023 long
     const std::string n1000 = n999 + "n";
-    const char *ed = "C:\\KOV\\ED.EXE";
-    const auto plain = item("E", "[AddItem( C:\\ED.EXE , E )]");
+    const char *ed = "C:\\ED.EXE";
+    // What, the call, the faults injected, its status, the commands sent in order.
+    using Case = std::tuple<const char *, std::function<int32_t()>, Faults, int32_t, std::vector<std::string>>;
     const Case cases[] = {
         {"create", CreateProgramGroup, {}, 0, {create}},
-        {"two-field form", add(ed, "Editor"), {}, 0,
-         item("Editor", "[AddItem( C:\\KOV\\ED.EXE , Editor )]")},
-        {"three-field form", add(ed, "Editor", "C:\\KOV\\ED.ICO"), {}, 0,
-         item("Editor", "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.ICO )]")},
-        {"four-field form", add(ed, "Editor", "C:\\KOV\\ED.ICO", -2), {}, 0,
-         item("Editor", "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.ICO, -2 )]")},
-        {"six-field form, index 0 sent", add(ed, "Editor", "C:\\I.ICO", 0, 0, 9), {}, 0,
-         item("Editor", "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\I.ICO, 0, 0, 9 )]")},
-        {"six-field form, x only", add(ed, "Editor", "C:\\I.ICO", 1, -1, 0), {}, 0,
-         item("Editor", "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\I.ICO, 1, -1, 0 )]")},
-        {"index without icon path: the program's icons", add("C:\\KOV\\ED.EXE /p", "Editor",
-                                                              nullptr, 3), {}, 0,
-         item("Editor", "[AddItem( C:\\KOV\\ED.EXE /p , Editor , C:\\KOV\\ED.EXE, 3 )]")},
+        {"two-field form", add(ed, "E"), {}, 0, item_e("")},
+        {"three-field form", add(ed, "E", "C:\\I.ICO"), {}, 0, item_e(" , C:\\I.ICO")},
+        {"four-field form", add(ed, "E", "C:\\I.ICO", -2), {}, 0, item_e(" , C:\\I.ICO, -2")},
+        {"six fields, index 0 sent", add(ed, "E", "C:\\I.ICO", 0, 0, 9), {}, 0, item_e(" , C:\\I.ICO, 0, 0, 9")},
+        {"six fields, x only", add(ed, "E", "C:\\I.ICO", 1, -1, 0), {}, 0, item_e(" , C:\\I.ICO, 1, -1, 0")},
+        {"index, no icon: the program's", add(ed, "E", nullptr, 3), {}, 0, item_e(" , C:\\ED.EXE, 3")},
+        {"empty icon path alone is none", add(ed, "E", ""), {}, 0, item_e("")},
         {"position, empty icon path", add("\"C:\\A B\\E.EXE\"", "E", "", 0, 1, 2), {}, 0,
          item("E", "[AddItem( \"\"\"C:\\A B\\E.EXE\"\"\" , E , C:\\A B\\E.EXE, 0, 1, 2 )]")},
-        {"empty icon path alone is none", add("C:\\ED.EXE", "E", ""), {}, 0, plain},
         {"no name: the program's", add("\"C:\\KOV 2\\ED.X.EXE\" /p", nullptr), {}, 0,
          item("ED.X", "[AddItem( \"\"\"C:\\KOV 2\\ED.X.EXE\"\" /p\" , ED.X )]")},
-        {"names that would end the command are quoted", add("C:\\ED.EXE", "Tools, (Beta) [1]"),
-         {}, 0, item("\"Tools, (Beta) [1]\"", "[AddItem( C:\\ED.EXE , \"Tools, (Beta) [1]\" )]")},
-        {"an inner quote alone needs none", add("C:\\ED.EXE", "Say \"Hi\""), {}, 0,
+        {"names that would end the command are quoted", add(ed, "Tools, (Beta) [1]"), {}, 0,
+         item("\"Tools, (Beta) [1]\"", "[AddItem( C:\\ED.EXE , \"Tools, (Beta) [1]\" )]")},
+        {"an inner quote alone needs none", add(ed, "Say \"Hi\""), {}, 0,
          item("Say \"Hi\"", "[AddItem( C:\\ED.EXE , Say \"Hi\" )]")},
         {"1023 characters are sent", add("C:\\E.EXE", n999.c_str()), {}, 0,
          item(n999, "[AddItem( C:\\E.EXE , " + n999 + " )]")},
         {"1024 are refused unsent", add("C:\\E.EXE", n1000.c_str()), {}, 1007, {}},
         {"null command line", add(nullptr, "Editor"), {}, 1, {}},
-        {"empty command line", add("", "Editor"), {}, 1, {}},
         {"no name to be found", add("\"\" /x", nullptr), {}, 1, {}},
         {"set-up fails: create", CreateProgramGroup, {.setup = true}, 1006, {}},
-        {"set-up fails: add", add("C:\\ED.EXE", "E"), {.setup = true}, 1006, {}},
-        {"no conversation: create", CreateProgramGroup, {.no_conversation = 0}, 1007, {}},
-        {"no conversation: add stops", add("C:\\ED.EXE", "E"), {.no_conversation = 0}, 1007, {}},
+        {"set-up fails: add", add(ed, "E"), {.setup = true}, 1006, {}},
+        {"no conversation: add stops", add(ed, "E"), {.no_conversation = 0}, 1007, {}},
         {"refused: create", CreateProgramGroup, {.refuse = 0}, 1007, {create}},
-        {"refused ShowGroup: nothing further", add("C:\\ED.EXE", "E"), {.refuse = 0}, 1007, {show}},
-        {"refused ReplaceItem is ignored", add("C:\\ED.EXE", "E"), {.refuse = 1}, 0, plain},
-        {"refused AddItem", add("C:\\ED.EXE", "E"), {.refuse = 2}, 1007, plain},
+        {"refused ShowGroup: nothing further", add(ed, "E"), {.refuse = 0}, 1007, {show}},
+        {"refused ReplaceItem is ignored", add(ed, "E"), {.refuse = 1}, 0, item_e("")},
+        {"refused AddItem", add(ed, "E"), {.refuse = 2}, 1007, item_e("")},
         {"release fails: create", CreateProgramGroup, {.release = true}, 1, {create}},
-        {"release fails after a refusal", add("C:\\ED.EXE", "E"), {.refuse = 2, .release = true},
-         1, plain},
+        {"release fails after a refusal", add(ed, "E"), {.refuse = 2, .release = true}, 1, item_e("")},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        rec = Record{c.faults};
-        EXPECT_EQ(c.call(), c.status);
-        EXPECT_EQ(rec.sent, c.sent);
+    for (const auto &[what, call, faults, status, sent] : cases) {
+        SCOPED_TRACE(what);
+        rec = Record{faults};
+        EXPECT_EQ(call(), status);
+        EXPECT_EQ(rec.sent, sent);
         EXPECT_EQ(rec.live, 0) << "an instance, string handle or conversation left open";
     }
 }

@@ -51,8 +51,7 @@ inline void set_le(std::string &s, std::size_t at, int n, uint32_t v) {
     s.replace(at, n, field);
 }
 
-// ---- Synthetic TrueType files ----------------------------------------------------
-
+// A name record of a synthetic TrueType file; by default an English full name.
 struct NameRecord {
     std::u16string text;
     uint16_t language = 0x0409;
@@ -117,8 +116,6 @@ inline std::string truetype_file(const std::vector<NameRecord> &records,
     return out.substr(0, std::min(out.size(), layout.cut_to));
 }
 
-// ---- Synthetic font resource files (16-bit segmented modules) ---------------------
-
 struct Resource {
     uint16_t type = 0x8007;
     std::string name = "FONTDIR";   // "" for an integer id
@@ -127,9 +124,9 @@ struct Resource {
     bool data_outside = false;      // data offset beyond the end of the file
 };
 
-// DOS header at 0 (new header at 64), new-style header at 64 (resource table
-// at 128), the resource table with its names, the non-resident name table,
-// then the data of each resource on boundaries of 1 << shift bytes.
+// A font resource file (a 16-bit segmented module): DOS header at 0, new-style
+// header at 64, its resource table at 128 with the names, the non-resident
+// name table, then each resource's data on boundaries of 1 << shift bytes.
 // Resources of one type are given one after another.
 inline std::string module_file(const std::string &description, const std::vector<Resource> &res,
                                uint16_t shift = 4) {
@@ -167,8 +164,6 @@ inline std::string module_file(const std::string &description, const std::vector
     }
     return out;
 }
-
-// ---- Independent readers ----------------------------------------------------------
 
 inline uint32_t be(const std::string &s, std::size_t at, int bytes) {
     uint32_t v = 0;

@@ -54,6 +54,7 @@ protected:
 };
 
 TEST_F(FontInstall, an_lz_compressed_truetype_font_is_expanded_entered_and_listed) {
+    ASSERT_NE(FcConfigGetCurrent(), nullptr);  // as in a program that used fontconfig before
     const std::string bytes = read_file(fx::dejavu_sans);
     const std::string src = source("dv.ttf", bytes, true);
     ASSERT_EQ(read_file(host(src)).substr(0, 4), "SZDD") << "mscompress made no SZDD file";
@@ -71,7 +72,7 @@ TEST_F(FontInstall, an_lz_compressed_truetype_font_is_expanded_entered_and_liste
     ASSERT_TRUE(own != nullptr && own->nfont == 1 &&
                 FcPatternGetString(own->fonts[0], FC_FILE, 0, &file) == FcResultMatch);
     EXPECT_EQ(reinterpret_cast<const char *>(file), target);
-    EXPECT_FALSE(std::filesystem::is_empty(root() + "/fccache"));
+    EXPECT_NE(run_command("ls '" + root() + "/fccache'").out.find(".cache-"), std::string::npos);
     const std::string listed = run_command("fc-list -f '%{file}: %{fullname}\\n'").out;
     EXPECT_NE(listed.find(target + ": DejaVu Sans"), std::string::npos) << listed;
 }

@@ -23,9 +23,8 @@ using fx::NameRecord;
 
 constexpr RazivuWChar canary = 0x2A2A;
 
-// GetTrueTypeFaceName on a file holding bytes, through a buffer with a guard
-// zone behind its 256 units that must stay as it was: the result, the name,
-// and whether the 256 units still hold the canary.
+// GetTrueTypeFaceName on a file of bytes into 256 units of canaries and a guard
+// zone that must stay as it was: the result, the name, the 256 units untouched.
 std::tuple<int32_t, std::u16string, bool> face_of(const std::string &bytes) {
     const std::string path = root() + "/work/face.ttf";
     write_file(path, bytes);

@@ -28,14 +28,13 @@ std::string directory_file(const std::string &group) {
     return data() + "/desktop-directories/razivu-" + group + ".directory";
 }
 
-// The launchers a group's merged menu includes, as an XML reader sees them,
-// one a line.
+// The launchers a group's merged menu includes, as an XML reader sees them;
+// then the launcher files. One a line.
 std::string read_back(const std::string &group) {
     return run_command("xmllint --xpath \"/Menu[Name='Applications']/Menu[Name='razivu-" + group +
                        "']/Include/Filename/text()\" '" + menu_file(group) + "'").out;
 }
 
-// The launcher files, one a line.
 std::string launchers() {
     return run_command("(LC_ALL=C ls -A '" + data() + "/applications' 2>/dev/null)").out;
 }

@@ -5,12 +5,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 
 #include "platform/posix/progman.h"
 #include "support/progman_internal.h"
@@ -62,8 +60,9 @@ void menu(std::string_view text) {
     const auto files = pm::menu_files(xml, name);
     check(files.has_value() && std::find(files->begin(), files->end(), file) != files->end());
     check(pm::menu_exclude(xml, name, file));
-    const auto left = pm::menu_files(xml, name);
-    check(left.has_value() && std::find(left->begin(), left->end(), file) == left->end());
+    auto others = *files;
+    others.erase(std::remove(others.begin(), others.end(), file), others.end());
+    check(pm::menu_files(xml, name) == others);
 }
 
 // Ids are file-name safe and bounded; entry values are UTF-8 on one line.
@@ -74,9 +73,8 @@ void entry_texts(std::string_view text) {
     const std::string utf8 = pm::utf8_text(text);
     check(pm::utf8_text(utf8) == utf8);
     const std::string value = pm::entry_value(utf8);
-    for (char c : value) {
-        check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f);
-    }
+    check(std::none_of(value.begin(), value.end(), [](char c) { return c >= 0 && c < 0x20; }) &&
+          value.find('\x7f') == std::string::npos);
     (void)pm::exec_line(text);
     (void)pm::program_title(text);
 }
@@ -86,11 +84,7 @@ void entry_texts(std::string_view text) {
 // The interpreter writes below the XDG folders: keep them in the working
 // folder of the run, whatever the environment says.
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    std::string cwd(PATH_MAX, '\0');
-    if (::getcwd(cwd.data(), cwd.size()) == nullptr) {
-        std::abort();
-    }
-    cwd.resize(std::strlen(cwd.c_str()));
+    const std::string cwd = std::filesystem::current_path().string();
     ::setenv("XDG_DATA_HOME", (cwd + "/xdg/data").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (cwd + "/xdg/config").c_str(), 1);
     ::unsetenv("RAZIVU_PROGMAN");

@@ -10,20 +10,9 @@
 #define SZDD_HEADER_LEN 14
 #define LITERALS_PER_FLAG 8
 
-static const char *const dejavu[] = {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
-                                     "Z:\\usr\\share\\fonts\\truetype\\dejavu\\DejaVuSans.ttf"};
-static const char *const courier[] = {"/usr/share/wine/fonts/coure.fon",
-                                      "Z:\\usr\\share\\wine\\fonts\\coure.fon"};
-
-/* The first of two spellings of a path that opens here. */
-static const char *existing(const char *const paths[2]) {
-    FILE *f = fopen(paths[0], "rb");
-    if (f != NULL) {
-        fclose(f);
-        return paths[0];
-    }
-    return paths[1];
-}
+/* Under Wine these name the same files on drive Z:, the working folder's. */
+#define DEJAVU "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+#define COURIER "/usr/share/wine/fonts/coure.fon"
 
 static unsigned char *read_all(const char *path, long *len_out) {
     FILE *f = fopen(path, "rb");

@@ -1,8 +1,6 @@
-/* Program Manager groups against a "PROGMAN" DDE server of the test's own:
- * a second thread answers the library's conversations, records the data of
- * every execute transaction and refuses the one it is told to. The recorded
- * texts and lengths must be the library's commands with their terminating
- * zero; a refusal must give 1007. Wine's DDE needs a display (xvfb-run). */
+/* Program Manager groups against a "PROGMAN" DDE server of the test's own, a
+ * second thread that records every execute transaction and refuses the one it
+ * is told to. Wine's DDE needs a display (xvfb-run). */
 #include <windows.h>
 #include <ddeml.h>
 #include <string.h>
@@ -63,38 +61,26 @@ static DWORD WINAPI server_thread(LPVOID unused) {
     return 0;
 }
 
-enum { CREATE, ADD };
+#define ED "C:\\KOV\\ED.EXE"
 
+/* A command line of NULL stands for CreateProgramGroup; the items are all
+ * named Editor. test_progman checks every AddItem form byte for byte; here
+ * real DDE carries two of them, with their zero, and the refusals. */
 static const struct {
-    int op;
-    const char *command_line, *name, *icon;
+    const char *command_line, *icon;
     int32_t index, x, y;
     int refuse_at;
     int32_t status;
-    const char *sent[3];
+    int n_sent;
+    const char *add_item;
 } cases[] = {
-    {CREATE, NULL, NULL, NULL, 0, 0, 0, NO_REFUSAL, 0, {"[CreateGroup(KOV)]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 0, 0, 0, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]", "[AddItem( C:\\KOV\\ED.EXE , Editor )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", "C:\\KOV\\ED.ICO", 0, 0, 0, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]",
-      "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.ICO )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", "C:\\KOV\\ED.ICO", 2, 0, 0, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]",
-      "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.ICO, 2 )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", "C:\\KOV\\ED.ICO", 0, 0, -7, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]",
-      "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.ICO, 0, 0, -7 )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 3, 0, 0, NO_REFUSAL, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]",
-      "[AddItem( C:\\KOV\\ED.EXE , Editor , C:\\KOV\\ED.EXE, 3 )]"}},
-    {CREATE, NULL, NULL, NULL, 0, 0, 0, 0, RAZIVU_STATUS_DDE_COMMAND, {"[CreateGroup(KOV)]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 0, 0, 0, 0, RAZIVU_STATUS_DDE_COMMAND,
-     {"[ShowGroup(KOV,1)]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 0, 0, 0, 1, 0,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]", "[AddItem( C:\\KOV\\ED.EXE , Editor )]"}},
-    {ADD, "C:\\KOV\\ED.EXE", "Editor", NULL, 0, 0, 0, 2, RAZIVU_STATUS_DDE_COMMAND,
-     {"[ShowGroup(KOV,1)]", "[ReplaceItem(Editor)]", "[AddItem( C:\\KOV\\ED.EXE , Editor )]"}},
+    {NULL, NULL, 0, 0, 0, NO_REFUSAL, 0, 1, NULL},
+    {ED, NULL, 0, 0, 0, NO_REFUSAL, 0, 3, "[AddItem( " ED " , Editor )]"},
+    {ED, "C:\\I.ICO", 0, 0, -7, NO_REFUSAL, 0, 3, "[AddItem( " ED " , Editor , C:\\I.ICO, 0, 0, -7 )]"},
+    {NULL, NULL, 0, 0, 0, 0, RAZIVU_STATUS_DDE_COMMAND, 1, NULL},
+    {ED, NULL, 0, 0, 0, 0, RAZIVU_STATUS_DDE_COMMAND, 1, NULL},
+    {ED, NULL, 0, 0, 0, 1, 0, 3, "[AddItem( " ED " , Editor )]"},
+    {ED, NULL, 0, 0, 0, 2, RAZIVU_STATUS_DDE_COMMAND, 3, "[AddItem( " ED " , Editor )]"},
 };
 
 int main(void) {
@@ -106,22 +92,19 @@ int main(void) {
     thread = CreateThread(NULL, 0, server_thread, NULL, 0, &thread_id);
     CHECK(thread != NULL && WaitForSingleObject(server.ready, READY_TIMEOUT_MS) == WAIT_OBJECT_0);
     for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        int32_t status;
-        int expected_n = 0;
+        const int create = cases[i].command_line == NULL;
+        const char *sent[3] = {create ? "[CreateGroup(KOV)]" : "[ShowGroup(KOV,1)]",
+                               "[ReplaceItem(Editor)]", cases[i].add_item};
         server.n = 0;
         server.refuse_at = cases[i].refuse_at;
-        status = cases[i].op == CREATE
-                     ? CreateProgramGroup()
-                     : AddProgramItem(cases[i].command_line, cases[i].name, cases[i].icon,
-                                      cases[i].index, cases[i].x, cases[i].y);
-        CHECK(status == cases[i].status);
-        while (expected_n < 3 && cases[i].sent[expected_n] != NULL) {
-            ++expected_n;
-        }
-        CHECK(server.n == expected_n);
-        for (k = 0; k < expected_n && k < server.n; ++k) {
-            CHECK(server.len[k] == strlen(cases[i].sent[k]) + 1);
-            CHECK(strcmp(server.text[k], cases[i].sent[k]) == 0);
+        CHECK((create ? CreateProgramGroup()
+                      : AddProgramItem(cases[i].command_line, "Editor", cases[i].icon,
+                                       cases[i].index, cases[i].x, cases[i].y)) ==
+              cases[i].status);
+        CHECK(server.n == cases[i].n_sent);
+        for (k = 0; k < cases[i].n_sent && k < server.n; ++k) {
+            CHECK(server.len[k] == strlen(sent[k]) + 1);
+            CHECK(strcmp(server.text[k], sent[k]) == 0);
         }
     }
     PostThreadMessageA(thread_id, WM_QUIT, 0, 0);

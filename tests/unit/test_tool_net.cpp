@@ -67,12 +67,14 @@ void play(int fd, const HostileRow &row) {
         const linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     } else if (row.then == Then::endless) {
-        // Large blocks keep the tool's side full: a reply that pauses is complete.
-        std::string block;
-        for (int i = 0; i < 1000; ++i) {
+        // Fields of i00001|1| without end, each write ending inside one (as
+        // the first does): at a field boundary with nothing more in, the tool
+        // would take its time-out for the quiet end of the reply.
+        std::string block = "1|1|";
+        for (int i = 0; i < 999; ++i) {
             block += "i00001|1|";
         }
-        while (test::raw_send(fd, block)) {
+        while (test::raw_send(fd, block + "i0000")) {
         }
     }
 }
@@ -83,10 +85,10 @@ const HostileRow hostile_rows[] = {
      "timed out after 2 s with 3 bytes of the reply in (the field at byte 0 unfinished)"},
     {"stall in a body", "r00010|s00005|ab", Then::stall, {}, 4,
      "timed out after 2 s with 16 bytes of the reply in (the field at byte 7 unfinished)"},
-    {"endless fields", "r00010|", Then::endless, {}, 3, "the reply passed 10000 fields (--max-fields)"},
-    {"endless fields, byte limit", "r00010|", Then::endless, {"--max-bytes", "1000"}, 3,
+    {"endless fields", "r00010|i0000", Then::endless, {}, 3, "the reply passed 10000 fields (--max-fields)"},
+    {"endless fields, byte limit", "r00010|i0000", Then::endless, {"--max-bytes", "1000"}, 3,
      "the reply passed 1000 bytes (--max-bytes)"},
-    {"endless fields, no limit reached", "r00010|", Then::endless,
+    {"endless fields, no limit reached", "r00010|i0000", Then::endless,
      {"--max-bytes=100000000", "--max-fields=100000000"}, 4, "timed out after 2 s"},
     {"closed", "r00010|s00005|ab", Then::close, {}, 3,
      "the server closed the connection with 16 bytes of the reply in (the field at byte 7 unfinished)"},

@@ -108,15 +108,14 @@ inline bool closed_within(int fd, int ms) {
 }
 
 // Sends bytes on a new connection to 127.0.0.1:port (then closes the sending
-// side when asked) and returns what comes back within ms, up to n bytes.
-inline std::string exchange(uint16_t port, const std::string &bytes, bool half_close, std::size_t n,
-                            int ms = wait_ms) {
+// side when asked) and returns what comes back, up to n bytes.
+inline std::string exchange(uint16_t port, const std::string &bytes, bool half_close, std::size_t n) {
     const int fd = raw_connect(port);
     raw_send(fd, bytes);
     if (half_close) {
         ::shutdown(fd, SHUT_WR);
     }
-    std::string reply = recv_within(fd, n, ms);
+    std::string reply = recv_within(fd, n, wait_ms);
     ::close(fd);
     return reply;
 }

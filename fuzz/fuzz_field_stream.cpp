@@ -30,8 +30,7 @@ std::vector<std::string> run(std::string_view bytes, std::size_t cut) {
     uint64_t last = 0;
     for (std::size_t at = 0; at < bytes.size(); at += cut) {
         for (const FieldStream::Decoded &d : stream.take(bytes.substr(at, cut))) {
-            check(out.empty() || d.offset > last);
-            check(d.offset < stream.bytes());
+            check((out.empty() || d.offset > last) && d.offset < stream.bytes());
             last = d.offset;
             out.push_back(std::to_string(d.offset) + " " + razivu_tool::field_text(d.field));
         }

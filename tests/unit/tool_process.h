@@ -1,16 +1,14 @@
 // The razivu tool as a process of its own, for the tests of its commands:
-// `razivu serve` started and stopped with its output kept, any command run
-// as a user would (its standard output and error, exit status, time and
-// peak memory), and raw clients on the 127/8 addresses.
+// any command run as a user would (its standard output and error, exit
+// status, time and peak memory), `razivu serve` started and stopped with its
+// output kept, and raw clients on the 127/8 addresses.
 #pragma once
 
-#include <arpa/inet.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <poll.h>
 #include <string>
 #include <sys/resource.h>
@@ -26,235 +24,20 @@
 
 namespace razivu::test {
 
-// How long `razivu serve` may take to listen, in tenths of a second.
-constexpr int serve_start_tenths = 100;
+using Clock = std::chrono::steady_clock;
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+// How long a test waits for what must happen, however loaded the machine.
+constexpr int wait_ms = 2000;
+// No run of the tool may take longer; it is killed then.
+constexpr int tool_deadline_seconds = 60;
 
 // The tool of the same build: <build>/tools/razivu beside <build>/tests/.
 inline std::string tool_path() {
     std::error_code ec;
-    const auto tests = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-    const auto tool = tests.parent_path() / "tools" / "razivu";
+    const auto tool = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().parent_path() /
+                      "tools" / "razivu";
     return !ec && std::filesystem::exists(tool, ec) ? tool.string() : std::string();
-}
-
-// A TCP connection to host:port, from the address from when one is given
-// (any 127.x.y.z address is this host's); -1 when it cannot be made.
-inline int connect_to(const char *host, uint16_t port, const char *from = nullptr) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    if (from != nullptr) {
-        ::inet_pton(AF_INET, from, &sin.sin_addr);
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) != 0) {
-            ::close(fd);
-            return -1;
-        }
-    }
-    sin.sin_port = htons(port);
-    ::inet_pton(AF_INET, host, &sin.sin_addr);
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// A `razivu serve` process (or a command that starts one), stopped with
-// SIGTERM at the end. Its standard output and error go to output_path.
-struct ServeProcess {
-    pid_t pid = -1;
-    uint16_t port = free_port();
-    const char *host = "127.0.0.1";  // where start() looks for it
-    std::string output_path = root() + "/serve-" + std::to_string(port) + ".out";
-
-    // `razivu serve --port PORT args...`; false when it does not take
-    // connections in time.
-    bool start(std::vector<std::string> args = {}) {
-        args.insert(args.begin(), {tool_path(), "serve", "--port", std::to_string(port)});
-        return start_command(std::move(args), "razivu serve: listening on");
-    }
-    // Ready when the output shows ready_text, or without one when a
-    // connection is taken (a probe that a worker then serves).
-    bool start_command(std::vector<std::string> argv_text, const std::string &ready_text = {}) {
-        pid = run_child([this, &argv_text] {
-            std::vector<char *> argv;
-            for (std::string &a : argv_text) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            const int out = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(out, STDERR_FILENO);
-            ::unsetenv("RAZIVU_DEBUG");
-            ::execvp(argv[0], argv.data());
-            return 127;
-        });
-        for (int i = 0; i < serve_start_tenths; ++i, ::usleep(100000)) {
-            if (!ready_text.empty()) {
-                if (output().find(ready_text) != std::string::npos) {
-                    return true;
-                }
-                continue;
-            }
-            const int probe = connect_to(host, port);  // served as a client that hangs up
-            if (probe >= 0) {
-                ::close(probe);
-                return true;
-            }
-        }
-        return false;
-    }
-    // The signal (SIGTERM unless given), then the exit status (-1 when it had
-    // to be killed).
-    int stop(int sig = SIGTERM) {
-        if (pid > 0) {
-            ::kill(pid, sig);
-        }
-        const int status = pid > 0 ? wait_child(pid, 20) : -1;
-        pid = -1;
-        return status;
-    }
-    std::string output() const { return read_file(output_path); }
-    ~ServeProcess() { stop(); }
-};
-
-// No test run of the tool may take longer; it is killed then.
-constexpr int tool_deadline_seconds = 60;
-
-struct ToolRun {
-    int status = -1;      // exit status; -1 when it did not exit normally
-    std::string out;      // standard output (and standard error, for a shell-quoted run)
-    std::string err;      // standard error
-    double seconds = 0;   // wall-clock time it ran
-    long max_rss_kb = 0;  // peak resident memory
-};
-
-// Where the tool's standard input comes from: nothing (/dev/null), a file,
-// or a function writing to it from a process of its own (for input larger
-// than any buffer).
-struct ToolInput {
-    std::string file;
-    std::function<void(int fd)> writer;
-    bool discard_output = false;  // standard output to /dev/null, not kept
-};
-
-// The standard output of a shell command.
-inline std::string shell_output(const std::string &command) {
-    std::string out;
-    std::FILE *p = ::popen(command.c_str(), "r");
-    char buf[512];
-    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
-        out.append(buf, n);
-    }
-    if (p != nullptr) {
-        ::pclose(p);
-    }
-    return out;
-}
-
-namespace detail {
-
-inline pid_t start_writer(const std::function<void(int)> &writer, int &read_end) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        return -1;
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        std::signal(SIGPIPE, SIG_DFL);
-        writer(fds[1]);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    read_end = fds[0];
-    return pid;
-}
-
-// Reads both pipes to their end.
-inline void drain(int out_fd, int err_fd, ToolRun &r) {
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string *sinks[2] = {&r.out, &r.err};
-    int open = 2;
-    while (open > 0 && ::poll(fds, 2, tool_deadline_seconds * 1000) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd >= 0 && fds[i].revents != 0) {
-                char buf[4096];
-                const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-                if (n > 0) {
-                    sinks[i]->append(buf, static_cast<std::size_t>(n));
-                } else {
-                    ::close(fds[i].fd);
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
-    }
-}
-
-}  // namespace detail
-
-// Runs the tool with args (no shell) and extra environment settings.
-inline ToolRun run_tool(const std::vector<std::string> &args, const ToolInput &in = {},
-                        const std::vector<std::pair<std::string, std::string>> &env = {}) {
-    ToolRun r;
-    int in_fd = ::open(in.file.empty() ? "/dev/null" : in.file.c_str(), O_RDONLY);
-    const pid_t writer = in.writer ? detail::start_writer(in.writer, in_fd) : -1;
-    int out[2];
-    int err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) {
-        return r;
-    }
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(in_fd, 0);
-        ::dup2(in.discard_output ? ::open("/dev/null", O_WRONLY) : out[1], 1);
-        ::dup2(err[1], 2);
-        for (const auto &[name, value] : env) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
-        std::vector<std::string> all = args;
-        all.insert(all.begin(), tool_path());
-        std::vector<char *> argv;
-        for (std::string &a : all) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        ::alarm(tool_deadline_seconds);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(in_fd);
-    ::close(out[1]);
-    ::close(err[1]);
-    detail::drain(out[0], err[0], r);
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.max_rss_kb = usage.ru_maxrss;
-    if (writer > 0) {
-        ::kill(writer, SIGKILL);
-        ::waitpid(writer, &status, 0);
-    }
-    return r;
-}
-
-// Runs the tool with arguments given as one shell-quoted string, its
-// standard output and error together in out.
-inline ToolRun run_tool_line(const std::string &args, const std::string &stdin_file = {}) {
-    std::string cmd = "'" + tool_path() + "' " + args;
-    if (!stdin_file.empty()) {
-        cmd += " < '" + stdin_file + "'";
-    }
-    const CommandRun run = run_command(cmd);
-    ToolRun r;
-    r.status = run.status;
-    r.out = run.out;
-    return r;
 }
 
 class Tool : public ::testing::Test {
@@ -264,6 +47,202 @@ protected:
             GTEST_SKIP() << "the razivu tool is not built beside the tests";
         }
     }
+};
+
+inline long ms_since(Clock::time_point t) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// A TCP connection to host:port from the address from when one is given (any
+// 127.x.y.z address is this host's); -1 when it cannot be made.
+inline int connect_to(const char *host, uint16_t port, const char *from = nullptr) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    const bool bound = from == nullptr || (::inet_pton(AF_INET, from, &sin.sin_addr) == 1 &&
+                                           ::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) == 0);
+    sin.sin_port = htons(port);
+    ::inet_pton(AF_INET, host, &sin.sin_addr);
+    if (!bound || ::connect(fd, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// n connections to 127.0.0.1:port begun without waiting for them to be taken.
+inline std::vector<int> connect_pending(uint16_t port, int n) {
+    std::vector<int> fds;
+    const sockaddr_in sin = loopback_address(port);
+    for (int i = 0; i < n; ++i) {
+        fds.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(fds.back(), reinterpret_cast<const sockaddr *>(&sin), sizeof sin);
+    }
+    return fds;
+}
+
+// Reads until n bytes are in, the peer closes or ms pass.
+inline std::string recv_within(int fd, std::size_t n, int ms) {
+    const Clock::time_point start = Clock::now();
+    std::string out;
+    char buf[4096];
+    for (long left = ms; out.size() < n && (left = ms - ms_since(start)) > 0;) {
+        pollfd p{fd, POLLIN, 0};
+        const ssize_t got = ::poll(&p, 1, static_cast<int>(left)) > 0
+                                ? ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0)
+                                : 0;
+        if (got <= 0) {
+            break;
+        }
+        out.append(buf, static_cast<std::size_t>(got));
+    }
+    return out;
+}
+
+// True when the peer closes fd (or resets it) within ms.
+inline bool closed_within(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    char byte = 0;
+    ssize_t n = 1;
+    return ::poll(&p, 1, ms) > 0 && ((n = ::recv(fd, &byte, 1, MSG_DONTWAIT)) == 0 || (n < 0 && errno != EAGAIN));
+}
+
+// Sends bytes on a new connection to 127.0.0.1:port (then closes the sending
+// side when asked) and returns what comes back, up to n bytes.
+inline std::string exchange(uint16_t port, const std::string &bytes, bool half_close, std::size_t n) {
+    const int fd = raw_connect(port);
+    raw_send(fd, bytes);
+    if (half_close) {
+        ::shutdown(fd, SHUT_WR);
+    }
+    std::string reply = recv_within(fd, n, wait_ms);
+    ::close(fd);
+    return reply;
+}
+
+struct ToolRun {
+    int status = -1;      // exit status; -1 when it did not exit normally
+    std::string out;      // standard output
+    std::string err;      // standard error
+    double seconds = 0;   // wall-clock time it ran
+    long max_rss_kb = 0;  // peak resident memory
+};
+
+struct ToolInput {
+    std::string file;             // standard input; /dev/null when none
+    bool discard_output = false;  // standard output to /dev/null, not kept
+};
+
+namespace detail {
+
+// Reads both pipes to their end.
+inline void drain(int out_fd, int err_fd, ToolRun &r) {
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string *sinks[2] = {&r.out, &r.err};
+    for (int open = 2; open > 0 && ::poll(fds, 2, tool_deadline_seconds * 1000) > 0;) {
+        for (int i = 0; i < 2; ++i) {
+            char buf[4096];
+            const ssize_t n = fds[i].revents != 0 ? ::read(fds[i].fd, buf, sizeof buf) : 0;
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else if (fds[i].revents != 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+}
+
+inline void exec(std::vector<std::string> argv_text) {
+    std::vector<char *> argv;
+    for (std::string &a : argv_text) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+}
+
+}  // namespace detail
+
+// Runs the tool with args (no shell) and extra environment settings.
+inline ToolRun run_tool(std::vector<std::string> args, const ToolInput &in = {}, const Env &env = {}) {
+    ToolRun r;
+    const int in_fd = ::open(in.file.empty() ? "/dev/null" : in.file.c_str(), O_RDONLY);
+    int out[2];
+    int err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0) {
+        return r;
+    }
+    const Clock::time_point start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in_fd, 0);
+        ::dup2(in.discard_output ? ::open("/dev/null", O_WRONLY) : out[1], 1);
+        ::dup2(err[1], 2);
+        for (const auto &[name, value] : env) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        args.insert(args.begin(), tool_path());
+        ::alarm(tool_deadline_seconds);
+        detail::exec(std::move(args));
+    }
+    for (const int fd : {in_fd, out[1], err[1]}) {
+        ::close(fd);
+    }
+    detail::drain(out[0], err[0], r);
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    r.seconds = static_cast<double>(ms_since(start)) / 1000;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.max_rss_kb = usage.ru_maxrss;
+    return r;
+}
+
+// `razivu serve` (or a command that starts one), stopped with SIGTERM at the
+// end; its standard output and error go to a file.
+struct ServeProcess {
+    pid_t pid = -1;
+    uint16_t port = free_port();
+    std::string output_path = root() + "/serve-" + std::to_string(port) + ".out";
+
+    // `razivu serve --port PORT args...`; false when it does not listen in time.
+    bool start(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {tool_path(), "serve", "--port", std::to_string(port)});
+        return start_command(std::move(args), "razivu serve: listening on");
+    }
+    // Ready when the output shows ready_text, or without one when a
+    // connection is taken (a probe that a worker then serves).
+    bool start_command(std::vector<std::string> argv, const std::string &ready_text = {}) {
+        pid = run_child([this, &argv] {
+            const int out = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(out, STDERR_FILENO);
+            ::unsetenv("RAZIVU_DEBUG");
+            detail::exec(std::move(argv));
+            return 127;
+        });
+        for (const Clock::time_point t = Clock::now(); ms_since(t) < 5 * wait_ms; ::usleep(50000)) {
+            if (!ready_text.empty() && output().find(ready_text) != std::string::npos) {
+                return true;
+            }
+            if (const int probe = ready_text.empty() ? raw_connect(port) : -1; probe >= 0) {
+                ::close(probe);
+                return true;
+            }
+        }
+        return false;
+    }
+    // The signal, then the exit status (-1 when it had to be killed).
+    int stop(int sig = SIGTERM) {
+        const int status = pid > 0 && ::kill(pid, sig) == 0 ? wait_child(pid, 20) : -1;
+        pid = -1;
+        return status;
+    }
+    std::string output() const { return read_file(output_path); }
+    ~ServeProcess() { stop(); }
 };
 
 }  // namespace razivu::test

@@ -18,15 +18,10 @@ namespace {
 
 namespace msg = razivu::message;
 using namespace razivu::test;
+using razivu::fuzz::check;
 
 constexpr std::size_t max_fields = 24;
 constexpr std::size_t max_generated = 1200;  // a little over the longest field
-
-void check(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
 
 bool accepted(const Field &f) {
     switch (f.kind) {

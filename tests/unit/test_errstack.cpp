@@ -21,21 +21,15 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// Pops everything and returns the codes, newest first.
-std::vector<int32_t> drain_codes() {
-    std::vector<int32_t> codes;
-    for (ErrorRecord rec{}; COMPopError(&rec) == 1;) {
-        codes.push_back(rec.code);
-    }
-    return codes;
-}
+using razivu::test::popped_codes;
 
-std::vector<int32_t> counting_down(int32_t from, int32_t to) {
-    std::vector<int32_t> codes;
-    for (int32_t code = from; code >= to; --code) {
-        codes.push_back(code);
+// The codes from first to last.
+std::vector<int32_t> codes(int32_t first, int32_t last) {
+    std::vector<int32_t> out;
+    for (int32_t code = first; code <= last; ++code) {
+        out.push_back(code);
     }
-    return codes;
+    return out;
 }
 
 const std::string fallback = "No error text available.";
@@ -80,7 +74,6 @@ TEST(ErrorTexts, keep_the_old_wording_and_other_kinds_and_codes_read_the_fallbac
     }
     EXPECT_EQ(COMLookupErrorText(10, RAZIVU_KIND_SYSTEM), fallback);
     EXPECT_EQ(COMLookupErrorText(10, RAZIVU_KIND_UNKNOWN), fallback);
-    EXPECT_STREQ(GetVersionString(), "KQ-DX Version G.03.01");
 }
 
 // The very first push sets the ring up and writes the error log, both of
@@ -114,28 +107,13 @@ TEST(ErrorStack, keeps_the_newest_thirty_and_its_full_capacity_once_found_empty)
     for (int32_t code = 100; code < 103; ++code) {
         COMPushError("More", code);
     }
-    std::vector<int32_t> expected = {102, 101, 100};
-    for (int32_t code : counting_down(29, 5)) {
-        expected.push_back(code);
-    }
-    EXPECT_EQ(drain_codes(), expected);
+    std::vector<int32_t> expected = codes(5, 29);
+    expected.insert(expected.end(), {100, 101, 102});
+    EXPECT_EQ(popped_codes(), expected);
     for (int32_t code = 1; code <= 31; ++code) {
         COMPushError("Again", code);
     }
-    EXPECT_EQ(drain_codes(), counting_down(31, 2));
-}
-
-TEST(ErrorStack, empty_stack_pops_nothing_and_leaves_the_record_alone) {
-    EXPECT_EQ(COMErrorStackIsEmpty(), 1);
-    EXPECT_EQ(COMGetLastErrorText(), nullptr);
-    ErrorRecord rec{7, 8, 9, nullptr};
-    EXPECT_EQ(COMPopError(&rec), 0);
-    EXPECT_EQ(rec.in_use, 7);
-    EXPECT_EQ(rec.kind, 8);
-    EXPECT_EQ(rec.code, 9);
-    COMPushError("Kept", 54);
-    EXPECT_EQ(COMPopError(nullptr), 0);
-    EXPECT_EQ(COMErrorStackIsEmpty(), 0);
+    EXPECT_EQ(popped_codes(), codes(2, 31));
 }
 
 // No stream and no trace file: nothing is printed, nothing lost.

@@ -184,30 +184,24 @@ protected:
     posix::system_files files_;
 };
 
-constexpr uint32_t ext4_magic = 0xEF53;
-constexpr uint32_t vfat_magic = 0x4D44;
-constexpr uint32_t fuse_magic = 0x65735546;
-constexpr uint32_t tmpfs_magic = 0x01021994;
-constexpr uint32_t nfs_magic = 0x6969;
+constexpr uint32_t ext4_magic = 0xEF53, vfat_magic = 0x4D44, fuse_magic = 0x65735546, tmpfs_magic = 0x01021994,
+                   nfs_magic = 0x6969;
 
 // The magic number decides network file systems and discs; the mount and
 // its device decide the rest.
 TEST_F(Classification, the_file_system_the_mount_and_its_device_decide_the_type) {
     const struct { uint32_t magic; const char *path; int32_t expected; } cases[] = {
-        {nfs_magic, "/mnt/disk/x", platform::drive_remote},
+        {nfs_magic, "/mnt/disk/x", platform::drive_remote},     {0x9660, "/mnt/disk/x", platform::drive_cdrom},
         {0x01021997, "/mnt/disk/x", platform::drive_remote},  // 9p, beside tmpfs's number
-        {0x9660, "/mnt/disk/x", platform::drive_cdrom},
-        {tmpfs_magic, "/mnt/disk/x", platform::drive_fixed},
+        {tmpfs_magic, "/mnt/disk/x", platform::drive_fixed},    {tmpfs_magic, "/dev/shm", platform::drive_fixed},
         {vfat_magic, "/media/usb stick", platform::drive_removable},
         {vfat_magic, "/media/usb stick/setup", platform::drive_removable},
         {ext4_magic, "/media/usb stickers", platform::drive_fixed},  // not below the mount
         {fuse_magic, "/mnt/remote/projects", platform::drive_remote},
         {fuse_magic, "/mnt/ntfs/docs", platform::drive_removable},  // partition of sdc
         {fuse_magic, "/home/me", platform::drive_fixed},            // FUSE, but not remote
-        {ext4_magic, "/mnt/disk", platform::drive_fixed},
+        {ext4_magic, "/mnt/disk", platform::drive_fixed},          {ext4_magic, "/mnt/overlay/a", platform::drive_fixed},
         {ext4_magic, "/mnt/stack/a", platform::drive_fixed},  // the upper mount counts
-        {ext4_magic, "/mnt/overlay/a", platform::drive_fixed},
-        {tmpfs_magic, "/dev/shm", platform::drive_fixed},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(classify(c.magic, c.path), c.expected) << c.path << " " << std::hex << c.magic;
@@ -218,10 +212,10 @@ TEST_F(Classification, the_file_system_the_mount_and_its_device_decide_the_type)
 }
 
 TEST_F(Classification, unreadable_removable_flags_count_as_fixed) {
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 16), 1);
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 17), 1);
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 0), 0);
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 9, 9), -1);
+    const struct { unsigned major, minor; int flag; } cases[] = {{8, 16, 1}, {8, 17, 1}, {8, 0, 0}, {9, 9, -1}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(posix::removable_flag(files_.block_devices, c.major, c.minor), c.flag) << c.major << ":" << c.minor;
+    }
     write_file(sys_ + "/devices/sda/removable", "x\n");
     EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 0), -1);
     EXPECT_EQ(classify(ext4_magic, "/mnt/disk"), platform::drive_fixed);

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -80,18 +78,16 @@ TEST(LogLine, only_ON_and_on_switch_log_lines_on_and_the_environment_is_read_onc
         {"ON", true}, {"on", true}, {"On", false}, {"1", false}, {"", false}, {nullptr, false}};
     for (const auto &[value, on] : spellings) {
         const std::string file = "lines-" + std::string(value != nullptr ? value : "unset") + ".txt";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
+        const pid_t pid = razivu::test::run_child([&] {
             value != nullptr ? ::setenv("COMLOGGING", value, 1) : ::unsetenv("COMLOGGING");
             COMLogLine(nullptr, "read the variable\n");  // latches it, though it writes nothing
-            ::setenv("COMLOGGING", on ? "off" : "ON", 1);
-            COMLogLine(file.c_str(), "hello\n");
-            ::setenv("COMLOGGING", on ? "off" : "ON", 1);
-            COMLogLine(file.c_str(), "again\n");
-            ::_exit(0);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+            for (const char *line : {"hello\n", "again\n"}) {
+                ::setenv("COMLOGGING", on ? "off" : "ON", 1);
+                COMLogLine(file.c_str(), "%s", line);
+            }
+            return 0;
+        });
+        EXPECT_EQ(razivu::test::wait_child(pid), 0);
         EXPECT_EQ(exists(file), on) << file;
         EXPECT_EQ(read_file(file).find("again") != std::string::npos, on) << file;
     }

@@ -61,6 +61,7 @@ TEST(LogFilePath, resolves_by_profile_and_module_letter) {
         {"D:\\", "KQ-W", nullptr, "D:\\var\\opt\\TARNEX\\kov\\log\\error.txt"},
         {"", "KQ-W", "a.txt", "C:\\var\\opt\\TARNEX\\kov\\log\\a.txt"},
         {"D:\\abcdefghij", "KQ-P", "a.txt", "D:\\abcdefvar\\opt\\TARNEX\\dro\\log\\a.txt"},
+        {"D:\\prod", "KQ-W", "x.txt", "D:\\prodvar\\opt\\TARNEX\\kov\\log\\x.txt"},  // the tree made on the way
     };
     make_dirs(host("D:\\"));
     for (const auto &c : cases) {
@@ -70,19 +71,9 @@ TEST(LogFilePath, resolves_by_profile_and_module_letter) {
         EXPECT_EQ(resolve(c.module, c.file), c.expected) << (c.profile ? c.profile : "-") << " " << c.module;
         EXPECT_TRUE(exists(host(c.expected))) << c.expected;
     }
+    EXPECT_FALSE(exists(host("D:\\prod"))) << "the base itself is never made";
     write_profile("; install tree\r\n[ Default ]\r\n  tarnex_install_path =   D:\\  \r\n");
     EXPECT_EQ(resolve("KQ-W", "x.txt"), "D:\\var\\opt\\TARNEX\\kov\\log\\x.txt") << "case-blind, trimmed";
-}
-
-TEST(LogFilePath, missing_tree_is_created_step_by_step) {
-    make_dirs(host("D:\\"));
-    write_profile(profile_with("D:\\prod"));
-    EXPECT_EQ(resolve("KQ-W", "x.txt"), "D:\\prodvar\\opt\\TARNEX\\kov\\log\\x.txt");
-    for (const char *dir : {"D:\\prodvar", "D:\\prodvar\\opt", "D:\\prodvar\\opt\\TARNEX",
-                            "D:\\prodvar\\opt\\TARNEX\\kov", "D:\\prodvar\\opt\\TARNEX\\kov\\log"}) {
-        EXPECT_TRUE(test::is_dir(host(dir))) << dir;
-    }
-    EXPECT_FALSE(exists(host("D:\\prod")));
 }
 
 // Entries there follow the notice, except the first, whose header empties the file.

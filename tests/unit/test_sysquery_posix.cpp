@@ -177,7 +177,9 @@ protected:
         "44 27 8:0 / /mnt/disk rw - ext4 /dev/sda rw\n"
         "45 27 8:17 / /mnt/stack rw - ext4 /dev/sdb1 rw\n"
         "46 45 254:0 / /mnt/stack rw - ext4 /dev/vda rw\n"
+        "48 27 8:17 / /media/a\\011b\\134c rw shared:7 master:1 - vfat /dev/sdb1 rw\n"
         "garbage line\n"
+        "1 2 3:4 / /\n"
         "47 27 0:60 / /mnt/overlay rw - overlay overlay rw\n";
 
     std::string sys_;
@@ -196,6 +198,7 @@ TEST_F(Classification, the_file_system_the_mount_and_its_device_decide_the_type)
         {tmpfs_magic, "/mnt/disk/x", platform::drive_fixed},    {tmpfs_magic, "/dev/shm", platform::drive_fixed},
         {vfat_magic, "/media/usb stick", platform::drive_removable},
         {vfat_magic, "/media/usb stick/setup", platform::drive_removable},
+        {vfat_magic, "/media/a\tb\\c/setup", platform::drive_removable},  // escaped tab and backslash
         {ext4_magic, "/media/usb stickers", platform::drive_fixed},  // not below the mount
         {fuse_magic, "/mnt/remote/projects", platform::drive_remote},
         {fuse_magic, "/mnt/ntfs/docs", platform::drive_removable},  // partition of sdc
@@ -206,19 +209,11 @@ TEST_F(Classification, the_file_system_the_mount_and_its_device_decide_the_type)
     for (const auto &c : cases) {
         EXPECT_EQ(classify(c.magic, c.path), c.expected) << c.path << " " << std::hex << c.magic;
     }
+    write_file(sys_ + "/devices/sdc/removable", "x\n");  // unreadable: fixed
+    EXPECT_EQ(classify(fuse_magic, "/mnt/ntfs/docs"), platform::drive_fixed);
     files_.mountinfo = sys_ + "/missing";  // then only the magic number counts
     EXPECT_EQ(classify(vfat_magic, "/media/usb stick"), platform::drive_fixed);
     EXPECT_EQ(classify(nfs_magic, "/media/usb stick"), platform::drive_remote);
-}
-
-TEST_F(Classification, unreadable_removable_flags_count_as_fixed) {
-    const struct { unsigned major, minor; int flag; } cases[] = {{8, 16, 1}, {8, 17, 1}, {8, 0, 0}, {9, 9, -1}};
-    for (const auto &c : cases) {
-        EXPECT_EQ(posix::removable_flag(files_.block_devices, c.major, c.minor), c.flag) << c.major << ":" << c.minor;
-    }
-    write_file(sys_ + "/devices/sda/removable", "x\n");
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 0), -1);
-    EXPECT_EQ(classify(ext4_magic, "/mnt/disk"), platform::drive_fixed);
 }
 
 // Device-less mounts (btrfs, overlay) show major 0; their source names the
@@ -240,21 +235,6 @@ TEST_F(Classification, a_mount_without_a_device_is_traced_to_its_source) {
     add_device("btrfs-disk", std::to_string(::major(st.st_rdev)) + ":" + std::to_string(::minor(st.st_rdev)), "1");
     write_file(files_.mountinfo, std::string(mount_table) + "50 27 0:70 / /mnt/btrfs rw - btrfs " + node + " rw\n");
     EXPECT_EQ(classify(ext4_magic, "/mnt/btrfs/home"), platform::drive_removable);
-}
-
-TEST(MountTable, reads_escaped_paths_and_skips_optional_fields) {
-    const std::string table =
-        "27 1 254:0 / / rw - ext4 /dev/vda rw\n"
-        "40 27 8:17 / /media/a\\040b\\011c\\134d rw shared:7 master:1 - vfat /dev/x\\040y rw";
-    posix::mount_entry entry;
-    ASSERT_TRUE(posix::find_mount(table, "/media/a b\tc\\d/e", &entry));
-    EXPECT_EQ(entry.mount_point, "/media/a b\tc\\d");
-    EXPECT_EQ(entry.fs_type, "vfat");
-    EXPECT_EQ(entry.source, "/dev/x y");
-    EXPECT_EQ(std::make_pair(entry.major, entry.minor), std::make_pair(8u, 17u));
-    EXPECT_FALSE(posix::find_mount("", "/x", &entry));
-    EXPECT_FALSE(posix::find_mount("1 2 3:4 / /\n", "/x", &entry));  // cut short
-    EXPECT_FALSE(posix::find_mount(table, "relative/path", &entry));
 }
 
 // Runs under xvfb-run as a test of its own (tests/CMakeLists.txt), which

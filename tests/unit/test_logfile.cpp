@@ -4,7 +4,6 @@
 #include <cstring>
 #include <regex>
 #include <string>
-#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

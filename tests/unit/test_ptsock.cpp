@@ -1,6 +1,5 @@
 // The session flag and the PT wrappers: when WSAStartup and WSACleanup are
 // called, what their failures leave behind, and what the wrappers answer.
-#include <string>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -18,8 +17,7 @@ using ::testing::IsEmpty;
 
 // Calls seen by the counting stand-ins below.
 struct Counts {
-    int startups = 0;
-    int cleanups = 0;
+    int startups = 0, cleanups = 0;
     int32_t startup_result = 0;  // what the next startup returns
     int32_t cleanup_error = 0;   // when non-zero, cleanup fails with this error
 };

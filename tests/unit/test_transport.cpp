@@ -222,37 +222,45 @@ TEST(Listen, serves_a_client_through_interruptions_survives_a_failed_accept_and_
 }
 
 // Each row runs twice: once for the pushes, once for the trace, which prints
-// and empties the stack.
-TEST(Connect, failures_push_in_order_trace_and_leave_no_socket_open) {
+// and empties the stack. A raw listener holds the port, so a bind fails.
+TEST(ConnectAndListen, failures_push_in_order_trace_and_leave_no_socket_open) {
     struct Row {
         const char *name;
         void (*fault)();
-        Lines pushed;       // after the service warning, if warned
-        bool warned;
-        bool connected;     // the connect itself went through
-        std::string trace;  // a part of the trace
-        const char *host = "127.0.0.1";
+        Lines pushed;                    // after the service warning, if warned
+        bool warned = true;
+        std::string trace = "";          // a part of the trace
+        const char *host = "127.0.0.1";  // the host to connect to; nullptr: COMDoMakeListenSock
+        bool connected = false;          // the connect itself went through
     };
     const std::string connect = "   COMConnectToServerSock: unable to ";
     const Row rows[] = {
         {"socket fails", [] { platform::net_calls().open_tcp = test::fails_with<EMFILE>; },
-         {"sys COMConnectToServerSock"}, true, false, connect + "create socket\n"},
+         {"sys COMConnectToServerSock"}, true, connect + "create socket\n"},
         {"getsockname fails", [] { platform::net_calls().local_endpoint = test::fails_with<ENOBUFS>; },
-         {"sys COMConnectToServerSock"}, true, true, connect + "read socket address\n"},
-        {"no session", [] { platform::net_calls().startup = [] { return 10091; }; }, {"28 PTWSAStartup"}, false,
-         false, ""},
+         {"sys COMConnectToServerSock"}, true, connect + "read socket address\n", "127.0.0.1", true},
+        {"no session", [] { platform::net_calls().startup = [] { return 10091; }; }, {"28 PTWSAStartup"}, false},
         {"refused", [] { COMSetDefaultPort(net_port(test::free_port())); }, {"sys COMConnectToServerSock"}, true,
-         false, connect + "connect to remote 127.0.0.1\nPrint error stack:\nERR> 1, " + std::to_string(ECONNREFUSED)},
+         connect + "connect to remote 127.0.0.1\nPrint error stack:\nERR> 1, " + std::to_string(ECONNREFUSED)},
         {"no port", [] { COMSetDefaultPort(0); }, {"sys COMConnectToServerSock", "28 COMConnectToServerSock"}, true,
-         false, "Warning (COMGetPortByName): Servive " + std::string(test::unknown_service) +
-                    " not found in /etc/services\nPrint error stack:\nERR> 3, 28, "},
+         "Warning (COMGetPortByName): Servive " + std::string(test::unknown_service) +
+             " not found in /etc/services\nPrint error stack:\nERR> 3, 28, "},
         {"port 65535 reads as not found, quietly", [] { find_every_service(0xFFFF); },
-         {"sys COMConnectToServerSock", "28 COMConnectToServerSock"}, false, false, ""},
-        {"unknown host", [] {}, {"1 COMConnectToServerSock"}, false, false,
+         {"sys COMConnectToServerSock", "28 COMConnectToServerSock"}, false},
+        {"unknown host", [] {}, {"1 COMConnectToServerSock"}, false,
          "Warning (COMConnectToServerSock): Host no-such-host.invalid not found in /etc/hosts. \nPlease add it "
          "and try again.\nPrint error stack:\nERR> 3, 1, RazIvu function COMConnectToServerSock:  No error text "
          "available.\n",
          "no-such-host.invalid"},
+        {"listen: socket fails", [] { platform::net_calls().open_tcp = test::fails_with<EMFILE>; },
+         {"sys COMDoMakeListenSock"}, true, "", nullptr},
+        {"listen: setsockopt fails", [] { platform::net_calls().set_option = test::fails_with<ENOPROTOOPT>; },
+         {"sys COMDoMakeListenSock"}, true, "", nullptr},
+        {"listen: bind fails", [] {}, {"sys COMDoMakeListenSock"}, true, "", nullptr},
+        {"listen: listen fails", [] { platform::net_calls().listen = test::fails_with<EOPNOTSUPP>; },
+         {"sys COMDoMakeListenSock"}, true, "", nullptr},
+        {"listen: no port", [] { COMSetDefaultPort(0); }, {"sys COMDoMakeListenSock", "18 COMDoMakeListenSock"}, true,
+         "", nullptr},
     };
     test::RawListener listener;
     for (const Row &row : rows) {
@@ -263,17 +271,19 @@ TEST(Connect, failures_push_in_order_trace_and_leave_no_socket_open) {
             test::pop_all();
             row.fault();
             const int before = test::lowest_free_fd();
-            const auto connect_fails = [&] { EXPECT_EQ(COMConnectToServerSock(row.host, COMGetServiceName()), -1); };
+            const auto fails = [&] {
+                EXPECT_EQ(row.host ? COMConnectToServerSock(row.host, COMGetServiceName()) : COMDoMakeListenSock(), -1);
+            };
             Lines expected = row.warned ? service_warning : Lines{};
             expected.insert(expected.end(), row.pushed.begin(), row.pushed.end());
             if (tracing) {
-                EXPECT_THAT(traced(connect_fails), HasSubstr(row.trace)) << row.name;
+                EXPECT_THAT(traced(fails), HasSubstr(row.trace)) << row.name;
                 // A trace empties the stack: only pushes made after the last one stay.
                 const bool step_traced = row.trace.rfind(connect, 0) == 0 ||
                                          row.trace.rfind("Warning (COMConnectToServerSock)", 0) == 0;
                 expected = step_traced ? Lines{} : row.pushed;
             } else {
-                connect_fails();
+                fails();
             }
             EXPECT_EQ(pushes(), expected) << row.name;
             EXPECT_EQ(test::lowest_free_fd(), before) << row.name << ": a descriptor stayed open";
@@ -281,35 +291,6 @@ TEST(Connect, failures_push_in_order_trace_and_leave_no_socket_open) {
                 ::close(listener.accept_one());
             }
         }
-    }
-}
-
-TEST(Listen, each_failing_step_pushes_in_order_and_leaves_no_socket_open) {
-    const std::pair<const char *, void (*)()> rows[] = {
-        {"socket", [] { platform::net_calls().open_tcp = test::fails_with<EMFILE>; }},
-        {"setsockopt", [] { platform::net_calls().set_option = test::fails_with<ENOPROTOOPT>; }},
-        {"bind", [] {}},  // a raw listener holds the port
-        {"listen", [] { platform::net_calls().listen = test::fails_with<EOPNOTSUPP>; }},
-        {"no port", [] { COMSetDefaultPort(0); }},
-    };
-    test::RawListener holder;
-    for (const auto &[name, fault] : rows) {
-        test::NetCallsGuard guard;
-        const std::string step = name;
-        test::use_test_port(step == "bind" ? holder.port : test::free_port());
-        fault();
-        test::pop_all();
-        const int before = test::lowest_free_fd();
-        EXPECT_EQ(COMDoMakeListenSock(), -1) << step;
-        const auto records = test::pop_all();
-        Lines expected = service_warning;
-        expected.push_back("sys COMDoMakeListenSock");
-        if (step == "no port") {
-            expected.push_back("18 COMDoMakeListenSock");
-        }
-        EXPECT_EQ(test::describe(records), expected) << step;
-        EXPECT_TRUE(step != "bind" || records.back().code == EADDRINUSE);
-        EXPECT_EQ(test::lowest_free_fd(), before) << step << ": a descriptor stayed open";
     }
 }
 
@@ -363,9 +344,9 @@ TEST(ReadWrite, each_traces_its_count_and_buffer_with_the_stack_printed_after_ea
     EXPECT_EQ(std::string(transport::dump_text(big, -1, dump)), "");
 }
 
-// A failed read, write or poll closes the socket; bad arguments, a negative
-// handle (failed at once with EBADF by every operation, never waiting) and a
-// failed close of the caller's leave it as it was.
+// A failed read, write or poll closes the socket; bad arguments and a failed
+// close of the caller's leave it as it was. A negative handle fails every
+// operation at once with EBADF, never waiting.
 TEST(ReadWrite, failures_push_in_order_and_close_the_socket_unless_nothing_was_done_to_it) {
     struct Row {
         const char *what;
@@ -376,37 +357,33 @@ TEST(ReadWrite, failures_push_in_order_and_close_the_socket_unless_nothing_was_d
         bool closed = false;
     };
     static char buf[16];
-    const auto no_fault = [](Connection &) {};
+    const auto none = [](Connection &) {};
     const auto timed_read = [](Connection &c) { return COMAsyncReadSock(c.client, buf, 8, 1); };
     const Row rows[] = {
-        {"-1 COMReadSock", no_fault, [](Connection &) { return COMReadSock(-1, buf, 4, 0); }, -1, {"sys COMReadSock"}},
-        {"-1 COMWriteSock", no_fault, [](Connection &) { return COMWriteSock(-1, buf, 4, 0); }, -1, {"sys COMWriteSock"}},
-        {"-1 COMSend", no_fault, [](Connection &) { return COMSend(-1, buf, 4); }, -1, {"sys COMWriteSock"}},
-        {"-1 COMReceive", no_fault, [](Connection &) { return COMReceive(-1, buf, 4); }, -1, {"sys COMReadSock"}},
-        {"-1 COMCloseSock", no_fault, [](Connection &) { return COMCloseSock(-1); }, -1, {"sys COMCloseSock"}},
-        {"-1 COMPollSock", no_fault, [](Connection &) { return COMPollSock(-1, 5); }, -1, {"sys COMPollSock"}},
-        {"-1 COMAsyncReadSock", no_fault, [](Connection &) { return COMAsyncReadSock(-1, buf, 4, 5); }, -1,
-         {"sys COMPollSock"}},
-        {"-1 COMReceiveWithTimeout", no_fault, [](Connection &) { return COMReceiveWithTimeout(-1, buf, 4); }, -1,
-         {"sys COMPollSock"}},
-        {"-1 COMWaitForConnectingSock", no_fault, [](Connection &) { return COMWaitForConnectingSock(-1); }, -1,
-         {"sys COMWaitForConnectingSock"}},
-        {"-1 COMSetSockReadAhead", no_fault, [](Connection &) { return COMSetSockReadAhead(-1, 1); }, -1,
-         {"sys COMSetSockReadAhead"}},
-        {"-1 COMGetSockReadAhead", no_fault, [](Connection &) { return COMGetSockReadAhead(-1); }, -1,
-         {"sys COMGetSockReadAhead"}},
+        {"-1 read", none, [](auto &) { return COMReadSock(-1, buf, 4, 0); }, -1, {"sys COMReadSock"}},
+        {"-1 write", none, [](auto &) { return COMWriteSock(-1, buf, 4, 0); }, -1, {"sys COMWriteSock"}},
+        {"-1 send", none, [](auto &) { return COMSend(-1, buf, 4); }, -1, {"sys COMWriteSock"}},
+        {"-1 receive", none, [](auto &) { return COMReceive(-1, buf, 4); }, -1, {"sys COMReadSock"}},
+        {"-1 close", none, [](auto &) { return COMCloseSock(-1); }, -1, {"sys COMCloseSock"}},
+        {"-1 poll", none, [](auto &) { return COMPollSock(-1, 5); }, -1, {"sys COMPollSock"}},
+        {"-1 async read", none, [](auto &) { return COMAsyncReadSock(-1, buf, 4, 5); }, -1, {"sys COMPollSock"}},
+        {"-1 timed receive", none, [](auto &) { return COMReceiveWithTimeout(-1, buf, 4); }, -1, {"sys COMPollSock"}},
+        {"-1 accept", none, [](auto &) { return COMWaitForConnectingSock(-1); }, -1, {"sys COMWaitForConnectingSock"}},
+        {"-1 read-ahead", none, [](auto &) { return COMSetSockReadAhead(-1, 1); }, -1, {"sys COMSetSockReadAhead"}},
+        {"-1 read-ahead count", none, [](auto &) { return COMGetSockReadAhead(-1); }, -1, {"sys COMGetSockReadAhead"}},
         {"a 0 from the first recv, which is read again",
          [](Connection &c) { fakes.zero_recvs = 1, test::raw_send(c.server, "abc"); },
          [](Connection &c) { return COMReadSock(c.client, buf, 3, 0); }, 3, {}},
-        {"negative count", no_fault, [](Connection &c) { return COMReadSock(c.client, buf, -1, 0); }, -1,
-         {"sys COMReadSock"}, false},
-        {"no buffer to read into", no_fault, [](Connection &c) { return COMReadSock(c.client, nullptr, 4, 0); }, -1,
-         {"sys COMReadSock"}, false},
-        {"no buffer to write", no_fault, [](Connection &c) { return COMWriteSock(c.client, nullptr, 4, 0); }, -1,
-         {"sys COMWriteSock"}, false},
+        {"negative count", none, [](auto &c) { return COMReadSock(c.client, buf, -1, 0); }, -1, {"sys COMReadSock"}},
+        {"no buffer to read into", none, [](Connection &c) { return COMReadSock(c.client, nullptr, 4, 0); }, -1,
+         {"sys COMReadSock"}},
+        {"no buffer to write", none, [](Connection &c) { return COMWriteSock(c.client, nullptr, 4, 0); }, -1,
+         {"sys COMWriteSock"}},
         {"a short send, the rest not sent",
          [](Connection &) {
-             platform::net_calls().send = [](int32_t, const char *, int32_t n, int32_t) { return ++fakes.sends, n / 2; };
+             platform::net_calls().send = [](int32_t, const char *, int32_t n, int32_t) {
+                 return ++fakes.sends, n / 2;
+             };
          },
          [](Connection &c) { return COMWriteSock(c.client, buf, 10, 0) + (fakes.sends == 1 ? 0 : 100); }, -1,
          {"sys COMWriteSock"}, true},
@@ -415,7 +392,10 @@ TEST(ReadWrite, failures_push_in_order_and_close_the_socket_unless_nothing_was_d
         {"a peer closing within a timed read", [](Connection &c) { test::raw_send(c.server, "ab"), c.hang_up(); },
          timed_read, 2, {"11 COMReadSock"}, true},  // the bytes that came are counted
         {"a failing recv",
-         [](Connection &c) { test::raw_send(c.server, "x"), platform::net_calls().recv = test::fails_with<ECONNRESET>; },
+         [](Connection &c) {
+             test::raw_send(c.server, "x");
+             platform::net_calls().recv = test::fails_with<ECONNRESET>;
+         },
          timed_read, -1, {"sys COMReadSock", "53 COMAsyncReadSock"}, true},
         {"a failing poll", [](Connection &) { platform::net_calls().wait_readable = test::fails_with<ENOMEM>; },
          [](Connection &c) { return COMPollSock(c.client, 1); }, RAZIVU_POLL_FAILED, {"sys COMPollSock"}, true},
@@ -429,7 +409,7 @@ TEST(ReadWrite, failures_push_in_order_and_close_the_socket_unless_nothing_was_d
          },
          -1, {"sys COMWriteSock"}, true},
         {"a failing close", [](Connection &) { platform::net_calls().close = test::fails_with<EIO>; },
-         [](Connection &c) { return COMCloseSock(c.client); }, -1, {"sys COMCloseSock"}, false},
+         [](Connection &c) { return COMCloseSock(c.client); }, -1, {"sys COMCloseSock"}},
     };
     for (const Row &row : rows) {
         Connection c;
@@ -516,7 +496,8 @@ TEST(CloseSock, a_retired_number_that_names_a_new_socket_goes_to_whoever_uses_it
         Connection c;
         retire(c);
         const bool own = first == "the library's close";
-        const int mine = own ? COMConnectToServerSock("127.0.0.1", COMGetServiceName()) : test::raw_connect(c.listener.port);
+        const int mine =
+            own ? COMConnectToServerSock("127.0.0.1", COMGetServiceName()) : test::raw_connect(c.listener.port);
         ASSERT_EQ(mine, c.client) << "Linux hands out the lowest free number";
         const int peer = c.listener.accept_one();
         test::pop_all();

@@ -1,9 +1,11 @@
-// The Linux stand-ins of the system queries against the real machine: the
-// registry folder, statvfs, uname, a real X server, and the drive
-// classification over mount tables and sysfs trees made by the test.
+// The system queries and their Linux stand-ins against the real machine: the
+// registry folder, drive roots, statvfs and the free-space arithmetic, uname,
+// a real X server, and the drive classification over mount tables and sysfs
+// trees made by the test (the refusals are the plain-C test's).
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -18,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/posix/sysquery.h"
 #include "razivu/razivu.h"
+#include "support/sysquery_internal.h"
 #include "support/test_env.h"
 
 namespace {
@@ -62,25 +65,33 @@ TEST(Registry, the_product_key_is_a_folder_below_the_prefix_in_any_case) {
     EXPECT_TRUE(platform::registry_key_exists("software\\"));
 }
 
-// A link to itself exists by name but cannot be examined: unknown type.
-TEST(DriveQueries, an_unexaminable_drive_is_of_unknown_type_and_a_file_is_no_drive) {
-    const std::string looped = host("L:");
-    ASSERT_EQ(::symlink(looped.c_str(), looped.c_str()), 0);
+// Only the first three characters count: C always exists and is fixed only.
+// No drive: a letter without a folder, or with a file, behind it. A link to
+// itself exists by name but cannot be examined: its type is unknown.
+TEST(DriveQueries, the_system_drive_is_fixed_only_and_a_letter_without_a_folder_is_no_drive) {
+    ASSERT_EQ(::symlink(host("L:").c_str(), host("L:").c_str()), 0);
     write_file(host("F:"), "not a folder");
+    const struct { const char *path; int32_t fixed; bool known = true; } cases[] = {
+        {"C:\\", 1}, {"C:", 1}, {"c:\\", 1}, {"C:\\no\\such\\folder", 1}, {"C:\\WINDOWS", 1},
+        {"Q:\\", 0}, {"q:", 0}, {"Q:\\WINDOWS", 0}, {"F:\\", 0},     {"L:\\", 0, false},
+    };
     const std::pair<int32_t (*)(const char *, int32_t *), int32_t> queries[] = {
         {IsFixedDrive, RAZIVU_STATUS_FIXED_UNKNOWN}, {IsRemoteDrive, RAZIVU_STATUS_REMOTE_UNKNOWN},
         {IsCDROMDrive, RAZIVU_STATUS_CDROM_UNKNOWN}, {IsRemovableDrive, RAZIVU_STATUS_REMOVABLE_UNKNOWN},
     };
-    for (const auto &[query, unknown] : queries) {
-        for (const auto &[path, status] :
-             {std::make_pair("L:\\", unknown), std::make_pair("F:\\", RAZIVU_STATUS_OK)}) {
+    for (const auto &c : cases) {
+        for (const auto &[query, unknown] : queries) {
             int32_t flag = 77;
-            EXPECT_EQ(query(path, &flag), status) << path;
-            EXPECT_EQ(flag, 0) << path;
+            EXPECT_EQ(query(c.path, &flag), c.known ? RAZIVU_STATUS_OK : unknown) << c.path;
+            EXPECT_EQ(flag, query == IsFixedDrive ? c.fixed : 0) << c.path;
         }
+        uint32_t free_kb = c.fixed == 1 ? 0 : 77;
+        const int32_t status = GetDiskFreeKB(c.path, &free_kb);
+        EXPECT_EQ(status, c.fixed == 1 ? RAZIVU_STATUS_OK : RAZIVU_STATUS_NO_FREE_SPACE) << c.path;
+        EXPECT_EQ(free_kb > 0, c.fixed == 1) << c.path;
     }
     uint32_t free_kb = 77;
-    EXPECT_EQ(GetDiskFreeKB("F:", &free_kb), RAZIVU_STATUS_NO_FREE_SPACE);
+    EXPECT_EQ(GetDiskFreeKB("\\\\nowhere\\share", &free_kb), RAZIVU_STATUS_NO_FREE_SPACE);
     EXPECT_EQ(free_kb, 0u);
 }
 
@@ -103,6 +114,24 @@ TEST(DiskFree, agrees_with_statvfs_of_the_same_folder) {
         const uint64_t after = units(folder);
         EXPECT_LE(free_kb, std::max(before, after) + drift_units) << path;
         EXPECT_GE(free_kb + drift_units, std::min(before, after)) << path;
+    }
+}
+
+TEST(DiskFree, counts_units_of_1000_bytes_and_never_wraps) {
+    constexpr uint64_t u64_max = std::numeric_limits<uint64_t>::max();
+    constexpr uint32_t most_units = std::numeric_limits<uint32_t>::max();
+    using razivu::platform::disk_space;
+    const struct { disk_space space; uint32_t expected; } cases[] = {
+        {{1, 1, 999, 999}, 0}, {{1, 1, 1000, 1000}, 1}, {{1, 1, 1999, 1999}, 1},
+        {{0, 512, 1000, 1000}, 0}, {{8, 512, 250, 1000}, 1024},  // 1 024 000 bytes
+        {{8, 512, 1220703, 2000000}, 4999999},                   // 4 999 999 488 bytes: past 32 bits
+        {{1, 1000, most_units, most_units}, most_units}, {{1, 1000, uint64_t{most_units} + 1, 0}, most_units},
+        {{1, 4096, uint64_t{1} << 40, 0}, most_units},  // 4 PiB
+        {{0xFFFFFFFF, 0xFFFFFFFF, u64_max, u64_max}, most_units},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(razivu::support::free_units(c.space), c.expected)
+            << c.space.sectors_per_cluster << "*" << c.space.bytes_per_sector << "*" << c.space.free_clusters;
     }
 }
 
@@ -203,7 +232,7 @@ TEST_F(Classification, the_file_system_the_mount_and_its_device_decide_the_type)
         {fuse_magic, "/mnt/remote/projects", platform::drive_remote},
         {fuse_magic, "/mnt/ntfs/docs", platform::drive_removable},  // partition of sdc
         {fuse_magic, "/home/me", platform::drive_fixed},            // FUSE, but not remote
-        {ext4_magic, "/mnt/disk", platform::drive_fixed},          {ext4_magic, "/mnt/overlay/a", platform::drive_fixed},
+        {ext4_magic, "/mnt/disk", platform::drive_fixed}, {ext4_magic, "/mnt/overlay/a", platform::drive_fixed},
         {ext4_magic, "/mnt/stack/a", platform::drive_fixed},  // the upper mount counts
     };
     for (const auto &c : cases) {

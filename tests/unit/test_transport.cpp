@@ -319,10 +319,7 @@ TEST(ReadWrite, each_traces_its_count_and_buffer_with_the_stack_printed_after_ea
         {[](Connection &c) {  // a receive waits 30 seconds and dumps the buffer after a time-out too
              test::NetCallsGuard guard;
              fakes.waits.clear();
-             platform::net_calls().wait_readable = [](int32_t, int32_t seconds) {
-                 fakes.waits.push_back(seconds);
-                 return 0;
-             };
+             platform::net_calls().wait_readable = [](int32_t, int32_t s) { return fakes.waits.push_back(s), 0; };
              char buf[8] = "old";
              EXPECT_EQ(COMReceiveWithTimeout(c.client, buf, 7), 0);
              EXPECT_EQ(fakes.waits, Codes{30});
@@ -429,7 +426,7 @@ TEST(ReadWrite, failures_push_in_order_and_close_the_socket_unless_nothing_was_d
     }
 }
 
-TEST(Poll, waits_its_seconds_or_not_at_all_for_0_reads_nothing_and_takes_a_hang_up_as_readable) {
+TEST(Poll, waits_its_seconds_or_not_at_all_for_0_reads_nothing_outlasts_a_signal_and_takes_a_hang_up_as_readable) {
     Connection c;
     auto start = Clock::now();
     EXPECT_EQ(COMPollSock(c.client, 0), RAZIVU_POLL_TIMEOUT);
@@ -443,13 +440,23 @@ TEST(Poll, waits_its_seconds_or_not_at_all_for_0_reads_nothing_and_takes_a_hang_
     char buf[3];
     EXPECT_EQ(COMAsyncReadSock(c.client, buf, 3, 0), 3);
     EXPECT_EQ(COMAsyncReadSock(c.client, buf, 3, 0), 0) << "a time-out";
+    // A signal whose handler does not restart calls arrives while a read waits.
+    struct sigaction quiet {}, before {};
+    quiet.sa_handler = [](int) {};
+    ::sigaction(SIGALRM, &quiet, &before);
+    ::alarm(1);
     std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        test::raw_send(c.server, "abc");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         c.hang_up();
     });
+    EXPECT_EQ(COMReadSock(c.client, buf, 3, 0), 3);
     EXPECT_EQ(COMPollSock(c.client, 3), RAZIVU_POLL_READABLE);
     late.join();
+    ::sigaction(SIGALRM, &before, nullptr);
     EXPECT_THAT(pushes(), IsEmpty());
+    EXPECT_FALSE(is_retired(c.client));
 }
 
 // Lets the transport close c's client socket itself, as after a failure.
@@ -516,28 +523,6 @@ TEST(CloseSock, a_retired_number_that_names_a_new_socket_goes_to_whoever_uses_it
         ::close(peer);
         c.client = -1;
     }
-}
-
-// ---- Interrupted calls (through the call table: see Listen above) ----------------------------
-
-// A signal whose handler does not restart calls arrives while a read waits.
-TEST(Interrupted, a_real_signal_does_not_end_a_read) {
-    Connection c;
-    struct sigaction quiet {};
-    struct sigaction before {};
-    quiet.sa_handler = [](int) {};
-    ::sigaction(SIGALRM, &quiet, &before);
-    ::alarm(1);
-    std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        test::raw_send(c.server, "abc");
-    });
-    char buf[3];
-    EXPECT_EQ(COMReadSock(c.client, buf, 3, 0), 3);
-    late.join();
-    ::sigaction(SIGALRM, &before, nullptr);
-    EXPECT_THAT(pushes(), IsEmpty());
-    EXPECT_FALSE(is_retired(c.client));
 }
 
 // ---- Read-ahead --------------------------------------------------------------------------

@@ -23,7 +23,6 @@ std::string host(const std::string &windows_path);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
 bool exists(const std::string &path);
-bool is_dir(const std::string &path);
 // mkdir -p
 void make_dirs(const std::string &path);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,15 +23,6 @@ namespace {
 using ::testing::HasSubstr;
 
 using razivu::test::popped_codes;
-
-// The codes from first to last.
-std::vector<int32_t> codes(int32_t first, int32_t last) {
-    std::vector<int32_t> out;
-    for (int32_t code = first; code <= last; ++code) {
-        out.push_back(code);
-    }
-    return out;
-}
 
 const std::string fallback = "No error text available.";
 
@@ -107,13 +99,16 @@ TEST(ErrorStack, keeps_the_newest_thirty_and_its_full_capacity_once_found_empty)
     for (int32_t code = 100; code < 103; ++code) {
         COMPushError("More", code);
     }
-    std::vector<int32_t> expected = codes(5, 29);
+    std::vector<int32_t> expected(25);  // 5 to 29
+    std::iota(expected.begin(), expected.end(), 5);
     expected.insert(expected.end(), {100, 101, 102});
     EXPECT_EQ(popped_codes(), expected);
     for (int32_t code = 1; code <= 31; ++code) {
         COMPushError("Again", code);
     }
-    EXPECT_EQ(popped_codes(), codes(2, 31));
+    expected.resize(30);
+    std::iota(expected.begin(), expected.end(), 2);
+    EXPECT_EQ(popped_codes(), expected);
 }
 
 // No stream and no trace file: nothing is printed, nothing lost.
@@ -121,16 +116,14 @@ TEST(ErrorStack, print_lists_newest_first_in_the_exact_format_and_empties) {
     COMPushError("A", 54);
     COMPrintErrorStack(nullptr);
     COMPushError("B", 32);
-    std::FILE *f = std::tmpfile();
+    std::FILE *f = std::fopen("stack.txt", "w");
     COMPrintErrorStack(f);
     COMPrintErrorStack(f);
-    std::rewind(f);
-    std::string out(4096, '\0');
-    out.resize(std::fread(out.data(), 1, out.size(), f));
     std::fclose(f);
-    EXPECT_EQ(out, "Print error stack:\nERR> 3, 32, RazIvu function B:  Insufficient Memory.\n"
-                   "ERR> 3, 54, RazIvu function A:  Error while transfering data\nError stack printed.\n\n"
-                   "Print error stack:\nError stack printed.\n\n");
+    EXPECT_EQ(razivu::test::read_file("stack.txt"),
+              "Print error stack:\nERR> 3, 32, RazIvu function B:  Insufficient Memory.\n"
+              "ERR> 3, 54, RazIvu function A:  Error while transfering data\nError stack printed.\n\n"
+              "Print error stack:\nError stack printed.\n\n");
 }
 
 TEST(ErrorStack, every_push_is_an_error_entry_of_errstack_txt) {

@@ -2,6 +2,7 @@
 // last-resort file, the once-per-process header, level prefixes, timestamps,
 // entries whose file calls fail, and host paths on Linux.
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -234,7 +235,7 @@ TEST(AppendDirAndCreate, appends_creates_and_refuses_what_does_not_fit) {
     char path[RAZIVU_PATH_CAP] = "D:\\base";
     EXPECT_EQ(AppendDirAndCreate(path, "sub"), 0);
     EXPECT_STREQ(path, "D:\\base\\sub");
-    EXPECT_TRUE(test::is_dir(host("D:\\base\\sub")));
+    EXPECT_TRUE(std::filesystem::is_directory(host("D:\\base\\sub")));
     std::strcpy(path, "D:\\base");
     EXPECT_EQ(AppendDirAndCreate(path, "sub"), -1);  // exists already
     EXPECT_EQ(AppendDirAndCreate(path, std::string(RAZIVU_PATH_CAP, 'x').c_str()), -1);

@@ -189,6 +189,8 @@ TEST(Pack, SetTransportKeepsASlotPassedAsNullButAlwaysTakesTheSocket) {
     ASSERT_EQ(PackInteger(1), 0);
     SendBuffer();
     EXPECT_EQ(peer.last_socket, 5);
+    SetSocket(9);
+    EXPECT_EQ(GetSocket(), 9);
     ClearSocket();
     EXPECT_EQ(GetSocket(), -1);
 }

@@ -83,13 +83,15 @@ TEST(Session, every_wrapper_starts_and_ends_a_session_of_its_own_even_when_the_s
     EXPECT_THAT(pushes(), ElementsAre("28 PTWSAStartup"));
 }
 
-TEST(Wrappers, give_the_system_answers) {
+TEST(Wrappers, give_the_system_answers_in_network_order) {
     char ours[256] = {}, theirs[256] = {};
     ASSERT_EQ(PTgethostname(ours, sizeof ours), 0);
     ASSERT_EQ(::gethostname(theirs, sizeof theirs), 0);
     EXPECT_STREQ(ours, theirs);
     EXPECT_EQ(PTgethostname(nullptr, 10), -1);
+    EXPECT_EQ(PThtonl(0x12345678u), htonl(0x12345678u));
     EXPECT_EQ(PTntohl(htonl(0xDEADBEEFu)), 0xDEADBEEFu);
+    EXPECT_EQ(PTntohs(htons(0xBEEF)), 0xBEEF);
 }
 
 }  // namespace

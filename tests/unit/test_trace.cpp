@@ -76,7 +76,9 @@ TEST(Trace, lines_up_to_299_and_far_beyond_are_written_whole) {
 TEST(LogLine, only_ON_and_on_switch_log_lines_on_and_the_environment_is_read_once) {
     const std::pair<const char *, bool> spellings[] = {
         {"ON", true}, {"on", true}, {"On", false}, {"1", false}, {"", false}, {nullptr, false}};
-    for (const auto &[value, on] : spellings) {
+    for (const auto &spelling : spellings) {
+        const char *value = spelling.first;
+        const bool on = spelling.second;
         const std::string file = "lines-" + std::string(value != nullptr ? value : "unset") + ".txt";
         const pid_t pid = razivu::test::run_child([&] {
             value != nullptr ? ::setenv("COMLOGGING", value, 1) : ::unsetenv("COMLOGGING");

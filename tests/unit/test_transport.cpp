@@ -129,6 +129,7 @@ void find_every_service(uint16_t port) {
 TEST(GetPortByName, a_found_port_is_kept_and_a_name_of_50_characters_is_not_found_rather_than_cut) {
     test::NetCallsGuard guard;
     COMSetDefaultPort(net_port(4711));
+    EXPECT_EQ(COMGetDefaultPort(), net_port(4711));
     find_every_service(htons(4242));
     EXPECT_EQ(COMGetPortByName("found", "tcp"), net_port(4242));
     find_every_service(0);
@@ -326,10 +327,10 @@ TEST(ReadWrite, each_traces_its_count_and_buffer_with_the_stack_printed_after_ea
          },
          {"DEBUG: (COMReceive) buffer <old>\n"}},
     };
-    for (const auto &[run, parts] : rows) {
+    for (const auto &row : rows) {
         Connection c;
-        const std::string trace = traced([&] { run(c); });
-        for (const std::string &part : parts) {
+        const std::string trace = traced([&] { row.first(c); });
+        for (const std::string &part : row.second) {
             EXPECT_THAT(trace, HasSubstr(part));
         }
     }

@@ -141,7 +141,7 @@ TEST(WriteLog, level_chooses_the_prefix) {
 
 // Resolving the path makes the same opens each time once the tree exists:
 // the header's is the next one.
-TEST(WriteLog, a_first_entry_whose_header_cannot_be_opened_is_dropped_and_no_header_follows) {
+TEST(WriteLog, entries_whose_file_calls_fail_are_dropped_and_a_first_one_leaves_no_header_due) {
     resolve("KQ-P", "h.txt");
     int resolving_opens = 0;
     {
@@ -155,20 +155,17 @@ TEST(WriteLog, a_first_entry_whose_header_cannot_be_opened_is_dropped_and_no_hea
     }
     WriteLog("h.txt", "KQ-P", 1, "second");
     EXPECT_TRUE(matches(dro_log("h.txt"), stamp_re + " second\n")) << dro_log("h.txt");
-}
-
-TEST(WriteLog, an_entry_whose_file_calls_fail_leaves_no_file_open_and_the_next_is_written) {
-    WriteLog("w.txt", "KQ-P", 1, "header and first");
+    // An entry whose file calls fail leaves no file open, and the next is written.
     for (const FileCall call : {FileCall::write, FileCall::flush, FileCall::close}) {
         const int before = test::lowest_free_fd();
         {
             FileFault fault(call, 1, ENOSPC);
-            WriteLog("w.txt", "KQ-P", 1, "failing");
+            WriteLog("h.txt", "KQ-P", 1, "failing");
             EXPECT_GT(fault.calls(), 0) << static_cast<int>(call);
         }
         EXPECT_EQ(test::lowest_free_fd(), before) << static_cast<int>(call);
-        WriteLog("w.txt", "KQ-P", 1, "next");
-        const std::string text = dro_log("w.txt");
+        WriteLog("h.txt", "KQ-P", 1, "next");
+        const std::string text = dro_log("h.txt");
         EXPECT_TRUE(matches(text.substr(text.rfind('\n', text.size() - 2) + 1), stamp_re + " next\n")) << text;
     }
 }

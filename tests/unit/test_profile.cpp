@@ -49,7 +49,7 @@ protected:
     }
 };
 
-TEST_F(Profile, lookups_follow_the_win32_rules) {
+TEST_F(Profile, lookups_follow_the_win32_rules_and_are_cut_to_the_buffer) {
     const struct { const char *section, *key, *expected; } cases[] = {
         {"Sec One", "Key1", "value one"},   {"SEC ONE", "KEY1", "value one"}, {"other", "KEY1", "other section"},
         {"sec one", "Quoted", "  q v  "},   {"sec one", "Single", "sq"},      {"sec one", "Unmatched", "\"abc"},
@@ -60,9 +60,7 @@ TEST_F(Profile, lookups_follow_the_win32_rules) {
     for (const auto &c : cases) {
         EXPECT_EQ(get(c.section, c.key), c.expected) << c.section << "/" << c.key;
     }
-}
-
-TEST_F(Profile, values_and_defaults_are_cut_to_the_buffer) {
+    // Values and defaults are cut to the buffer.
     EXPECT_EQ(get("sec one", "Digits", "", 5), "0123");
     EXPECT_EQ(get("sec one", "Digits", "", 1), "");
     EXPECT_EQ(get("sec one", "Key1", "dflt", 0), "");  // the byte after the empty buffer is its first

@@ -108,7 +108,9 @@ TEST(ErrorStack, keeps_the_newest_thirty_and_its_full_capacity_once_found_empty)
     std::iota(expected.begin(), expected.end(), 5);
     expected.insert(expected.end(), {100, 101, 102});
     EXPECT_EQ(popped_codes(), expected);
-    for (int32_t code = 1; code <= 31; ++code) {
+    COMPushError("Again", 1);
+    EXPECT_EQ(COMErrorStackIsEmpty(), 0) << "the overflow ended when the stack was found empty";
+    for (int32_t code = 2; code <= 31; ++code) {
         COMPushError("Again", code);
     }
     expected.resize(30);

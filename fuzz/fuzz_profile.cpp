@@ -9,21 +9,12 @@
 
 namespace {
 
-// Names and values without the characters that the format gives meaning to.
+// Names and values without the characters that the format gives meaning to,
+// nor blanks at either end.
 bool clean(std::string_view s, bool is_value) {
-    if (s.empty() && !is_value) {
-        return false;
-    }
-    if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\t' || s.back() == '\t')) {
-        return false;
-    }
-    for (char c : s) {
-        if (c == '\n' || c == '\r' || c == '\0' || c == '"' || c == '\'' || c == '\t' || c == '\v' ||
-            c == '\f' || (!is_value && (c == '[' || c == ']' || c == '=' || c == ';'))) {
-            return false;
-        }
-    }
-    return true;
+    constexpr std::string_view special("\n\r\0\"'\t\v\f[]=;", 12);
+    return (is_value || !s.empty()) && s.find_first_of(special.substr(0, is_value ? 8 : 12)) == s.npos &&
+           (s.empty() || (s.front() != ' ' && s.back() != ' '));
 }
 
 }  // namespace
@@ -31,7 +22,7 @@ bool clean(std::string_view s, bool is_value) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Layout: section NUL key NUL value NUL file text.
     std::string_view in(reinterpret_cast<const char *>(data), size);
-    std::string_view parts[3];
+    std::string parts[3];  // section, key, value
     for (auto &part : parts) {
         const std::size_t nul = in.find('\0');
         if (nul == std::string_view::npos) {
@@ -40,10 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         part = in.substr(0, nul);
         in.remove_prefix(nul + 1);
     }
-    const std::string section(parts[0]);
-    const std::string key(parts[1]);
-    const std::string value(parts[2]);
-
+    const auto &[section, key, value] = parts;
     (void)razivu::platform::ini::lookup(in, section, key);
     (void)razivu::platform::ini::update(in, section, key.c_str(), nullptr);
     (void)razivu::platform::ini::update(in, section, nullptr, nullptr);

@@ -15,16 +15,11 @@ namespace {
 
 namespace msg = razivu::message;
 using namespace razivu::test;
+using razivu::fuzz::check;
 
 // Input layout: one byte for the number of decoders, one byte per decoder
 // choosing its kind, then the bytes the peer sends.
 constexpr std::size_t max_decoders = 16;
-
-void check(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
 
 // Copying the block out reads all of it, so a short or unterminated block
 // shows under the sanitizers.

@@ -1,10 +1,12 @@
-// The error log of a fuzz target: every decoder failure pushes, and every push
-// appends to errstack.txt. Here the file calls fail at once instead, so an
-// input costs no system call for its log entries and no file grows.
+// What the message fuzz targets share. The error log: every decoder failure
+// pushes, and every push appends to errstack.txt; here the file calls fail at
+// once instead, so an input costs no system call for its log entries and no
+// file grows.
 #pragma once
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -21,6 +23,13 @@ inline void quiet_files() {
         return true;
     }();
     (void)done;
+}
+
+// A failed check aborts, as libFuzzer expects of a fault it found.
+inline void check(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
 }
 
 }  // namespace razivu::fuzz

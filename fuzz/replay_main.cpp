@@ -14,12 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size);
 int main(int argc, char **argv) {
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {
-        std::set<std::filesystem::path> files;
-        for (const auto &entry : std::filesystem::directory_iterator(argv[i])) {
-            files.insert(entry.path());
-        }
+        const std::set<std::filesystem::directory_entry> files{std::filesystem::directory_iterator(argv[i]), {}};
         for (const auto &file : files) {
-            std::ifstream in(file, std::ios::binary);
+            std::ifstream in(file.path(), std::ios::binary);
             const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
             ++replayed;

@@ -28,7 +28,9 @@ int main(void) {
     CHECK(VIZIIsDateValid(29, 2, 2000) == 1 && VIZIIsDateValid(29, 2, 1900) == 0);
     d = m = y = 77;
     CHECK(VIZIGetDMYFromDaysSince1900(-1, &d, &m, &y) == -1);
-    CHECK(VIZIGetDMYFromDaysSince1900(1, &d, NULL, &y) == -1);
+    CHECK(VIZIGetDMYFromDaysSince1900(INT32_MIN, &d, &m, &y) == -1);
+    CHECK(VIZIGetDMYFromDaysSince1900(1, NULL, &m, &y) == -1 && VIZIGetDMYFromDaysSince1900(1, &d, NULL, &y) == -1);
+    CHECK(VIZIGetDMYFromDaysSince1900(1, &d, &m, NULL) == -1);
     CHECK(d == 77 && m == 77 && y == 77);
     return check_summary();
 }

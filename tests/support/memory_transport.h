@@ -33,14 +33,8 @@ struct MemoryPeer {
     bool report_short_read = true;  // push as a closed socket does before a short count
 
     std::string unread() const { return input.substr(read_pos); }
-
     // Keeps every capacity, so a loop that rewinds allocates nothing.
-    void rewind() {
-        sent.clear();
-        pieces.clear();
-        reads.clear();
-        read_pos = 0;
-    }
+    void rewind() { sent.clear(), pieces.clear(), reads.clear(), read_pos = 0; }
 };
 
 inline MemoryPeer &memory_peer() {
@@ -79,9 +73,7 @@ inline MemoryPeer &use_memory_peer(std::string input = {}) {
     return peer;
 }
 
-inline bool has_block(Kind kind) {
-    return kind == Kind::string || kind == Kind::function || kind == Kind::bytes;
-}
+inline bool has_block(Kind kind) { return kind == Kind::string || kind == Kind::function || kind == Kind::bytes; }
 
 // Fields as old peers write them with printf, to build input by hand.
 inline std::string header_bytes(char tag, long len) {

@@ -37,4 +37,13 @@ inline std::vector<std::string> describe(const std::vector<Record> &records) {
 
 inline std::vector<std::string> pushes() { return describe(pop_all()); }
 
+// The codes of the records in push order, which empties the stack.
+inline std::vector<int32_t> popped_codes() {
+    std::vector<int32_t> codes;
+    for (const Record &r : pop_all()) {
+        codes.push_back(r.code);
+    }
+    return codes;
+}
+
 }  // namespace razivu::test

@@ -35,11 +35,6 @@ bool exists(const std::string &path) {
     return std::filesystem::exists(path, ec);
 }
 
-bool is_dir(const std::string &path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
-}
-
 void make_dirs(const std::string &path) {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);

@@ -1,33 +1,27 @@
 // Helpers of the transport tests and the loopback benchmark: raw peers on
-// 127.0.0.1, child processes (the library's state is per process), and a
-// guard that puts the system calls back.
+// 127.0.0.1 and a guard that puts the system calls back.
 #pragma once
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
-#include <ctime>
-#include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
 #include <utility>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 #include <razivu/razivu.h>
 
 #include "platform/platform.h"
 #include "tests/support/pushes.h"
+#include "tests/support/test_env.h"
 
 namespace razivu::test {
 
 // No services database has this name; tests reach their ports through the default port.
 constexpr const char *unknown_service = "razivu-test-no-such-service";
-constexpr int child_deadline_seconds = 60;
 
 struct NetCallsGuard {
     ~NetCallsGuard() { platform::reset_net_calls(); }
@@ -109,13 +103,6 @@ inline std::string raw_recv(int fd, std::size_t n) {
     return out;
 }
 
-// The descriptor number the system hands out next.
-inline int lowest_free_fd() {
-    const int fd = ::dup(0);
-    ::close(fd);
-    return fd;
-}
-
 // A connected pair: the library's client socket and the raw server end.
 struct Connection {
     RawListener listener;
@@ -138,29 +125,5 @@ struct Connection {
     }
     void hang_up() { ::close(std::exchange(server, -1)); }
 };
-
-// Runs fn in a child process, whose exit status is fn's result.
-inline pid_t run_child(const std::function<int()> &fn) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::_exit(fn());
-    }
-    return pid;
-}
-
-// The child's exit status; -1 when it did not exit normally within the deadline.
-inline int wait_child(pid_t pid, int seconds = child_deadline_seconds) {
-    const std::time_t give_up = std::time(nullptr) + seconds;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::time(nullptr) > give_up) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -1;
-        }
-        ::usleep(2000);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 }  // namespace razivu::test

@@ -1,18 +1,14 @@
 // Log files: where a log file resolves to, the tree created on the way, the
 // last-resort file, the once-per-process header, level prefixes, timestamps,
-// and entries whose file calls fail.
+// entries whose file calls fail, and host paths on Linux.
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
 #include <gmock/gmock.h>
-#include <pwd.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <pwd.h>
 
 #include "diagnostics/logfile_internal.h"
 #include "platform/platform.h"
@@ -22,14 +18,14 @@
 
 namespace {
 
-using razivu::test::exists;
-using razivu::test::FileCall;
-using razivu::test::FileFault;
-using razivu::test::host;
-using razivu::test::is_dir;
-using razivu::test::make_dirs;
-using razivu::test::read_file;
-using razivu::test::write_profile;
+namespace test = razivu::test;
+using test::exists;
+using test::FileCall;
+using test::FileFault;
+using test::host;
+using test::make_dirs;
+using test::read_file;
+using test::write_profile;
 using ::testing::HasSubstr;
 
 std::string resolve(const char *module, const char *file) {
@@ -44,6 +40,7 @@ std::string profile_with(const std::string &install_path) {
 
 const std::string stamp_re = "\\[[0-9]{2}\\.[0-9]{2}\\.[0-9]{3}:[0-9]{2}\\.[0-9]{2}\\.[0-9]{2} [0-9]{3}\\]";
 const std::string header_re = "-{50}\n" + stamp_re + " KQ-P protocol part 1\n";
+const std::string notice = "\nWas unable to open normal log-directory!\nStart of Logging.\n";
 
 bool matches(const std::string &text, const std::string &re) {
     return std::regex_match(text, std::regex(re));
@@ -60,48 +57,42 @@ TEST(LogFilePath, resolves_by_profile_and_module_letter) {
         {"D:\\", "KQ-V module", "a.txt", "D:\\var\\opt\\TARNEX\\kov\\log\\a.txt"},
         {"D:\\", "KQ-P", "a.txt", "D:\\var\\opt\\TARNEX\\dro\\log\\a.txt"},
         {"D:\\", "KQ-w", "a.txt", "D:\\var\\opt\\TARNEX\\dro\\log\\a.txt"},
-        {"D:\\", "ABC", "a.txt", "D:\\var\\opt\\TARNEX\\dro\\log\\a.txt"},
         {"D:\\", "", "a.txt", "D:\\var\\opt\\TARNEX\\dro\\log\\a.txt"},
         {"D:\\", "KQ-W", nullptr, "D:\\var\\opt\\TARNEX\\kov\\log\\error.txt"},
         {"", "KQ-W", "a.txt", "C:\\var\\opt\\TARNEX\\kov\\log\\a.txt"},
         {"D:\\abcdefghij", "KQ-P", "a.txt", "D:\\abcdefvar\\opt\\TARNEX\\dro\\log\\a.txt"},
+        {"D:\\prod", "KQ-W", "x.txt", "D:\\prodvar\\opt\\TARNEX\\kov\\log\\x.txt"},  // the tree made on the way
     };
     make_dirs(host("D:\\"));
     for (const auto &c : cases) {
         if (c.profile != nullptr) {
             write_profile(profile_with(c.profile));
-        } else {
-            std::remove(host("C:\\WINDOWS\\tarnex.ini").c_str());
         }
         EXPECT_EQ(resolve(c.module, c.file), c.expected) << (c.profile ? c.profile : "-") << " " << c.module;
         EXPECT_TRUE(exists(host(c.expected))) << c.expected;
     }
+    EXPECT_FALSE(exists(host("D:\\prod"))) << "the base itself is never made";
     write_profile("; install tree\r\n[ Default ]\r\n  tarnex_install_path =   D:\\  \r\n");
     EXPECT_EQ(resolve("KQ-W", "x.txt"), "D:\\var\\opt\\TARNEX\\kov\\log\\x.txt") << "case-blind, trimmed";
 }
 
-TEST(LogFilePath, missing_tree_is_created_step_by_step) {
-    make_dirs(host("D:\\"));
-    write_profile(profile_with("D:\\prod"));
-    EXPECT_EQ(resolve("KQ-W", "x.txt"), "D:\\prodvar\\opt\\TARNEX\\kov\\log\\x.txt");
-    for (const char *dir : {"D:\\prodvar", "D:\\prodvar\\opt", "D:\\prodvar\\opt\\TARNEX",
-                            "D:\\prodvar\\opt\\TARNEX\\kov", "D:\\prodvar\\opt\\TARNEX\\kov\\log"}) {
-        EXPECT_TRUE(is_dir(host(dir))) << dir;
-    }
-    EXPECT_FALSE(exists(host("D:\\prod")));
-}
-
+// Entries there follow the notice, except the first, whose header empties the file.
 TEST(LogFilePath, unreachable_tree_falls_back_to_c_error_txt_with_a_notice) {
     write_profile(profile_with("Q:\\"));  // no such drive
     EXPECT_EQ(resolve("KQ-P", "x.txt"), "C:\\error.txt");
     EXPECT_EQ(resolve("KQ-P", std::string(1100, 'n').c_str()), "C:\\error.txt") << "never opened cut";
-    const std::string notice = "\nWas unable to open normal log-directory!\nStart of Logging.\n";
     EXPECT_EQ(read_file(host("C:\\error.txt")), notice + notice);
+    WriteLog("x.txt", "KQ-P", 3, "one");
+    WriteLog("x.txt", "KQ-P", 3, "two");
+    const std::string text = read_file(host("C:\\error.txt"));
+    const std::string entry = "\n" + stamp_re + " ERROR: ";
+    EXPECT_TRUE(matches(text, header_re + entry + "one\n" + notice + entry + "two\n"))
+        << text;
 }
 
 TEST(LogFilePath, nothing_openable_leaves_the_preset_or_the_buffer_and_the_preset_is_cut_to_255) {
     // A file where drive C's folder belongs: nothing on C: can be opened.
-    razivu::test::write_file(razivu::test::root() + "/prefix/drive_c", "not a folder");
+    test::write_file(test::root() + "/prefix/drive_c", "not a folder");
     char path[RAZIVU_PATH_CAP] = "untouched";
     GetLogFilePath("KQ-P", "x.txt", path);
     EXPECT_STREQ(path, "untouched");
@@ -115,61 +106,42 @@ TEST(LogFilePath, nothing_openable_leaves_the_preset_or_the_buffer_and_the_prese
     EXPECT_EQ(std::string(path), long_path.substr(0, 255));
 }
 
+// An absent format does nothing at all, and the header is still due. Long
+// messages are cut to the message buffer; a reset empties the file.
 TEST(WriteLog, first_entry_of_the_process_empties_the_file_and_writes_the_header) {
+    WriteLog("app.txt", "KQ-P", 3, nullptr);
+    EXPECT_FALSE(exists(host("C:\\var")));
     EXPECT_EQ(resolve("KQ-P", "app.txt"), "C:\\var\\opt\\TARNEX\\dro\\log\\app.txt");
-    razivu::test::write_file(host("C:\\var\\opt\\TARNEX\\dro\\log\\app.txt"), "old run\n");
+    test::write_file(host("C:\\var\\opt\\TARNEX\\dro\\log\\app.txt"), "old run\n");
     WriteLog("app.txt", "KQ-P", 1, "first %d", 1);
     WriteLog("app.txt", "KQ-P", 1, "second");
     WriteLog("other.txt", "KQ-P", 1, "elsewhere");
     EXPECT_TRUE(matches(dro_log("app.txt"), header_re + stamp_re + " first 1\n" + stamp_re + " second\n"))
         << dro_log("app.txt");
     EXPECT_TRUE(matches(dro_log("other.txt"), stamp_re + " elsewhere\n")) << dro_log("other.txt");
+    WriteLog("other.txt", "KQ-P", 1, "%s", std::string(70000, 'x').c_str());  // cut to the message buffer
+    EXPECT_THAT(dro_log("other.txt"), HasSubstr(" " + std::string(63999, 'x') + "\n"));
+    EXPECT_THAT(dro_log("other.txt"), ::testing::Not(HasSubstr(std::string(64000, 'x'))));
+    ResetLogFile("KQ-P", "other.txt");
+    EXPECT_EQ(dro_log("other.txt"), "");
 }
 
 TEST(WriteLog, level_chooses_the_prefix) {
-    const std::pair<int32_t, std::string> cases[] = {{-3, ""}, {0, ""}, {1, ""}, {2, "\nERROR"}, {3, "\nERROR"},
-                                                     {4, "\nWARNING"}, {5, ""}, {6, ""}};
+    const std::pair<int32_t, std::string> cases[] = {{-3, ""}, {0, ""},       {1, ""},         {2, "ERROR"},
+                                                     {3, "ERROR"}, {4, "WARNING"}, {5, ""}, {6, ""}};
     WriteLog("levels.txt", "KQ-P", 1, "header");
-    for (const auto &[level, prefix] : cases) {
+    for (const auto &[level, label] : cases) {
         const std::size_t before = dro_log("levels.txt").size();
         WriteLog("levels.txt", "KQ-P", level, "message %s", "text");
         const std::string entry = dro_log("levels.txt").substr(before);
-        const std::string label = prefix.empty() ? "" : " " + prefix.substr(1) + ":";
-        EXPECT_TRUE(matches(entry, (prefix.empty() ? "" : "\n") + stamp_re + label + " message text\n"))
-            << level << ": " << entry;
+        const std::string re = label.empty() ? stamp_re + " " : "\n" + stamp_re + " " + label + ": ";
+        EXPECT_TRUE(matches(entry, re + "message text\n")) << level << ": " << entry;
     }
-}
-
-TEST(WriteLog, absent_format_does_nothing_at_all) {
-    WriteLog("none.txt", "KQ-P", 3, nullptr);
-    EXPECT_FALSE(exists(host("C:\\var")));
-    WriteLog("none.txt", "KQ-P", 3, "now");  // the header is still due
-    EXPECT_THAT(dro_log("none.txt"), HasSubstr("protocol part 1\n"));
-}
-
-TEST(WriteLog, last_resort_entries_follow_the_notice_except_the_first) {
-    write_profile(profile_with("Q:\\"));
-    WriteLog("x.txt", "KQ-P", 3, "one");
-    WriteLog("x.txt", "KQ-P", 3, "two");
-    const std::string text = read_file(host("C:\\error.txt"));
-    EXPECT_TRUE(matches(text, header_re + "\n" + stamp_re + " ERROR: one\n" +
-                                  "\nWas unable to open normal log-directory!\nStart of Logging.\n\n" + stamp_re +
-                                  " ERROR: two\n"))
-        << text;
-}
-
-TEST(WriteLog, long_messages_are_cut_to_the_message_buffer_and_reset_empties_the_file) {
-    WriteLog("big.txt", "KQ-P", 1, "%s", std::string(70000, 'x').c_str());
-    const std::string text = dro_log("big.txt");
-    EXPECT_THAT(text, HasSubstr(" " + std::string(63999, 'x') + "\n"));
-    EXPECT_THAT(text, ::testing::Not(HasSubstr(std::string(64000, 'x'))));
-    ResetLogFile("KQ-P", "big.txt");
-    EXPECT_EQ(dro_log("big.txt"), "");
 }
 
 // Resolving the path makes the same opens each time once the tree exists:
 // the header's is the next one.
-TEST(WriteLog, a_first_entry_whose_header_cannot_be_opened_is_dropped_and_no_header_follows) {
+TEST(WriteLog, entries_whose_file_calls_fail_are_dropped_and_a_first_one_leaves_no_header_due) {
     resolve("KQ-P", "h.txt");
     int resolving_opens = 0;
     {
@@ -183,25 +155,17 @@ TEST(WriteLog, a_first_entry_whose_header_cannot_be_opened_is_dropped_and_no_hea
     }
     WriteLog("h.txt", "KQ-P", 1, "second");
     EXPECT_TRUE(matches(dro_log("h.txt"), stamp_re + " second\n")) << dro_log("h.txt");
-}
-
-TEST(WriteLog, an_entry_whose_file_calls_fail_leaves_no_file_open_and_the_next_is_written) {
-    const auto lowest_free_fd = [] {
-        const int fd = ::dup(0);
-        ::close(fd);
-        return fd;
-    };
-    WriteLog("w.txt", "KQ-P", 1, "header and first");
+    // An entry whose file calls fail leaves no file open, and the next is written.
     for (const FileCall call : {FileCall::write, FileCall::flush, FileCall::close}) {
-        const int before = lowest_free_fd();
+        const int before = test::lowest_free_fd();
         {
             FileFault fault(call, 1, ENOSPC);
-            WriteLog("w.txt", "KQ-P", 1, "failing");
+            WriteLog("h.txt", "KQ-P", 1, "failing");
             EXPECT_GT(fault.calls(), 0) << static_cast<int>(call);
         }
-        EXPECT_EQ(lowest_free_fd(), before) << static_cast<int>(call);
-        WriteLog("w.txt", "KQ-P", 1, "next");
-        const std::string text = dro_log("w.txt");
+        EXPECT_EQ(test::lowest_free_fd(), before) << static_cast<int>(call);
+        WriteLog("h.txt", "KQ-P", 1, "next");
+        const std::string text = dro_log("h.txt");
         EXPECT_TRUE(matches(text.substr(text.rfind('\n', text.size() - 2) + 1), stamp_re + " next\n")) << text;
     }
 }
@@ -229,7 +193,7 @@ TEST(WindowsDir, reads_and_reports_an_unreadable_directory) {
     EXPECT_EQ(GetWindowsDir(dir, 11), RAZIVU_STATUS_OK);
     make_dirs(host("D:\\"));
     make_dirs(host("C:\\Windows"));
-    razivu::test::write_file(host("C:\\Windows\\tarnex.ini"), profile_with("D:\\"));
+    test::write_file(host("C:\\Windows\\tarnex.ini"), profile_with("D:\\"));
     razivu::platform::set_windows_dir_unreadable(true);
     EXPECT_EQ(GetWindowsDir(dir, sizeof dir), RAZIVU_STATUS_NO_WINDOWS_DIR);
     EXPECT_EQ(CheckProfileFile(), 0);
@@ -241,27 +205,23 @@ TEST(WindowsDir, reads_and_reports_an_unreadable_directory) {
 // a process without RAZIVU_PREFIX, XDG_DATA_HOME or HOME finds the user's
 // home in the password database.
 TEST(HostPaths, backslashes_separate_and_unc_paths_and_homes_have_their_places) {
-    razivu::test::write_profile(profile_with("prod\\"));
-    make_dirs(razivu::test::root() + "/work/prod");  // the base itself is never made
+    write_profile(profile_with("prod\\"));
+    make_dirs(test::root() + "/work/prod");  // the base itself is never made
     WriteLog("errstack.txt", "KQ-P", RAZIVU_LOG_ERROR, "entry");
-    EXPECT_TRUE(razivu::test::exists(razivu::test::root() + "/work/prod/var/opt/TARNEX/dro/log/errstack.txt"));
+    EXPECT_TRUE(exists(test::root() + "/work/prod/var/opt/TARNEX/dro/log/errstack.txt"));
     char path[RAZIVU_PATH_CAP];
     ASSERT_EQ(GetHostPath("\\\\srv\\share\\a.txt", path, sizeof path), 0);
-    EXPECT_EQ(std::string(path), razivu::test::root() + "/prefix/unc/srv/share/a.txt");
+    EXPECT_EQ(std::string(path), test::root() + "/prefix/unc/srv/share/a.txt");
     ASSERT_EQ(GetHostPath("abc\\setup.exe", path, sizeof path), 0);
     EXPECT_STREQ(path, "abc/setup.exe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const pid_t pid = test::run_child([&] {
         for (const char *name : {"RAZIVU_PREFIX", "XDG_DATA_HOME", "HOME"}) {
             ::unsetenv(name);
         }
-        const passwd *me = ::getpwuid(::getuid());
-        const std::string want = std::string(me->pw_dir) + "/.local/share/razivu/drive_c/x";
-        ::_exit(GetHostPath("C:\\x", path, sizeof path) == 0 && want == path ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the password database's home";
+        const std::string want = std::string(::getpwuid(::getuid())->pw_dir) + "/.local/share/razivu/drive_c/x";
+        return GetHostPath("C:\\x", path, sizeof path) == 0 && want == path ? 0 : 1;
+    });
+    EXPECT_EQ(test::wait_child(pid), 0) << "the password database's home";
 }
 
 TEST(AppendDirAndCreate, appends_creates_and_refuses_what_does_not_fit) {
@@ -269,7 +229,7 @@ TEST(AppendDirAndCreate, appends_creates_and_refuses_what_does_not_fit) {
     char path[RAZIVU_PATH_CAP] = "D:\\base";
     EXPECT_EQ(AppendDirAndCreate(path, "sub"), 0);
     EXPECT_STREQ(path, "D:\\base\\sub");
-    EXPECT_TRUE(is_dir(host("D:\\base\\sub")));
+    EXPECT_TRUE(std::filesystem::is_directory(host("D:\\base\\sub")));
     std::strcpy(path, "D:\\base");
     EXPECT_EQ(AppendDirAndCreate(path, "sub"), -1);  // exists already
     EXPECT_EQ(AppendDirAndCreate(path, std::string(RAZIVU_PATH_CAP, 'x').c_str()), -1);

@@ -45,8 +45,13 @@ TEST(Pack, WorkedCallIsFiftyNineBytesAndReplySixteenAsOldPeersRead) {
     EXPECT_EQ(peer.last_socket, memory_socket);
     use_memory_peer();
     EXPECT_EQ((std::vector<int32_t>{PackReturnCode(10), PackInteger(3)}), std::vector<int32_t>(2, 0));
+    msg::buffer_start()[msg::cursor()] = 'Q';  // SendBuffer neither empties the buffer nor terminates it
     SendBuffer();
-    EXPECT_EQ(peer.sent, "r00010|i00001|3|");
+    SendBuffer();
+    EXPECT_EQ(peer.sent, "r00010|i00001|3|r00010|i00001|3|");
+    EXPECT_EQ(msg::buffer_start()[16], 'Q');
+    ResetBuffer();
+    EXPECT_EQ(std::make_pair(msg::cursor(), msg::buffer_start()[0]), std::make_pair(0, '\0'));
     EXPECT_TRUE(pushes().empty());
 }
 
@@ -134,19 +139,6 @@ TEST(Pack, APackerAfterAFullDecodeSendsTheWholeBufferAndStaysInside) {
     EXPECT_EQ(peer.pieces, std::vector<int32_t>{1000});
     EXPECT_EQ(peer.sent, data + "|");
     EXPECT_EQ(packed(), "i00001|7|");
-}
-
-TEST(Pack, SendBufferNeitherEmptiesTheBufferNorTerminatesIt) {
-    MemoryPeer &peer = use_memory_peer();
-    ASSERT_EQ(PackInteger(7), 0);
-    msg::buffer_start()[msg::cursor()] = 'Q';
-    SendBuffer();
-    SendBuffer();
-    EXPECT_EQ(peer.sent, "i00001|7|i00001|7|");
-    EXPECT_EQ(msg::buffer_start()[9], 'Q');
-    ResetBuffer();
-    EXPECT_EQ(msg::cursor(), 0);
-    EXPECT_EQ(msg::buffer_start()[0], '\0');
 }
 
 TEST(Pack, RefusedValuesLeaveBufferAndCursorAsTheyWere) {

@@ -49,7 +49,7 @@ protected:
     }
 };
 
-TEST_F(Profile, lookups_follow_the_win32_rules) {
+TEST_F(Profile, lookups_follow_the_win32_rules_and_are_cut_to_the_buffer) {
     const struct { const char *section, *key, *expected; } cases[] = {
         {"Sec One", "Key1", "value one"},   {"SEC ONE", "KEY1", "value one"}, {"other", "KEY1", "other section"},
         {"sec one", "Quoted", "  q v  "},   {"sec one", "Single", "sq"},      {"sec one", "Unmatched", "\"abc"},
@@ -60,9 +60,7 @@ TEST_F(Profile, lookups_follow_the_win32_rules) {
     for (const auto &c : cases) {
         EXPECT_EQ(get(c.section, c.key), c.expected) << c.section << "/" << c.key;
     }
-}
-
-TEST_F(Profile, values_and_defaults_are_cut_to_the_buffer) {
+    // Values and defaults are cut to the buffer.
     EXPECT_EQ(get("sec one", "Digits", "", 5), "0123");
     EXPECT_EQ(get("sec one", "Digits", "", 1), "");
     EXPECT_EQ(get("sec one", "Key1", "dflt", 0), "");  // the byte after the empty buffer is its first
@@ -91,6 +89,9 @@ TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling_add_and_delet
     EXPECT_EQ(ProfilePutString("other", nullptr, nullptr, "D:\\app.ini"), 0);
     EXPECT_EQ(get("other", "key1"), "dflt");
     EXPECT_EQ(get("sec one", "Single"), "sq");
+    using razivu::platform::ini::update;  // unrelated lines kept, every line ended with CRLF
+    EXPECT_EQ(update("a=1\n[s]\nk=1\n\n[t]\nk=2", "s", "n", "2"), "a=1\r\n[s]\r\nk=1\r\nn=2\r\n\r\n[t]\r\nk=2\r\n");
+    EXPECT_EQ(update("[s]\r\nk=1\r\n[t]\r\n", "S", nullptr, nullptr), "[t]\r\n");
 }
 
 // The old file is read by the first open and close; the new text is written
@@ -132,8 +133,7 @@ TEST_F(Profile, writes_follow_links_keep_the_mode_and_go_in_place_where_no_tempo
     }
 }
 
-TEST(ProfileFiles, created_on_write_in_an_existing_folder_only_and_bare_names_in_the_windows_directory) {
-    razivu::test::make_dirs(host("D:\\"));
+TEST_F(Profile, files_are_created_on_write_in_an_existing_folder_only_and_bare_names_live_in_the_windows_directory) {
     EXPECT_EQ(ProfilePutString("s", "k", "v", "D:\\new.ini"), 0);
     EXPECT_EQ(read_file(host("D:\\new.ini")), "[s]\r\nk=v\r\n");
     EXPECT_EQ(ProfilePutString("s", "k", "v", "D:\\no\\such\\new.ini"), 1);
@@ -145,13 +145,6 @@ TEST(ProfileFiles, created_on_write_in_an_existing_folder_only_and_bare_names_in
     GetProfileValue("default", "TARNEX_INSTALL_PATH", value, sizeof value);
     EXPECT_STREQ(value, "D:\\");
     EXPECT_EQ(CheckProfileFile(), 0);
-}
-
-TEST(IniText, update_keeps_unrelated_lines_and_ends_lines_with_crlf) {
-    using razivu::platform::ini::update;
-    EXPECT_EQ(update("a=1\n[s]\nk=1\n\n[t]\nk=2", "s", "n", "2"), "a=1\r\n[s]\r\nk=1\r\nn=2\r\n\r\n[t]\r\nk=2\r\n");
-    EXPECT_EQ(update("", "s", "k", "v"), "[s]\r\nk=v\r\n");
-    EXPECT_EQ(update("[s]\r\nk=1\r\n[t]\r\n", "S", nullptr, nullptr), "[t]\r\n");
 }
 
 }  // namespace

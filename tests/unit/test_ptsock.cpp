@@ -1,6 +1,5 @@
 // The session flag and the PT wrappers: when WSAStartup and WSACleanup are
 // called, what their failures leave behind, and what the wrappers answer.
-#include <string>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -18,8 +17,7 @@ using ::testing::IsEmpty;
 
 // Calls seen by the counting stand-ins below.
 struct Counts {
-    int startups = 0;
-    int cleanups = 0;
+    int startups = 0, cleanups = 0;
     int32_t startup_result = 0;  // what the next startup returns
     int32_t cleanup_error = 0;   // when non-zero, cleanup fails with this error
 };
@@ -86,14 +84,14 @@ TEST(Session, every_wrapper_starts_and_ends_a_session_of_its_own_even_when_the_s
 }
 
 TEST(Wrappers, give_the_system_answers_in_network_order) {
-    EXPECT_EQ(PThtonl(0x12345678u), htonl(0x12345678u));
-    EXPECT_EQ(PTntohl(htonl(0xDEADBEEFu)), 0xDEADBEEFu);
-    EXPECT_EQ(PTntohs(htons(0xBEEF)), 0xBEEF);
     char ours[256] = {}, theirs[256] = {};
     ASSERT_EQ(PTgethostname(ours, sizeof ours), 0);
     ASSERT_EQ(::gethostname(theirs, sizeof theirs), 0);
     EXPECT_STREQ(ours, theirs);
     EXPECT_EQ(PTgethostname(nullptr, 10), -1);
+    EXPECT_EQ(PThtonl(0x12345678u), htonl(0x12345678u));
+    EXPECT_EQ(PTntohl(htonl(0xDEADBEEFu)), 0xDEADBEEFu);
+    EXPECT_EQ(PTntohs(htons(0xBEEF)), 0xBEEF);
 }
 
 }  // namespace

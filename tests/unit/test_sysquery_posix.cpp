@@ -1,9 +1,11 @@
-// The Linux stand-ins of the system queries against the real machine: the
-// registry folder, statvfs, uname, a real X server, and the drive
-// classification over mount tables and sysfs trees made by the test.
+// The system queries and their Linux stand-ins against the real machine: the
+// registry folder, drive roots, statvfs and the free-space arithmetic, uname,
+// a real X server, and the drive classification over mount tables and sysfs
+// trees made by the test (the refusals are the plain-C test's).
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -18,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/posix/sysquery.h"
 #include "razivu/razivu.h"
+#include "support/sysquery_internal.h"
 #include "support/test_env.h"
 
 namespace {
@@ -62,25 +65,33 @@ TEST(Registry, the_product_key_is_a_folder_below_the_prefix_in_any_case) {
     EXPECT_TRUE(platform::registry_key_exists("software\\"));
 }
 
-// A link to itself exists by name but cannot be examined: unknown type.
-TEST(DriveQueries, an_unexaminable_drive_is_of_unknown_type_and_a_file_is_no_drive) {
-    const std::string looped = host("L:");
-    ASSERT_EQ(::symlink(looped.c_str(), looped.c_str()), 0);
+// Only the first three characters count: C always exists and is fixed only.
+// No drive: a letter without a folder, or with a file, behind it. A link to
+// itself exists by name but cannot be examined: its type is unknown.
+TEST(DriveQueries, the_system_drive_is_fixed_only_and_a_letter_without_a_folder_is_no_drive) {
+    ASSERT_EQ(::symlink(host("L:").c_str(), host("L:").c_str()), 0);
     write_file(host("F:"), "not a folder");
+    const struct { const char *path; int32_t fixed; bool known = true; } cases[] = {
+        {"C:\\", 1}, {"C:", 1}, {"c:\\", 1}, {"C:\\no\\such\\folder", 1}, {"C:\\WINDOWS", 1},
+        {"Q:\\", 0}, {"q:", 0}, {"Q:\\WINDOWS", 0}, {"F:\\", 0},     {"L:\\", 0, false},
+    };
     const std::pair<int32_t (*)(const char *, int32_t *), int32_t> queries[] = {
         {IsFixedDrive, RAZIVU_STATUS_FIXED_UNKNOWN}, {IsRemoteDrive, RAZIVU_STATUS_REMOTE_UNKNOWN},
         {IsCDROMDrive, RAZIVU_STATUS_CDROM_UNKNOWN}, {IsRemovableDrive, RAZIVU_STATUS_REMOVABLE_UNKNOWN},
     };
-    for (const auto &[query, unknown] : queries) {
-        for (const auto &[path, status] :
-             {std::make_pair("L:\\", unknown), std::make_pair("F:\\", RAZIVU_STATUS_OK)}) {
+    for (const auto &c : cases) {
+        for (const auto &[query, unknown] : queries) {
             int32_t flag = 77;
-            EXPECT_EQ(query(path, &flag), status) << path;
-            EXPECT_EQ(flag, 0) << path;
+            EXPECT_EQ(query(c.path, &flag), c.known ? RAZIVU_STATUS_OK : unknown) << c.path;
+            EXPECT_EQ(flag, query == IsFixedDrive ? c.fixed : 0) << c.path;
         }
+        uint32_t free_kb = c.fixed == 1 ? 0 : 77;
+        const int32_t status = GetDiskFreeKB(c.path, &free_kb);
+        EXPECT_EQ(status, c.fixed == 1 ? RAZIVU_STATUS_OK : RAZIVU_STATUS_NO_FREE_SPACE) << c.path;
+        EXPECT_EQ(free_kb > 0, c.fixed == 1) << c.path;
     }
     uint32_t free_kb = 77;
-    EXPECT_EQ(GetDiskFreeKB("F:", &free_kb), RAZIVU_STATUS_NO_FREE_SPACE);
+    EXPECT_EQ(GetDiskFreeKB("\\\\nowhere\\share", &free_kb), RAZIVU_STATUS_NO_FREE_SPACE);
     EXPECT_EQ(free_kb, 0u);
 }
 
@@ -103,6 +114,24 @@ TEST(DiskFree, agrees_with_statvfs_of_the_same_folder) {
         const uint64_t after = units(folder);
         EXPECT_LE(free_kb, std::max(before, after) + drift_units) << path;
         EXPECT_GE(free_kb + drift_units, std::min(before, after)) << path;
+    }
+}
+
+TEST(DiskFree, counts_units_of_1000_bytes_and_never_wraps) {
+    constexpr uint64_t u64_max = std::numeric_limits<uint64_t>::max();
+    constexpr uint32_t most_units = std::numeric_limits<uint32_t>::max();
+    using razivu::platform::disk_space;
+    const struct { disk_space space; uint32_t expected; } cases[] = {
+        {{1, 1, 999, 999}, 0}, {{1, 1, 1000, 1000}, 1}, {{1, 1, 1999, 1999}, 1},
+        {{0, 512, 1000, 1000}, 0}, {{8, 512, 250, 1000}, 1024},  // 1 024 000 bytes
+        {{8, 512, 1220703, 2000000}, 4999999},                   // 4 999 999 488 bytes: past 32 bits
+        {{1, 1000, most_units, most_units}, most_units}, {{1, 1000, uint64_t{most_units} + 1, 0}, most_units},
+        {{1, 4096, uint64_t{1} << 40, 0}, most_units},  // 4 PiB
+        {{0xFFFFFFFF, 0xFFFFFFFF, u64_max, u64_max}, most_units},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(razivu::support::free_units(c.space), c.expected)
+            << c.space.sectors_per_cluster << "*" << c.space.bytes_per_sector << "*" << c.space.free_clusters;
     }
 }
 
@@ -177,54 +206,43 @@ protected:
         "44 27 8:0 / /mnt/disk rw - ext4 /dev/sda rw\n"
         "45 27 8:17 / /mnt/stack rw - ext4 /dev/sdb1 rw\n"
         "46 45 254:0 / /mnt/stack rw - ext4 /dev/vda rw\n"
+        "48 27 8:17 / /media/a\\011b\\134c rw shared:7 master:1 - vfat /dev/sdb1 rw\n"
         "garbage line\n"
+        "1 2 3:4 / /\n"
         "47 27 0:60 / /mnt/overlay rw - overlay overlay rw\n";
 
     std::string sys_;
     posix::system_files files_;
 };
 
-constexpr uint32_t ext4_magic = 0xEF53;
-constexpr uint32_t vfat_magic = 0x4D44;
-constexpr uint32_t fuse_magic = 0x65735546;
-constexpr uint32_t tmpfs_magic = 0x01021994;
-constexpr uint32_t nfs_magic = 0x6969;
+constexpr uint32_t ext4_magic = 0xEF53, vfat_magic = 0x4D44, fuse_magic = 0x65735546, tmpfs_magic = 0x01021994,
+                   nfs_magic = 0x6969;
 
 // The magic number decides network file systems and discs; the mount and
 // its device decide the rest.
 TEST_F(Classification, the_file_system_the_mount_and_its_device_decide_the_type) {
     const struct { uint32_t magic; const char *path; int32_t expected; } cases[] = {
-        {nfs_magic, "/mnt/disk/x", platform::drive_remote},
+        {nfs_magic, "/mnt/disk/x", platform::drive_remote},     {0x9660, "/mnt/disk/x", platform::drive_cdrom},
         {0x01021997, "/mnt/disk/x", platform::drive_remote},  // 9p, beside tmpfs's number
-        {0x9660, "/mnt/disk/x", platform::drive_cdrom},
-        {tmpfs_magic, "/mnt/disk/x", platform::drive_fixed},
+        {tmpfs_magic, "/mnt/disk/x", platform::drive_fixed},    {tmpfs_magic, "/dev/shm", platform::drive_fixed},
         {vfat_magic, "/media/usb stick", platform::drive_removable},
         {vfat_magic, "/media/usb stick/setup", platform::drive_removable},
+        {vfat_magic, "/media/a\tb\\c/setup", platform::drive_removable},  // escaped tab and backslash
         {ext4_magic, "/media/usb stickers", platform::drive_fixed},  // not below the mount
         {fuse_magic, "/mnt/remote/projects", platform::drive_remote},
         {fuse_magic, "/mnt/ntfs/docs", platform::drive_removable},  // partition of sdc
         {fuse_magic, "/home/me", platform::drive_fixed},            // FUSE, but not remote
-        {ext4_magic, "/mnt/disk", platform::drive_fixed},
+        {ext4_magic, "/mnt/disk", platform::drive_fixed}, {ext4_magic, "/mnt/overlay/a", platform::drive_fixed},
         {ext4_magic, "/mnt/stack/a", platform::drive_fixed},  // the upper mount counts
-        {ext4_magic, "/mnt/overlay/a", platform::drive_fixed},
-        {tmpfs_magic, "/dev/shm", platform::drive_fixed},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(classify(c.magic, c.path), c.expected) << c.path << " " << std::hex << c.magic;
     }
+    write_file(sys_ + "/devices/sdc/removable", "x\n");  // unreadable: fixed
+    EXPECT_EQ(classify(fuse_magic, "/mnt/ntfs/docs"), platform::drive_fixed);
     files_.mountinfo = sys_ + "/missing";  // then only the magic number counts
     EXPECT_EQ(classify(vfat_magic, "/media/usb stick"), platform::drive_fixed);
     EXPECT_EQ(classify(nfs_magic, "/media/usb stick"), platform::drive_remote);
-}
-
-TEST_F(Classification, unreadable_removable_flags_count_as_fixed) {
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 16), 1);
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 17), 1);
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 0), 0);
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 9, 9), -1);
-    write_file(sys_ + "/devices/sda/removable", "x\n");
-    EXPECT_EQ(posix::removable_flag(files_.block_devices, 8, 0), -1);
-    EXPECT_EQ(classify(ext4_magic, "/mnt/disk"), platform::drive_fixed);
 }
 
 // Device-less mounts (btrfs, overlay) show major 0; their source names the
@@ -246,21 +264,6 @@ TEST_F(Classification, a_mount_without_a_device_is_traced_to_its_source) {
     add_device("btrfs-disk", std::to_string(::major(st.st_rdev)) + ":" + std::to_string(::minor(st.st_rdev)), "1");
     write_file(files_.mountinfo, std::string(mount_table) + "50 27 0:70 / /mnt/btrfs rw - btrfs " + node + " rw\n");
     EXPECT_EQ(classify(ext4_magic, "/mnt/btrfs/home"), platform::drive_removable);
-}
-
-TEST(MountTable, reads_escaped_paths_and_skips_optional_fields) {
-    const std::string table =
-        "27 1 254:0 / / rw - ext4 /dev/vda rw\n"
-        "40 27 8:17 / /media/a\\040b\\011c\\134d rw shared:7 master:1 - vfat /dev/x\\040y rw";
-    posix::mount_entry entry;
-    ASSERT_TRUE(posix::find_mount(table, "/media/a b\tc\\d/e", &entry));
-    EXPECT_EQ(entry.mount_point, "/media/a b\tc\\d");
-    EXPECT_EQ(entry.fs_type, "vfat");
-    EXPECT_EQ(entry.source, "/dev/x y");
-    EXPECT_EQ(std::make_pair(entry.major, entry.minor), std::make_pair(8u, 17u));
-    EXPECT_FALSE(posix::find_mount("", "/x", &entry));
-    EXPECT_FALSE(posix::find_mount("1 2 3:4 / /\n", "/x", &entry));  // cut short
-    EXPECT_FALSE(posix::find_mount(table, "relative/path", &entry));
 }
 
 // Runs under xvfb-run as a test of its own (tests/CMakeLists.txt), which

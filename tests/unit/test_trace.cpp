@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -46,52 +44,46 @@ TEST(Trace, environment_file_is_emptied_then_gets_lines_and_the_stack) {
               "Error stack printed.\n\nsecond\n" + stack_printed_empty + "third line\n" + stack_printed_empty);
 }
 
-// A file set is closed when the next is set and emptied when opened.
-TEST(Trace, set_trace_file_overrides_the_environment_both_ways_and_switches_files) {
+// A file set is closed when the next is set and emptied when opened. Lines
+// up to 299 characters and far beyond are written whole.
+TEST(Trace, set_trace_file_overrides_the_environment_both_ways_switches_files_and_writes_long_lines_whole) {
     ::setenv("RAZIVU_DEBUG", "env.txt", 1);
     COMSetTraceFile(nullptr);  // decided before the environment was read
     COMTrace("dropped\n");
     EXPECT_EQ(COMGetTraceFile(), nullptr);
     write_file("second.txt", "old\n");
     COMSetTraceFile("first.txt");
-    COMTrace("one\n");
+    const std::string fits(298, 'a'), message(1500, 'm');
+    COMTrace("%s\n", fits.c_str());
+    COMDebugTrace("DEBUG: (COMSend) buffer <%s>\n", message.c_str());
     COMSetTraceFile("second.txt");
     COMTrace("two\n");
     COMSetTraceFile(nullptr);
     COMTrace("dropped again\n");
-    EXPECT_EQ(read_file("first.txt"), "one\n" + stack_printed_empty);
+    EXPECT_EQ(read_file("first.txt"), fits + "\n" + stack_printed_empty + "DEBUG: (COMSend) buffer <" + message +
+                                          ">\n" + stack_printed_empty);
     EXPECT_EQ(read_file("second.txt"), "two\n" + stack_printed_empty);
     EXPECT_FALSE(exists("env.txt"));
-}
-
-TEST(Trace, lines_up_to_299_and_far_beyond_are_written_whole) {
-    COMSetTraceFile("long.txt");
-    const std::string fits(298, 'a');
-    const std::string message(1500, 'm');
-    COMTrace("%s\n", fits.c_str());
-    COMDebugTrace("DEBUG: (COMSend) buffer <%s>\n", message.c_str());
-    EXPECT_EQ(read_file("long.txt"), fits + "\n" + stack_printed_empty + "DEBUG: (COMSend) buffer <" + message +
-                                         ">\n" + stack_printed_empty);
 }
 
 // The environment is read once per process: each spelling runs in a child.
 TEST(LogLine, only_ON_and_on_switch_log_lines_on_and_the_environment_is_read_once) {
     const std::pair<const char *, bool> spellings[] = {
         {"ON", true}, {"on", true}, {"On", false}, {"1", false}, {"", false}, {nullptr, false}};
-    for (const auto &[value, on] : spellings) {
+    for (const auto &spelling : spellings) {
+        const char *value = spelling.first;
+        const bool on = spelling.second;
         const std::string file = "lines-" + std::string(value != nullptr ? value : "unset") + ".txt";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
+        const pid_t pid = razivu::test::run_child([&] {
             value != nullptr ? ::setenv("COMLOGGING", value, 1) : ::unsetenv("COMLOGGING");
             COMLogLine(nullptr, "read the variable\n");  // latches it, though it writes nothing
-            ::setenv("COMLOGGING", on ? "off" : "ON", 1);
-            COMLogLine(file.c_str(), "hello\n");
-            ::setenv("COMLOGGING", on ? "off" : "ON", 1);
-            COMLogLine(file.c_str(), "again\n");
-            ::_exit(0);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+            for (const char *line : {"hello\n", "again\n"}) {
+                ::setenv("COMLOGGING", on ? "off" : "ON", 1);
+                COMLogLine(file.c_str(), "%s", line);
+            }
+            return 0;
+        });
+        EXPECT_EQ(razivu::test::wait_child(pid), 0);
         EXPECT_EQ(exists(file), on) << file;
         EXPECT_EQ(read_file(file).find("again") != std::string::npos, on) << file;
     }

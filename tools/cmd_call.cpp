@@ -236,10 +236,12 @@ int read_reply(const Request &r, int32_t s, Report &report) {
     int32_t code = Report::no_code;
     std::size_t n = 0;
     for (; expected == unknown_length || n < expected; ++n) {
+        // Quiet, or closed, after a whole field: the reply is complete. A time-out
+        // that ends the quiet wait says nothing of the kind: the server may have
+        // been about to send more, so it stays a time-out.
         if (expected == unknown_length && n > 0 && !reply::wait(quiet_ms) &&
-            (reply::stop() == reply::Stop::none || reply::stop() == reply::Stop::timed_out ||
-             reply::stop() == reply::Stop::closed)) {
-            break;  // quiet, or closed, after a whole field: the reply is complete
+            (reply::stop() == reply::Stop::none || reply::stop() == reply::Stop::closed)) {
+            break;
         }
         if (static_cast<int64_t>(n) == r.max_fields) {
             return report.finish(

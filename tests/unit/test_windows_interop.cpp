@@ -27,6 +27,12 @@
 namespace {
 
 namespace test = razivu::test;
+
+// The Linux tool with arguments given as one shell-quoted string, its
+// standard output and error together.
+test::CommandRun linux_tool(const std::string &args) {
+    return test::run_command("'" + test::tool_path() + "' " + args);
+}
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
@@ -164,7 +170,7 @@ TEST_F(WineInterop, the_linux_and_the_windows_client_get_the_same_replies_from_e
         const std::string target = "call 127.0.0.1 " + std::to_string(server->port) + " ";
         for (const CallRow &row : call_rows()) {
             const std::string what = row.args.substr(0, 40) + (server == &linux_server ? " (Linux server)" : " (Windows server)");
-            const test::ToolRun from_linux = test::run_tool_line(target + row.args);
+            const test::CommandRun from_linux = linux_tool(target + row.args);
             const test::CommandRun from_windows = run_windows_tool(target + row.args);
             EXPECT_EQ(from_linux.out, row.reply) << what;
             EXPECT_EQ(from_linux.status, row.status) << what;
@@ -325,7 +331,7 @@ TEST_F(WineInterop, each_windows_worker_traces_into_a_file_of_its_own) {
                                      "razivu serve: listening on"));
     const int connections = 2;
     for (int i = 0; i < connections; ++i) {
-        EXPECT_EQ(test::run_tool_line("call 127.0.0.1 " + std::to_string(server.port) + " Echo").status, 0);
+        EXPECT_EQ(linux_tool("call 127.0.0.1 " + std::to_string(server.port) + " Echo").status, 0);
     }
     int traces = 0;
     for (const auto &entry : fs::directory_iterator(fs::current_path())) {
@@ -343,7 +349,7 @@ TEST_F(WineInterop, the_windows_server_listens_on_a_service_of_the_prefix) {
         << service_name << "\t" << server.port << "/tcp\r\n";
     ASSERT_TRUE(start_windows_server(server, {service_name})) << server.output();
     EXPECT_THAT(server.output(), HasSubstr("listening on 0.0.0.0:" + std::to_string(server.port)));
-    const test::ToolRun r = test::run_tool_line("call 127.0.0.1 " + std::to_string(server.port) + " Echo i:5");
+    const test::CommandRun r = linux_tool("call 127.0.0.1 " + std::to_string(server.port) + " Echo i:5");
     EXPECT_EQ(r.out, "return   10 (Call was successful.)\ninteger  5\n");
 }
 

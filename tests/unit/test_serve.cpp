@@ -387,68 +387,10 @@ TEST_F(Serve, sockets_from_systemd_and_inetd_are_served) {
 }
 
 // ---- Under load ----------------------------------------------------------------------
-//
-// Clients make Echo calls and check every reply byte, while others hang up
-// mid-call, stall and send garbage; each in a process of its own.
-
-constexpr int clients = 6;
-constexpr int calls_per_client = 60;
-constexpr int calls_per_connection = 20;  // clients reconnect now and then
-constexpr int troublemakers = 2;
-constexpr int mischief_per_troublemaker = 8;
-constexpr int load_deadline_seconds = 60;
-
-// The arguments of Echo call n: every kind, null ones too, and an array
-// whose reply the server sends in pieces.
-std::string echo_arguments(int n) {
-    const std::string number = std::to_string(n);
-    char header[16];
-    std::snprintf(header, sizeof header, "i%05zu|", number.size());
-    return "s00005|hello|s-0001|" + std::string(header) + number + "|b00001|1|a00003|" + std::string("\0\xff|", 3) +
-           "|a-0001|a00991|" + std::string(991, '|') + "|";
-}
-
-// Exit status 0 when every call of the client was answered byte for byte.
-int client(uint16_t port, int id) {
-    for (int n = id * calls_per_client; n < (id + 1) * calls_per_client;) {
-        const int fd = test::raw_connect(port);
-        for (int i = 0; i < calls_per_connection; ++i, ++n) {
-            const std::string args = echo_arguments(n);
-            if (fd < 0 || !test::raw_send(fd, "#00004|Echo|" + args) ||
-                recv_within(fd, 7 + args.size(), wait_ms) != "r00010|" + args) {
-                return 1;
-            }
-        }
-        ::close(fd);
-    }
-    return 0;
-}
-
-// Connections that end badly, in turn: mid-field, garbage, before the reply, after a stall.
-int troublemaker(uint16_t port) {
-    const std::string call = "#00004|Echo|s00005|hello|i00002|42|";
-    const std::string sent[] = {call.substr(0, 20), std::string(3000, '\xA5'), call, call.substr(0, 15)};
-    for (int i = 0; i < mischief_per_troublemaker; ++i) {
-        const int fd = test::raw_connect(port);
-        test::raw_send(fd, sent[i % 4]);
-        ::usleep(i % 4 == 3 ? 200000 : 0);
-        ::close(fd);
-    }
-    return 0;
-}
 
 TEST_F(Serve, echo_calls_of_several_clients_are_all_answered_amid_trouble) {
     start({"--workers", "8", "--per-address", "8", "--idle", "20"});
-    std::vector<pid_t> pids;
-    for (int id = 0; id < clients + troublemakers; ++id) {
-        pids.push_back(test::run_child([this, id] {
-            return id < clients ? client(server.port, id) : troublemaker(server.port);
-        }));
-    }
-    for (const pid_t pid : pids) {
-        EXPECT_EQ(test::wait_child(pid, load_deadline_seconds), 0) << "a client failed or timed out";
-    }
-    EXPECT_EQ(client(server.port, clients), 0) << "the server still answers";
+    EXPECT_TRUE(test::echo_load(server.port)) << "a client failed or timed out";
     EXPECT_EQ(server.stop(), 0);
 }
 

@@ -183,36 +183,6 @@ TEST_F(WineInterop, the_linux_and_the_windows_client_get_the_same_replies_from_e
 
 // ---- The Windows server --------------------------------------------------------------
 
-// Sends bytes on a connection of its own and reads up to n reply bytes, or
-// what came before the server closed.
-std::string exchange(uint16_t port, const std::string &bytes, std::size_t n) {
-    const int fd = test::raw_connect(port);
-    test::raw_send(fd, bytes);
-    std::string reply = test::raw_recv(fd, n);
-    ::close(fd);
-    return reply;
-}
-
-TEST_F(WineInterop, the_windows_server_answers_calls_in_order_and_hangs_up_on_garbage) {
-    test::ServeProcess server;
-    ASSERT_TRUE(start_windows_server(server, {}));
-    const std::string blobs = "a00900|" + std::string(900, '\xA5') + "|a00900|" + std::string(900, '|') + "|";
-    const std::pair<std::string, std::string> rows[] = {
-        {"#00004|Echo|" + blobs + "#00014|NoSuchFunction|s00001|x|"
-             "#00020|VIZIGetDaysSince1900|i00001|1|"  // cut short: r 20
-             "#00014|VIZIIsLeapYear|i00004|2004|",
-         "r00010|" + blobs + "r00061|r00020|r00010|i00001|1|"},
-        {"GET / HTTP/1.0\r\n\r\n", ""},
-        {"s00003|abc|", ""},
-        {"#00004|Echo|s00995|" + std::string(995, 'x') + "|", ""},
-    };
-    constexpr std::size_t unanswered_cap = 100;  // anything sent before the server hung up
-    for (const auto &[sent, reply] : rows) {
-        EXPECT_EQ(exchange(server.port, sent, reply.empty() ? unanswered_cap : reply.size()), reply)
-            << sent.substr(0, 30);
-    }
-}
-
 // Waits until the server closes fd; the milliseconds that took, or -1.
 int ms_until_closed(int fd) {
     const Clock::time_point start = Clock::now();
@@ -299,49 +269,6 @@ TEST_F(WineInterop, the_windows_server_keeps_its_worker_bound_and_each_address_t
     }
 }
 
-// The listening socket is the listening process's alone: no worker holds a
-// copy that would take connections no one accepts after it is gone.
-TEST_F(WineInterop, a_killed_windows_server_stops_listening_while_its_workers_finish) {
-    test::ServeProcess server;
-    ASSERT_TRUE(start_windows_server(server, {"--idle", "10"}));
-    const int served = test::raw_connect(server.port);
-    test::raw_send(served, "#00004|Echo|");
-    EXPECT_EQ(test::raw_recv(served, 7), "r00010|");
-    server.stop();
-    int late = test::raw_connect(server.port);
-    for (int waited = 0; late >= 0 && waited < close_wait_ms; waited += tenth_ms) {
-        ::close(late);
-        ::usleep(tenth_ms * 1000);
-        late = test::raw_connect(server.port);
-    }
-    EXPECT_LT(late, 0) << "still listening with the listening process gone";
-    test::raw_send(served, "i00001|7|");
-    EXPECT_EQ(test::raw_recv(served, 9), "i00001|7|") << "the worker goes on";
-    ::close(served);
-    constexpr int spare_end_ms = 1000;
-    EXPECT_FALSE(shows(server, "handed over", 1, spare_end_ms)) << "the worker started ahead ends without a word";
-}
-
-// The library opens its trace file afresh in every process: each worker
-// gets a file of its own rather than emptying the one they would share.
-TEST_F(WineInterop, each_windows_worker_traces_into_a_file_of_its_own) {
-    test::ServeProcess server;
-    ASSERT_TRUE(server.start_command({"/usr/bin/env", "RAZIVU_DEBUG=trace.txt", wine.launcher, wine.exe, "serve",
-                                      "--port", std::to_string(server.port)},
-                                     "razivu serve: listening on"));
-    const int connections = 2;
-    for (int i = 0; i < connections; ++i) {
-        EXPECT_EQ(linux_tool("call 127.0.0.1 " + std::to_string(server.port) + " Echo").status, 0);
-    }
-    int traces = 0;
-    for (const auto &entry : fs::directory_iterator(fs::current_path())) {
-        const std::string name = entry.path().filename().string();
-        traces += name.rfind("trace.txt.", 0) == 0 &&
-                  name.find_first_not_of("0123456789", sizeof "trace.txt." - 1) == std::string::npos;
-    }
-    EXPECT_EQ(traces, connections);
-}
-
 // WinSock under Wine reads services from the prefix, not from /etc/services.
 TEST_F(WineInterop, the_windows_server_listens_on_a_service_of_the_prefix) {
     test::ServeProcess server;
@@ -354,117 +281,17 @@ TEST_F(WineInterop, the_windows_server_listens_on_a_service_of_the_prefix) {
 }
 
 // ---- Under load ----------------------------------------------------------------------
-//
-// The load of the Linux server's test: clients make Echo calls with every
-// field kind and check every reply byte, reconnecting now and then, while
-// troublemakers hang up mid-call, stall and send garbage. Each client notes
-// how long each call took, for the figures printed at the end.
 
-constexpr int load_clients = 6;
-constexpr int load_calls = 60;             // per client
-constexpr int load_calls_per_connection = 20;
-constexpr int load_troublemakers = 2;
-constexpr int load_mischief = 8;           // connections per troublemaker
-constexpr int load_deadline_seconds = 120;
-constexpr int load_failed = 10;
-constexpr double percentile = 0.99;
-
-// The call and reply bytes of Echo call n: every field kind, null ones too,
-// and an array that sends both in pieces.
-std::pair<std::string, std::string> echo_bytes(int n) {
-    std::string call = test::field_bytes('#', "Echo");
-    std::string reply = test::header_bytes('r', 10);
-    const std::string args[] = {"s:hello", "s:null", "i:" + std::to_string(n), "b:1", "a:00ff7c",
-                                "a:null", "a:" + hex_of(std::string(991, '|'))};
-    for (const std::string &arg : args) {
-        razivu_tool::Field f;
-        std::string why;
-        razivu_tool::parse_argument(arg.c_str(), f, why);
-        call += test::wire_bytes(f);
-        reply += test::wire_bytes(f);
-    }
-    return {call, reply};
-}
-
-std::string latency_file(int id) {
-    return test::root() + "/latency-" + std::to_string(id) + ".txt";
-}
-
-int load_client(uint16_t port, int id) {
-    std::ofstream latencies(latency_file(id));
-    for (int done = 0; done < load_calls;) {
-        const int fd = test::raw_connect(port);
-        for (int i = 0; i < load_calls_per_connection; ++i, ++done) {
-            const auto [call, reply] = echo_bytes(id * load_calls + done);
-            const Clock::time_point start = Clock::now();
-            if (fd < 0 || !test::raw_send(fd, call) || test::raw_recv(fd, reply.size()) != reply) {
-                return load_failed;
-            }
-            latencies << std::chrono::duration<double, std::milli>(Clock::now() - start).count() << "\n";
-        }
-        ::close(fd);
-    }
-    return 0;
-}
-
-// What a troublemaker's connections do in turn, and how long each stalls
-// before it hangs up.
-struct Mischief {
-    std::string bytes;
-    int stall_ms;
-};
-
-std::vector<Mischief> mischief() {
-    const std::string call = echo_bytes(0).first;
-    std::string garbage;
-    for (int i = 0; i < 3000; ++i) {
-        garbage += static_cast<char>(i * 151 + 7);
-    }
-    return {{call.substr(0, 20), 0}, {garbage, 0}, {call, 0}, {call.substr(0, 15), 200}};
-}
-
-int troublemaker(uint16_t port) {
-    const std::vector<Mischief> turns = mischief();
-    for (int i = 0; i < load_mischief; ++i) {
-        const Mischief &m = turns[static_cast<std::size_t>(i) % turns.size()];
-        const int fd = test::raw_connect(port);
-        test::raw_send(fd, m.bytes);
-        ::usleep(static_cast<useconds_t>(m.stall_ms) * 1000);
-        ::close(fd);
-    }
-    return 0;
-}
-
+// The Linux server's load test against the Windows server, with its figure.
 TEST_F(WineInterop, the_windows_server_answers_every_echo_call_of_several_clients_amid_trouble) {
     test::ServeProcess server;
     ASSERT_TRUE(start_windows_server(server, {"--workers", "8", "--per-address", "8", "--idle", "20"}));
     const Clock::time_point start = Clock::now();
-    std::vector<pid_t> pids;
-    for (int id = 0; id < load_clients + load_troublemakers; ++id) {
-        pids.push_back(test::run_child([&server, id] {
-            return id < load_clients ? load_client(server.port, id) : troublemaker(server.port);
-        }));
-    }
-    for (const pid_t pid : pids) {
-        EXPECT_EQ(test::wait_child(pid, load_deadline_seconds), 0) << "a client failed or timed out";
-    }
+    EXPECT_TRUE(test::echo_load(server.port)) << "a client failed or timed out";
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    EXPECT_EQ(exchange(server.port, echo_bytes(-1).first, echo_bytes(-1).second.size()), echo_bytes(-1).second)
-        << "the server still answers";
-    std::vector<double> ms;
-    for (int id = 0; id < load_clients; ++id) {
-        std::ifstream in(latency_file(id));
-        for (double x; in >> x;) {
-            ms.push_back(x);
-        }
-    }
-    ASSERT_EQ(ms.size(), static_cast<std::size_t>(load_clients * load_calls));
-    std::sort(ms.begin(), ms.end());
-    std::printf("Windows server under Wine: %zu Echo calls (%d connections, %d troublemakers) in %.2f s: "
-                "%.0f calls/s; p50 %.2f ms, p99 %.2f ms\n",
-                ms.size(), load_clients * load_calls / load_calls_per_connection, load_troublemakers, seconds,
-                static_cast<double>(ms.size()) / seconds, ms[ms.size() / 2],
-                ms[static_cast<std::size_t>(static_cast<double>(ms.size()) * percentile)]);
+    const int calls = (test::load_clients + 1) * test::load_calls_per_client;
+    std::printf("Windows server under Wine: %d Echo calls amid %d troublemakers in %.2f s, %.0f calls/s\n",
+                calls, test::load_troublemakers, seconds, calls / seconds);
 }
 
 }  // namespace

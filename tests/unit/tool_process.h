@@ -245,4 +245,69 @@ struct ServeProcess {
     ~ServeProcess() { stop(); }
 };
 
+// ---- The load test of `razivu serve`, on either system's server ------------------------
+//
+// Clients make Echo calls and check every reply byte, reconnecting now and
+// then, while troublemakers hang up mid-call, stall and send garbage; each in
+// a process of its own.
+
+constexpr int load_clients = 6;
+constexpr int load_calls_per_client = 60;
+constexpr int load_calls_per_connection = 20;
+constexpr int load_troublemakers = 2;
+constexpr int load_mischief = 8;  // connections per troublemaker
+constexpr int load_deadline_seconds = 120;
+
+// The arguments of Echo call n: every kind, null ones too, and an array
+// whose reply the server sends in pieces.
+inline std::string echo_arguments(int n) {
+    const std::string number = std::to_string(n);
+    char header[16];
+    std::snprintf(header, sizeof header, "i%05zu|", number.size());
+    return "s00005|hello|s-0001|" + std::string(header) + number + "|b00001|1|a00003|" + std::string("\0\xff|", 3) +
+           "|a-0001|a00991|" + std::string(991, '|') + "|";
+}
+
+// Exit status 0 when every call of the client was answered byte for byte.
+inline int load_client(uint16_t port, int id) {
+    for (int n = id * load_calls_per_client; n < (id + 1) * load_calls_per_client;) {
+        const int fd = raw_connect(port);
+        for (int i = 0; i < load_calls_per_connection; ++i, ++n) {
+            const std::string args = echo_arguments(n);
+            if (fd < 0 || !raw_send(fd, "#00004|Echo|" + args) ||
+                recv_within(fd, 7 + args.size(), 10 * wait_ms) != "r00010|" + args) {
+                return 1;
+            }
+        }
+        ::close(fd);
+    }
+    return 0;
+}
+
+// Connections that end badly, in turn: mid-field, garbage, before the reply, after a stall.
+inline int troublemaker(uint16_t port) {
+    const std::string call = "#00004|Echo|s00005|hello|i00002|42|";
+    const std::string sent[] = {call.substr(0, 20), std::string(3000, '\xA5'), call, call.substr(0, 15)};
+    for (int i = 0; i < load_mischief; ++i) {
+        const int fd = raw_connect(port);
+        raw_send(fd, sent[i % 4]);
+        ::usleep(i % 4 == 3 ? 200000 : 0);
+        ::close(fd);
+    }
+    return 0;
+}
+
+// True when every client's calls were answered and the server answers still.
+inline bool echo_load(uint16_t port) {
+    std::vector<pid_t> pids;
+    for (int id = 0; id < load_clients + load_troublemakers; ++id) {
+        pids.push_back(run_child([port, id] { return id < load_clients ? load_client(port, id) : troublemaker(port); }));
+    }
+    bool ok = true;
+    for (const pid_t pid : pids) {
+        ok = wait_child(pid, load_deadline_seconds) == 0 && ok;
+    }
+    return ok && load_client(port, load_clients) == 0;
+}
+
 }  // namespace razivu::test

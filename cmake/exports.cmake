@@ -24,9 +24,28 @@ file(WRITE ${PROJECT_BINARY_DIR}/razivu.map.tmp "${_map}")
 configure_file(${PROJECT_BINARY_DIR}/razivu.def.tmp ${PROJECT_BINARY_DIR}/razivu.def COPYONLY)
 configure_file(${PROJECT_BINARY_DIR}/razivu.map.tmp ${PROJECT_BINARY_DIR}/razivu.map COPYONLY)
 
+# Exports of the stdcall convention, with the bytes of their arguments on
+# 32-bit Windows. The 32-bit DLL exports them by their plain names (--kill-at),
+# while 32-bit clients of the public header reference the decorated ones: its
+# import library, made by dlltool, maps the one onto the other.
+set(RAZIVU_STDCALL_EXPORTS ProgmanDdeCallback@32)
+set(_implib_def "${_def}")
+foreach(decorated IN LISTS RAZIVU_STDCALL_EXPORTS)
+  string(REGEX REPLACE "@.*" "" plain ${decorated})
+  string(REPLACE "  ${plain}\n" "  ${decorated}\n" _implib_def "${_implib_def}")
+endforeach()
+file(WRITE ${PROJECT_BINARY_DIR}/razivu-implib.def.tmp "${_implib_def}")
+configure_file(${PROJECT_BINARY_DIR}/razivu-implib.def.tmp ${PROJECT_BINARY_DIR}/razivu-implib.def COPYONLY)
+
 function(razivu_apply_exports target)
   if(WIN32)
     target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/razivu.def)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${PROJECT_BINARY_DIR}/razivu-implib.def
+                -D $<TARGET_FILE_NAME:${target}> -l $<TARGET_LINKER_FILE:${target}>
+        COMMENT "Import library that resolves the decorated stdcall names")
+    endif()
   else()
     target_link_options(${target} PRIVATE -Wl,--version-script=${PROJECT_BINARY_DIR}/razivu.map)
     # Sanitizer runtimes resolve their symbols at load time.

@@ -1,33 +1,60 @@
 // Helpers shared by the test suites: the temporary tree of the running test
-// process, small file utilities, descriptors and child processes (the
-// library's state is per process).
+// process, small file utilities, the environment, descriptors and child
+// processes (the library's state is per process), the same on Linux and
+// Windows. Windows has no fork: a test that needs a child skips there first.
 #pragma once
 
 #include <csignal>
 #include <ctime>
 #include <functional>
+#include <ios>
 #include <string>
+#include <sys/types.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace razivu::test {
+
+#ifdef _WIN32
+constexpr bool on_windows = true;
+#else
+constexpr bool on_windows = false;
+#endif
 
 // Root of this process's temporary tree; RAZIVU_PREFIX is root()/prefix,
 // HOME root()/home and the working folder root()/work.
 const std::string &root();
 
 // The host path of a Windows-form path below RAZIVU_PREFIX, computed here
-// independently of the library ("C:\a\b" -> <prefix>/drive_c/a/b).
+// independently of the library ("C:\a\b" -> <prefix>/drive_c/a/b); on
+// Windows the path itself.
 std::string host(const std::string &windows_path);
 
-std::string read_file(const std::string &path);
+// The bytes of a file; read_text the text a C program reads from it, whose
+// line ends are "\n" also where Windows writes "\r\n" (logs and traces).
+std::string read_file(const std::string &path, std::ios::openmode mode = std::ios::binary);
+std::string read_text(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
 bool exists(const std::string &path);
 // mkdir -p
 void make_dirs(const std::string &path);
 
+// The Windows directory as the system names it (%windir%), or the Linux
+// stand-in's C:\WINDOWS.
+std::string windows_dir();
+
 // Writes C:\WINDOWS\tarnex.ini with the given text.
 void write_profile(const std::string &text);
+
+// setenv and unsetenv.
+void set_env(const char *name, const char *value);
+void unset_env(const char *name);
+// The user's home in the password database ("" on Windows).
+std::string password_home();
 
 // A shell command's exit status (-1 when it did not exit) and its standard
 // output and error together.
@@ -35,16 +62,25 @@ struct CommandRun {
     int status = -1;
     std::string out;
 };
-CommandRun run_command(const std::string &cmd);
+CommandRun run_command(const std::string &cmd);  // Linux only
 
-// The descriptor number the system hands out next.
+constexpr int child_deadline_seconds = 60;
+
+// The descriptor number the C library hands out next.
+#ifdef _WIN32
+inline int lowest_free_fd() {
+    const int fd = ::_dup(0);
+    ::_close(fd);
+    return fd;
+}
+inline pid_t run_child(const std::function<int()> &) { return -1; }
+inline int wait_child(pid_t, int = child_deadline_seconds) { return -1; }
+#else
 inline int lowest_free_fd() {
     const int fd = ::dup(0);
     ::close(fd);
     return fd;
 }
-
-constexpr int child_deadline_seconds = 60;
 
 // Runs fn in a child process, whose exit status is fn's result.
 inline pid_t run_child(const std::function<int()> &fn) {
@@ -69,5 +105,6 @@ inline int wait_child(pid_t pid, int seconds = child_deadline_seconds) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 }  // namespace razivu::test

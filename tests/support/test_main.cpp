@@ -3,12 +3,16 @@
 // removes it afterwards (kept when RAZIVU_KEEP_TEST_DIRS is set).
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <random>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "support/test_env.h"
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
 
 namespace razivu::test {
 namespace {
@@ -23,32 +27,44 @@ const std::string &root() {
 
 int main(int argc, char **argv) {
     testing::InitGoogleTest(&argc, argv);
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/razivu-test.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path dir;
+    std::random_device random;
+    do {
+        dir = fs::temp_directory_path(ec) / ("razivu-test." + std::to_string(random()));
+    } while (!ec && !fs::create_directory(dir, ec) && !ec);
+    for (const char *sub : {"prefix", "home", "work"}) {
+        fs::create_directory(dir / sub, ec);
+    }
+    if (ec) {
+        std::cerr << "no temporary tree in " << dir << ": " << ec.message() << "\n";
         return 1;
     }
-    razivu::test::root_dir = pattern;
+    razivu::test::root_dir = dir.string();
     const std::string &r = razivu::test::root();
-    for (const char *sub : {"/prefix", "/home", "/work"}) {
-        razivu::test::make_dirs(r + sub);
+    using razivu::test::set_env;
+    set_env("RAZIVU_PREFIX", (r + "/prefix").c_str());
+    set_env("HOME", (r + "/home").c_str());
+    set_env("XDG_DATA_HOME", (r + "/home/.local/share").c_str());
+    set_env("XDG_CONFIG_HOME", (r + "/home/.config").c_str());
+    set_env("XDG_CACHE_HOME", (r + "/home/.cache").c_str());
+    razivu::test::unset_env("RAZIVU_DEBUG");
+    razivu::test::unset_env("COMLOGGING");
+    fs::current_path(dir / "work");
+#ifdef _WIN32
+    // The library ends a WinSock session at every PTWSACleanup, started or
+    // not: the test's own sockets live on references that outlast those ends.
+    constexpr int winsock_references = 1000;
+    WSADATA winsock;
+    for (int i = 0; i < winsock_references; ++i) {
+        WSAStartup(0x0202, &winsock);
     }
-    ::setenv("RAZIVU_PREFIX", (r + "/prefix").c_str(), 1);
-    ::setenv("HOME", (r + "/home").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (r + "/home/.local/share").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (r + "/home/.config").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", (r + "/home/.cache").c_str(), 1);
-    ::unsetenv("RAZIVU_DEBUG");
-    ::unsetenv("COMLOGGING");
-    if (::chdir((r + "/work").c_str()) != 0) {
-        std::perror("chdir");
-        return 1;
-    }
+#endif
     const int rc = RUN_ALL_TESTS();
+    fs::current_path(dir.parent_path(), ec);
     if (std::getenv("RAZIVU_KEEP_TEST_DIRS") == nullptr) {
-        std::error_code ec;
-        std::filesystem::remove_all(r, ec);
+        fs::remove_all(dir, ec);
     }
     return rc;
 }

@@ -1,16 +1,26 @@
 // Helpers of the transport tests and the loopback benchmark: raw peers on
-// 127.0.0.1 and a guard that puts the system calls back.
+// 127.0.0.1 over BSD sockets or WinSock, and a guard that puts the system
+// calls back.
 #pragma once
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <string>
 #include <utility>
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#define MSG_NOSIGNAL 0  // WinSock raises no signal
+#else
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <razivu/razivu.h>
 
@@ -22,6 +32,19 @@ namespace razivu::test {
 
 // No services database has this name; tests reach their ports through the default port.
 constexpr const char *unknown_service = "razivu-test-no-such-service";
+
+// close() of a socket, and whether fd is one that is open.
+#ifdef _WIN32
+inline void close_socket(int fd) { ::closesocket(static_cast<SOCKET>(fd)); }
+inline bool is_open(int fd) {
+    int type = 0;
+    int len = sizeof type;
+    return ::getsockopt(static_cast<SOCKET>(fd), SOL_SOCKET, SO_TYPE, reinterpret_cast<char *>(&type), &len) == 0;
+}
+#else
+inline void close_socket(int fd) { ::close(fd); }
+inline bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+#endif
 
 struct NetCallsGuard {
     ~NetCallsGuard() { platform::reset_net_calls(); }
@@ -56,7 +79,7 @@ struct RawListener {
         }
     }
     RawListener(const RawListener &) = delete;
-    ~RawListener() { ::close(fd); }
+    ~RawListener() { close_socket(fd); }
     int accept_one() const { return ::accept(fd, nullptr, nullptr); }
 };
 
@@ -75,7 +98,7 @@ inline int raw_connect(uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in sin = loopback_address(port);
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) != 0) {
-        ::close(fd);
+        close_socket(fd);
         return -1;
     }
     return fd;
@@ -90,6 +113,15 @@ inline bool raw_send(int fd, const std::string &bytes) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// True when fd has bytes (or an end) to read within ms.
+inline bool readable_within(int fd, int ms) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(fd, &readable);
+    timeval limit{ms / 1000, ms % 1000 * 1000};
+    return ::select(fd + 1, &readable, nullptr, nullptr, &limit) > 0;
 }
 
 // Reads until n bytes are in or the peer closes.
@@ -123,7 +155,7 @@ struct Connection {
         }
         pop_all();
     }
-    void hang_up() { ::close(std::exchange(server, -1)); }
+    void hang_up() { close_socket(std::exchange(server, -1)); }
 };
 
 }  // namespace razivu::test

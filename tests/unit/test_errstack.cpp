@@ -88,7 +88,7 @@ TEST(ErrorStack, records_carry_kind_code_and_text_and_a_system_push_leaves_errno
     const std::string name(300, 'f');
     COMPushError(name.c_str(), 54);
     EXPECT_EQ(std::string(COMGetLastErrorText()), ("RazIvu function " + name).substr(0, 99)) << "cut to the slot";
-    const std::string log = razivu::test::read_file(razivu::test::host("C:\\var\\opt\\TARNEX\\dro\\log\\errstack.txt"));
+    const std::string log = razivu::test::read_text(razivu::test::host("C:\\var\\opt\\TARNEX\\dro\\log\\errstack.txt"));
     EXPECT_THAT(log, HasSubstr(" KQ-DX Version G.03.01 protocol part 1\n"));
     EXPECT_THAT(log, HasSubstr(" ERROR: RazIvu > RazIvu function UnpackString:  Error while transfering data\n"));
     EXPECT_THAT(log, HasSubstr(" ERROR: RazIvu > system function fopen:  "));
@@ -127,7 +127,7 @@ TEST(ErrorStack, print_lists_newest_first_in_the_exact_format_and_empties) {
     COMPrintErrorStack(f);
     COMPrintErrorStack(f);
     std::fclose(f);
-    EXPECT_EQ(razivu::test::read_file("stack.txt"),
+    EXPECT_EQ(razivu::test::read_text("stack.txt"),
               "Print error stack:\nERR> 3, 32, RazIvu function B:  Insufficient Memory.\n"
               "ERR> 3, 54, RazIvu function A:  Error while transfering data\nError stack printed.\n\n"
               "Print error stack:\nError stack printed.\n\n");

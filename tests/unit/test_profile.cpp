@@ -77,7 +77,7 @@ TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling_add_and_delet
     EXPECT_EQ(ProfilePutString("SEC ONE", "KEY1", "  new  ", "D:\\app.ini"), 0);
     EXPECT_EQ(get("sec one", "key1"), "new");
     const std::string text = read_file(host("D:\\app.ini"));
-    EXPECT_NE(text.find("\r\nKey1=new\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\nKey1=new"), std::string::npos) << text;  // Windows keeps blanks after it
     EXPECT_NE(text.find("; comment=not a key\r\n"), std::string::npos);
     EXPECT_EQ(ProfilePutString("Sec One", "Added", "1", "D:\\app.ini"), 0);
     EXPECT_EQ(ProfilePutString("fresh", "k", "v", "D:\\app.ini"), 0);
@@ -97,6 +97,9 @@ TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling_add_and_delet
 // The old file is read by the first open and close; the new text is written
 // beside it and renamed over it.
 TEST_F(Profile, a_failing_step_of_a_write_returns_1_and_leaves_the_old_file_alone) {
+    if (razivu::test::on_windows) {
+        GTEST_SKIP() << "these are the Linux stand-in's steps; Windows writes the file itself";
+    }
     using razivu::test::FileCall;
     const std::string before = read_file(host("D:\\app.ini"));
     const std::pair<FileCall, int> steps[] = {{FileCall::open, 1},  {FileCall::open, 2},  {FileCall::write, 1},
@@ -115,6 +118,9 @@ TEST_F(Profile, a_failing_step_of_a_write_returns_1_and_leaves_the_old_file_alon
 // refuses the temporary file (which root never meets for real) gets the
 // write in place, any other failure leaves the file alone.
 TEST_F(Profile, writes_follow_links_keep_the_mode_and_go_in_place_where_no_temporary_file_can_be_made) {
+    if (razivu::test::on_windows) {
+        GTEST_SKIP() << "links, modes and the temporary file are the Linux stand-in's";
+    }
     namespace fs = std::filesystem;
     const std::string real = host("D:\\app.ini");
     fs::create_symlink("app.ini", host("D:\\link.ini"));

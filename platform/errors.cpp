@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/system_calls.h"
 
 namespace razivu::platform {
 
@@ -16,7 +17,8 @@ void set_errno(int err) {
 }
 
 const char *errno_text(int err) {
-    return std::strerror(err);
+    const char *text = socket_error_text(err);
+    return text != nullptr ? text : std::strerror(err);
 }
 
 const char *env(const char *name) {

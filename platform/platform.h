@@ -79,8 +79,11 @@ bool profile_put(const char *section, const char *key, const char *value, const 
 
 // ---- Clock -------------------------------------------------------------------------
 
-// Calendar time in seconds.
+// Calendar time in seconds, as the C library's time() reads it.
 std::time_t now();
+// Test seam: while set, now() reads clock instead of the system's; nullptr
+// puts the system's back.
+void set_clock(std::time_t (*clock)());
 // Local time of t; false when it cannot be determined.
 bool local_time(std::time_t t, std::tm *out);
 // Millisecond part (0 to 999) of the current time.

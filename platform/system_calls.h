@@ -11,6 +11,10 @@ namespace razivu::platform {
 const FileCalls &system_file_calls();
 const NetCalls &system_net_calls();
 
+// The text of a socket error number the C library has no text for (Windows'
+// knows the classic numbers only), or nullptr.
+const char *socket_error_text(int err);
+
 // Copies a profile value into buf of cap bytes, cut to cap - 1 characters and
 // terminated; returns the characters copied (0 for a null buf or cap <= 0).
 int32_t copy_profile_value(std::string_view value, char *buf, int32_t cap);

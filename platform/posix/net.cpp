@@ -215,6 +215,11 @@ int32_t more_flag() {
     return MSG_MORE;
 }
 
+// The C library knows every number here.
+const char *socket_error_text(int) {
+    return nullptr;
+}
+
 uint16_t service_port(const ::servent *entry) {
     return static_cast<uint16_t>(entry->s_port);
 }

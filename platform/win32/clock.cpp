@@ -9,10 +9,6 @@
 
 namespace razivu::platform {
 
-std::time_t now() {
-    return std::time(nullptr);
-}
-
 bool local_time(std::time_t t, std::tm *out) {
     return out != nullptr && localtime_s(out, &t) == 0;
 }

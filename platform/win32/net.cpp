@@ -20,29 +20,30 @@ constexpr WORD winsock_version = 0x0101;
 struct ErrorMap {
     int wsa;
     int err;
+    const char *text;  // the text Linux gives err, where the C library has none
 };
 
 // WinSock errors that have a C library counterpart; the rest read as EIO.
+// The C library here has texts for the classic numbers only, not for the
+// socket numbers that mingw-w64 adds.
 constexpr ErrorMap error_map[] = {
-    {WSAEINTR, EINTR},
-    {WSAEBADF, EBADF},
-    {WSAEACCES, EACCES},
-    {WSAEFAULT, EFAULT},
-    {WSAEINVAL, EINVAL},
-    {WSAEMFILE, EMFILE},
-    {WSAENAMETOOLONG, ENAMETOOLONG},
-    {WSAENOTSOCK, EBADF},
-    {WSAEWOULDBLOCK, EAGAIN},
-#ifdef ECONNREFUSED
-    {WSAEADDRINUSE, EADDRINUSE},
-    {WSAECONNREFUSED, ECONNREFUSED},
-    {WSAECONNRESET, ECONNRESET},
-    {WSAECONNABORTED, ECONNABORTED},
-    {WSAETIMEDOUT, ETIMEDOUT},
-    {WSAENOTCONN, ENOTCONN},
-    {WSAEHOSTUNREACH, EHOSTUNREACH},
-    {WSAENETUNREACH, ENETUNREACH},
-#endif
+    {WSAEINTR, EINTR, nullptr},
+    {WSAEBADF, EBADF, nullptr},
+    {WSAEACCES, EACCES, nullptr},
+    {WSAEFAULT, EFAULT, nullptr},
+    {WSAEINVAL, EINVAL, nullptr},
+    {WSAEMFILE, EMFILE, nullptr},
+    {WSAENAMETOOLONG, ENAMETOOLONG, nullptr},
+    {WSAENOTSOCK, EBADF, nullptr},
+    {WSAEWOULDBLOCK, EAGAIN, nullptr},
+    {WSAEADDRINUSE, EADDRINUSE, "Address already in use"},
+    {WSAECONNREFUSED, ECONNREFUSED, "Connection refused"},
+    {WSAECONNRESET, ECONNRESET, "Connection reset by peer"},
+    {WSAECONNABORTED, ECONNABORTED, "Software caused connection abort"},
+    {WSAETIMEDOUT, ETIMEDOUT, "Connection timed out"},
+    {WSAENOTCONN, ENOTCONN, "Transport endpoint is not connected"},
+    {WSAEHOSTUNREACH, EHOSTUNREACH, "No route to host"},
+    {WSAENETUNREACH, ENETUNREACH, "Network is unreachable"},
 };
 
 // Returns rc after copying the WinSock error onto errno when rc is -1.
@@ -228,6 +229,15 @@ const NetCalls &system_net_calls() {
 // WinSock has no such flag: pieces leave as they come.
 int32_t more_flag() {
     return 0;
+}
+
+const char *socket_error_text(int err) {
+    for (const auto &row : error_map) {
+        if (row.err == err && row.text != nullptr) {
+            return row.text;
+        }
+    }
+    return nullptr;
 }
 
 uint16_t service_port(const ::servent *entry) {

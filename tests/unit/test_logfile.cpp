@@ -182,6 +182,23 @@ TEST(LogTimestamp, fields_and_three_digit_year) {
     EXPECT_TRUE(matches(GetLogTimestamp(), stamp_re)) << GetLogTimestamp();
 }
 
+// A clock past 2038 wraps in a 32-bit time_t (the 32-bit DLL's) to a time
+// before 1970, which has no local time there: log entries carry the
+// unknown-time stamp and log lines "(time unknown)". A 64-bit one stamps 2038.
+TEST(LogTimestamp, a_clock_past_2038_stamps_2038_or_with_a_32_bit_time_t_the_unknown_time) {
+    razivu::platform::set_clock([] { return static_cast<std::time_t>(int64_t{1} << 31 | 86400); });
+    test::set_env("COMLOGGING", "on");
+    WriteLog("late.txt", "KQ-P", 1, "entry");
+    COMLogLine("lines.txt", "line");
+    razivu::platform::set_clock(nullptr);
+    const bool wraps = sizeof(std::time_t) == 4;
+    const std::string stamp = wraps ? "\\[--\\.--\\.---:--\\.--\\.-- ---\\]" : "\\[[0-9]{2}\\.01\\.138:[0-9.]{8} [0-9]{3}\\]";
+    EXPECT_TRUE(matches(dro_log("late.txt"), "-{50}\n" + stamp + " KQ-P protocol part 1\n" + stamp + " entry\n"))
+        << dro_log("late.txt");
+    const std::string when = wraps ? "\\(time unknown\\)" : "[A-Z][a-z]{2} Jan [ 0-9]{2} [0-9:]{8} 2038";
+    EXPECT_TRUE(matches(read_text("lines.txt"), "line\\. At " + when + "\n \n")) << read_text("lines.txt");
+}
+
 // An unreadable directory is reported; the profile is then looked for in C:\Windows.
 TEST(WindowsDir, reads_and_reports_an_unreadable_directory) {
     const std::string windows = test::windows_dir();

@@ -235,7 +235,8 @@ TEST(ConnectAndListen, failures_push_in_order_trace_and_leave_no_socket_open) {
          {"sys COMConnectToServerSock"}, true, connect + "read socket address\n", "127.0.0.1", true},
         {"no session", [] { platform::net_calls().startup = [] { return 10091; }; }, {"28 PTWSAStartup"}, false},
         {"refused", [] { COMSetDefaultPort(net_port(test::free_port())); }, {"sys COMConnectToServerSock"}, true,
-         connect + "connect to remote 127.0.0.1\nPrint error stack:\nERR> 1, " + std::to_string(ECONNREFUSED)},
+         connect + "connect to remote 127.0.0.1\nPrint error stack:\nERR> 1, " + std::to_string(ECONNREFUSED) +
+             ", system function COMConnectToServerSock:  Connection refused\n"},  // the cause named on Windows too
         {"no port", [] { COMSetDefaultPort(0); }, {"sys COMConnectToServerSock", "28 COMConnectToServerSock"}, true,
          "Warning (COMGetPortByName): Servive " + std::string(test::unknown_service) +
              " not found in /etc/services\nPrint error stack:\nERR> 3, 28, "},

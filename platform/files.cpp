@@ -7,6 +7,18 @@
 #include "platform/system_calls.h"
 
 namespace razivu::platform {
+std::size_t stdio_write(const void *data, std::size_t len, std::FILE *f) {
+    return std::fwrite(data, 1, len, f);
+}
+
+int stdio_flush(std::FILE *f) {
+    return std::fflush(f);
+}
+
+int stdio_close(std::FILE *f) {
+    return std::fclose(f);
+}
+
 // Set up at first use, so that no static initialiser can find it empty.
 FileCalls &file_calls() {
     static FileCalls calls = system_file_calls();  // the calls in use; tests replace entries

@@ -9,6 +9,10 @@
 namespace razivu::platform {
 
 const FileCalls &system_file_calls();
+// The C library's own entries of the file table, the same everywhere.
+std::size_t stdio_write(const void *data, std::size_t len, std::FILE *f);
+int stdio_flush(std::FILE *f);
+int stdio_close(std::FILE *f);
 const NetCalls &system_net_calls();
 
 // The text of a socket error number the C library has no text for (Windows'

@@ -29,32 +29,10 @@ constexpr const char *dir_close = "</dir>\n";
 // A conf file of ours larger than this is not ours; it is left alone.
 constexpr long max_conf_bytes = 1024L * 1024;
 
-// $XDG_CONFIG_HOME/fontconfig/conf.d, or "" when neither it nor HOME is set.
+// $XDG_CONFIG_HOME/fontconfig/conf.d, or "" for a user without a home.
 std::string conf_dir() {
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    const char *home = std::getenv("HOME");
-    std::string base;
-    if (xdg != nullptr && *xdg == '/') {
-        base = xdg;
-    } else if (home != nullptr && *home == '/') {
-        base = std::string(home) + "/.config";
-    } else {
-        return {};
-    }
-    return base + "/fontconfig/conf.d";
-}
-
-std::string xml_text(const std::string &s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
-        }
-    }
-    return out;
+    const std::string base = posix::xdg_dir("XDG_CONFIG_HOME", "/.config");
+    return base.empty() ? base : base + "/fontconfig/conf.d";
 }
 
 bool read_small_file(const std::string &path, std::string &out) {
@@ -90,7 +68,7 @@ bool list_font_dir(const std::string &dir) {
     if (!read_small_file(path, text)) {
         return false;
     }
-    const std::string line = dir_open + xml_text(dir) + dir_close;
+    const std::string line = dir_open + posix::xml_escaped(dir) + dir_close;
     if (text.find(line) != std::string::npos) {
         return true;
     }

@@ -35,8 +35,8 @@ void make_host_dirs(const std::string &dir) {
 // The install tree of a system user without a home of its own.
 constexpr const char *system_prefix = "/var/lib/razivu";
 
-// $HOME, else the password database's home of the user; empty for a user
-// without a usable home ("/", "/nonexistent" and the like).
+}  // namespace
+
 std::string home_dir() {
     if (const char *home = std::getenv("HOME"); home != nullptr && *home != '\0') {
         return home;
@@ -57,7 +57,26 @@ std::string home_dir() {
     return dir;
 }
 
-}  // namespace
+std::string xdg_dir(const char *variable, const char *below_home) {
+    if (const char *v = std::getenv(variable); v != nullptr && v[0] == '/') {
+        return v;
+    }
+    const std::string home = home_dir();
+    return home.empty() ? std::string() : home + below_home;
+}
+
+std::string xml_escaped(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
 
 std::string prefix() {
     if (const char *p = std::getenv("RAZIVU_PREFIX"); p != nullptr && *p != '\0') {
@@ -118,18 +137,6 @@ std::FILE *sys_open(const char *path, const char *mode) {
     return std::fopen(posix::host_path(path).c_str(), mode);
 }
 
-std::size_t sys_write(const void *data, std::size_t len, std::FILE *f) {
-    return std::fwrite(data, 1, len, f);
-}
-
-int sys_flush(std::FILE *f) {
-    return std::fflush(f);
-}
-
-int sys_close(std::FILE *f) {
-    return std::fclose(f);
-}
-
 int sys_rename(const char *from, const char *to) {
     return std::rename(posix::host_path(from).c_str(), posix::host_path(to).c_str());
 }
@@ -145,8 +152,8 @@ int32_t sys_make_dir(const char *path) {
     return ::mkdir(posix::host_path(path).c_str(), 0777) == 0 ? 0 : -1;
 }
 
-constexpr FileCalls system_calls{sys_open,   sys_write,  sys_flush,   sys_close,
-                                 sys_rename, sys_remove, sys_make_dir};
+constexpr FileCalls system_calls{sys_open,   stdio_write, stdio_flush,  stdio_close,
+                                 sys_rename, sys_remove,  sys_make_dir};
 
 }  // namespace
 

@@ -3,16 +3,29 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace razivu::platform::posix {
 
 // Root of the stand-in tree: $RAZIVU_PREFIX, else
-// ${XDG_DATA_HOME:-$HOME/.local/share}/razivu.
+// ${XDG_DATA_HOME:-<home>/.local/share}/razivu, else /var/lib/razivu.
 std::string prefix();
 
-// "X:rest" becomes "<prefix>/drive_x/rest" with backslashes turned into
-// slashes; any other path is a host path and stays as it is.
+// $HOME, else the password database's home of the user; "" for a user
+// without a usable home ("/", "/nonexistent" and the like).
+std::string home_dir();
+
+// An XDG base folder: the variable's value when it is an absolute path, else
+// <home><below_home>; "" without a home.
+std::string xdg_dir(const char *variable, const char *below_home);
+
+// "X:rest" becomes "<prefix>/drive_x/rest", "\\\\server\\share\\rest"
+// "<prefix>/unc/server/share/rest"; backslashes are slashes in every path;
+// any other path is a host path.
 std::string host_path(const char *path);
+
+// Text for an XML element: &, < and > as entities.
+std::string xml_escaped(std::string_view text);
 
 // True when path names something on drive C, the system drive.
 bool on_system_drive(const char *path);

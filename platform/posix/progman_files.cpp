@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/paths.h"
 #include "platform/posix/progman.h"
 
 namespace razivu::platform::progman {
@@ -17,16 +18,6 @@ constexpr mode_t file_mode = 0644;
 // XDG base folders that are missing are made for the user alone.
 constexpr mode_t dir_mode = 0700;
 constexpr std::size_t read_chunk = 4096;
-
-std::string base_dir(const char *variable, const char *below_home) {
-    if (const char *v = std::getenv(variable); v != nullptr && v[0] == '/') {
-        return v;
-    }
-    if (const char *home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        return std::string(home) + below_home;
-    }
-    return {};
-}
 
 bool make_dirs(const std::string &dir) {
     for (std::size_t i = 1; i <= dir.size(); ++i) {
@@ -56,11 +47,11 @@ bool write_all(int fd, std::string_view text) {
 }  // namespace
 
 std::string data_home() {
-    return base_dir("XDG_DATA_HOME", "/.local/share");
+    return posix::xdg_dir("XDG_DATA_HOME", "/.local/share");
 }
 
 std::string config_home() {
-    return base_dir("XDG_CONFIG_HOME", "/.config");
+    return posix::xdg_dir("XDG_CONFIG_HOME", "/.config");
 }
 
 ReadResult read_file(const std::string &path, std::size_t cap, std::string &out) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/posix/paths.h"
 #include "platform/posix/progman.h"
 
 namespace razivu::platform::progman {
@@ -133,19 +134,6 @@ std::string trimmed(std::string_view s) {
     return std::string(s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1));
 }
 
-std::string escaped(std::string_view s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 // Children of element parent that are named name.
 std::vector<std::size_t> children_named(const std::vector<Element> &all, std::size_t parent,
                                         std::string_view name) {
@@ -160,7 +148,7 @@ std::vector<std::size_t> children_named(const std::vector<Element> &all, std::si
 
 // The root's first submenu named menu_name, or npos.
 std::size_t find_submenu(const std::vector<Element> &all, std::string_view menu_name) {
-    const std::string want = escaped(menu_name);
+    const std::string want = posix::xml_escaped(menu_name);
     for (std::size_t m : children_named(all, 0, "Menu")) {
         for (std::size_t n : children_named(all, m, "Name")) {
             if (trimmed(all[n].text) == want) {
@@ -194,10 +182,10 @@ std::size_t line_start(std::string_view xml, std::size_t pos) {
 
 std::string submenu_text(std::string_view menu_name, std::string_view directory_file,
                          std::string_view file) {
-    std::string out = "<Menu>\n    <Name>" + escaped(menu_name) + "</Name>\n    <Directory>" +
-                      escaped(directory_file) + "</Directory>\n    <Include>\n";
+    std::string out = "<Menu>\n    <Name>" + posix::xml_escaped(menu_name) + "</Name>\n    <Directory>" +
+                      posix::xml_escaped(directory_file) + "</Directory>\n    <Include>\n";
     if (!file.empty()) {
-        out += "    <Filename>" + escaped(file) + "</Filename>\n";
+        out += "    <Filename>" + posix::xml_escaped(file) + "</Filename>\n";
     }
     return out + "    </Include>\n</Menu>\n";
 }
@@ -223,7 +211,7 @@ bool menu_include(std::string &xml, std::string_view menu_name, std::string_view
                    submenu_text(menu_name, directory_file, file));
         return true;
     }
-    const std::string want = escaped(file);
+    const std::string want = posix::xml_escaped(file);
     for (std::size_t f : included(*all, menu)) {
         if (trimmed((*all)[f].text) == want) {
             return true;
@@ -256,7 +244,7 @@ bool menu_exclude(std::string &xml, std::string_view menu_name, std::string_view
     if (menu == std::string_view::npos) {
         return true;
     }
-    const std::string want = escaped(file);
+    const std::string want = posix::xml_escaped(file);
     std::vector<std::size_t> doomed;
     for (std::size_t f : included(*all, menu)) {
         if (trimmed((*all)[f].text) == want) {

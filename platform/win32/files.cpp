@@ -16,18 +16,6 @@ std::FILE *sys_open(const char *path, const char *mode) {
     return std::fopen(path, mode);
 }
 
-std::size_t sys_write(const void *data, std::size_t len, std::FILE *f) {
-    return std::fwrite(data, 1, len, f);
-}
-
-int sys_flush(std::FILE *f) {
-    return std::fflush(f);
-}
-
-int sys_close(std::FILE *f) {
-    return std::fclose(f);
-}
-
 int sys_rename(const char *from, const char *to) {
     return std::rename(from, to);
 }
@@ -40,8 +28,8 @@ int32_t sys_make_dir(const char *path) {
     return CreateDirectoryA(path, nullptr) != 0 ? 0 : -1;
 }
 
-constexpr FileCalls system_calls{sys_open,   sys_write,  sys_flush,   sys_close,
-                                 sys_rename, sys_remove, sys_make_dir};
+constexpr FileCalls system_calls{sys_open,   stdio_write, stdio_flush,  stdio_close,
+                                 sys_rename, sys_remove,  sys_make_dir};
 
 }  // namespace
 

@@ -1,41 +1,61 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of scripts/packages.txt that are missing, and
-# 32-bit Wine (wine32 of the i386 architecture, added when missing) for the
-# tests of the 32-bit Windows build. Runs apt-get as root, through sudo when
-# not root. 32-bit Wine is optional: when it cannot be installed, one line
-# says so and the rest goes on.
+# Installs the Debian packages of scripts/packages.txt that are missing (the
+# Linux build and its tests: required), then those of
+# scripts/windows-packages.txt and 32-bit Wine (wine32 of the i386
+# architecture, added when missing) for the Windows lanes. Runs apt-get as
+# root, through sudo when not root. The Windows packages are optional: when
+# the registry cannot give them, one line says so and the rest goes on (the
+# Windows lanes of scripts/test.sh then say they were skipped).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
 }
+# The packages of a list file that are not installed, one per line.
+missing_of() {
+  local pkg
+  while read -r pkg; do
+    pkg=${pkg%%#*}; pkg=${pkg//[[:space:]]/}
+    [ -z "$pkg" ] || installed "$pkg" || echo "$pkg"
+  done < "$1"
+}
 
-missing=()
-while read -r pkg; do
-  pkg=${pkg%%#*}; pkg=${pkg//[[:space:]]/}
-  [ -n "$pkg" ] || continue
-  installed "$pkg" || missing+=("$pkg")
-done < "$here/packages.txt"
+mapfile -t missing < <(missing_of "$here/packages.txt")
+mapfile -t missing_windows < <(missing_of "$here/windows-packages.txt")
 wine32=wine32:i386
 need_wine32=0
 installed "$wine32" || need_wine32=1
 
-if [ ${#missing[@]} -eq 0 ] && [ "$need_wine32" -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_windows[@]} -eq 0 ] && [ "$need_wine32" -eq 0 ]; then
   echo "setup: all packages present"
   exit 0
 fi
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "setup: need root or sudo to install: ${missing[*]} $wine32" >&2; exit 1; }
+  command -v sudo >/dev/null ||
+    { echo "setup: need root or sudo to install: ${missing[*]} ${missing_windows[*]} $wine32" >&2; exit 1; }
   sudo=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
+updated=0
+update() {
+  [ "$updated" -eq 1 ] || "${sudo[@]}" apt-get update -qq
+  updated=1
+}
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
+  update
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [ ${#missing_windows[@]} -gt 0 ]; then
+  echo "setup: installing ${missing_windows[*]} (Windows lanes)"
+  if ! { update && "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing_windows[@]}" \
+           >/dev/null 2>&1; }; then
+    echo "setup: ${missing_windows[*]} could not be installed from the package registry; the Windows lanes will be skipped"
+  fi
 fi
 
 if [ "$need_wine32" -eq 1 ]; then

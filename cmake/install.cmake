@@ -62,3 +62,9 @@ set(RAZIVU_PC_CFLAGS " -DRAZIVU_STATIC")
 configure_file(cmake/razivu.pc.in ${PROJECT_BINARY_DIR}/razivu-static.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/razivu.pc ${PROJECT_BINARY_DIR}/razivu-static.pc
         DESTINATION ${_pc_dir})
+
+# Windows: the export list beside the import library, for toolchains that
+# make their own.
+if(WIN32)
+  install(FILES ${PROJECT_BINARY_DIR}/razivu.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()

@@ -4,7 +4,6 @@
 // not depend on how the bytes were cut, and offsets only grow.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,13 +14,8 @@
 
 namespace {
 
+using razivu::fuzz::check;
 using razivu_tool::FieldStream;
-
-void check(bool ok) {
-    if (!ok) {
-        std::abort();
-    }
-}
 
 // "offset text" per field, then the problem.
 std::vector<std::string> run(std::string_view bytes, std::size_t cut) {

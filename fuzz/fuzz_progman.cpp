@@ -12,16 +12,13 @@
 
 #include "platform/posix/progman.h"
 #include "support/progman_internal.h"
+#include "fuzz/quiet_files.h"
 
 namespace pm = razivu::platform::progman;
 
 namespace {
 
-void check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
+using razivu::fuzz::check;
 
 // What parses must parse again, the same, when the library's own quoting
 // writes it back.

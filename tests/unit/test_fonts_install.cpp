@@ -1,7 +1,6 @@
 // The install operations end to end in the test's own prefix: real font
 // files (some LZ-compressed with mscompress), WIN.INI in the Windows
 // directory, and fontconfig with its caches in the test's tree.
-#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <string>

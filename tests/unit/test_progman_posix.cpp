@@ -11,6 +11,7 @@
 #include "platform/posix/progman.h"
 #include "razivu/progman.h"
 #include "support/test_env.h"
+#include "tool_process.h"
 
 namespace {
 
@@ -171,11 +172,10 @@ TEST(ProgmanFiles, Ids_are_distinct_and_exec_lines_quote_arguments) {
 }
 
 TEST(ProgmanTool, Menu_commands_print_the_status_and_its_meaning) {
-    const auto tool = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools/razivu";
-    if (!fs::exists(tool)) {
+    if (tool_path().empty()) {
         GTEST_SKIP() << "the razivu tool is not built beside the tests";
     }
-    const std::string t = "'" + tool.string() + "' menu ";
+    const std::string t = "'" + tool_path() + "' menu ";
     const CommandRun ok = run_command(t + "create && " + t + "add 'C:\\E.EXE /x' Editor '' 2 3 4");
     EXPECT_EQ(ok.status, 0);
     EXPECT_EQ(ok.out, "0 done\n0 done\n");

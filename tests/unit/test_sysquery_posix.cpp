@@ -3,7 +3,6 @@
 // a real X server, and the drive classification over mount tables and sysfs
 // trees made by the test (the refusals are the plain-C test's).
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <string>

@@ -2,7 +2,6 @@
 // options in both spellings, exit statuses, the texts of `explain`, `sys`,
 // `diag`, `version`, the generated manual page and completion, and `dump`
 // reading as it decodes.
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -53,6 +53,15 @@ inline long ms_since(Clock::time_point t) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
+// How often what occurs in text.
+inline int count(const std::string &text, const std::string &what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
 // A TCP connection to host:port from the address from when one is given (any
 // 127.x.y.z address is this host's); -1 when it cannot be made.
 inline int connect_to(const char *host, uint16_t port, const char *from = nullptr) {
@@ -107,14 +116,12 @@ inline bool closed_within(int fd, int ms) {
     return ::poll(&p, 1, ms) > 0 && ((n = ::recv(fd, &byte, 1, MSG_DONTWAIT)) == 0 || (n < 0 && errno != EAGAIN));
 }
 
-// Sends bytes on a new connection to 127.0.0.1:port (then closes the sending
-// side when asked) and returns what comes back, up to n bytes.
-inline std::string exchange(uint16_t port, const std::string &bytes, bool half_close, std::size_t n) {
+// Sends bytes on a new connection to 127.0.0.1:port, closes the sending side
+// and returns what comes back, up to n bytes.
+inline std::string exchange(uint16_t port, const std::string &bytes, std::size_t n) {
     const int fd = raw_connect(port);
     raw_send(fd, bytes);
-    if (half_close) {
-        ::shutdown(fd, SHUT_WR);
-    }
+    ::shutdown(fd, SHUT_WR);
     std::string reply = recv_within(fd, n, wait_ms);
     ::close(fd);
     return reply;

@@ -1,7 +1,7 @@
 // The calendar functions against the naive walk from 1900: every day number
 // to 31 December 9999, a spread over the whole positive 32-bit range, unusual
-// arguments and the clipping at the top of the range (the refusals of the way
-// back are the plain-C test's).
+// arguments, the clipping at the top of the range and the refusals of the way
+// back.
 #include <algorithm>
 #include <cstdint>
 #include <ostream>
@@ -130,6 +130,18 @@ TEST(Calendar, GetDaysSince1900_clips_numbers_past_INT32_MAX_to_INT32_MAX) {
             }
         }
     }
+}
+
+// A negative day number or a missing output is refused and no output written.
+TEST(Calendar, GetDMYFromDaysSince1900_refuses_negative_numbers_and_missing_outputs) {
+    Dmy d{77, 77, 77};
+    for (const int32_t n : {-1, INT32_MIN}) {
+        EXPECT_EQ(VIZIGetDMYFromDaysSince1900(n, &d.day, &d.month, &d.year), -1) << n;
+    }
+    EXPECT_EQ(VIZIGetDMYFromDaysSince1900(1, nullptr, &d.month, &d.year), -1);
+    EXPECT_EQ(VIZIGetDMYFromDaysSince1900(1, &d.day, nullptr, &d.year), -1);
+    EXPECT_EQ(VIZIGetDMYFromDaysSince1900(1, &d.day, &d.month, nullptr), -1);
+    EXPECT_EQ(d, (Dmy{77, 77, 77}));
 }
 
 TEST(Calendar, Extreme_arguments_give_results_that_never_undercut_the_day) {

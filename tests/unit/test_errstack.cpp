@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -116,6 +117,14 @@ TEST(ErrorStack, keeps_the_newest_thirty_and_its_full_capacity_once_found_empty)
     expected.resize(30);
     std::iota(expected.begin(), expected.end(), 2);
     EXPECT_EQ(popped_codes(), expected);
+    // Found empty, a pop leaves the caller's record alone; a null record pops nothing.
+    char kept[] = "kept";
+    ErrorRecord rec{7, RAZIVU_KIND_LIBRARY, 9, kept};
+    EXPECT_EQ(COMPopError(&rec), 0);
+    EXPECT_EQ(std::make_tuple(rec.in_use, rec.kind, rec.code, rec.text), std::make_tuple(7, RAZIVU_KIND_LIBRARY, 9, kept));
+    COMPushError("A", 54);
+    EXPECT_EQ(COMPopError(nullptr), 0);
+    EXPECT_EQ(COMErrorStackIsEmpty(), 0);
 }
 
 // No stream and no trace file: nothing is printed, nothing lost.

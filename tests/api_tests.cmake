@@ -29,11 +29,3 @@ foreach(src IN LISTS RAZIVU_API_TESTS)
                      ${CMAKE_CURRENT_SOURCE_DIR}/api/run_isolated.sh $<TARGET_FILE:${name}>)
   endif()
 endforeach()
-
-# Program Manager groups with no shell answering: the stand-in switched off
-# on Linux. Under Wine the desktop's shell answers, as on Windows.
-if(WIN32)
-  set_tests_properties(api.test_progman_api PROPERTIES DISABLED ON)
-else()
-  set_tests_properties(api.test_progman_api PROPERTIES ENVIRONMENT RAZIVU_PROGMAN=off)
-endif()

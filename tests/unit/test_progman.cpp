@@ -139,6 +139,7 @@ TEST_F(Progman, Commands_statuses_and_DDE_parameters_follow_the_table) {
          item(n999, "[AddItem( C:\\E.EXE , " + n999 + " )]")},
         {"1024 are refused unsent", add("C:\\E.EXE", n1000.c_str()), {}, 1007, {}},
         {"null command line", add(nullptr, "Editor"), {}, 1, {}},
+        {"empty command line", add("", "Editor"), {}, 1, {}},
         {"no name to be found", add("\"\" /x", nullptr), {}, 1, {}},
         {"set-up fails: create", CreateProgramGroup, {.setup = true}, 1006, {}},
         {"set-up fails: add", add(ed, "E"), {.setup = true}, 1006, {}},
@@ -157,6 +158,12 @@ TEST_F(Progman, Commands_statuses_and_DDE_parameters_follow_the_table) {
         EXPECT_EQ(rec.sent, sent);
         EXPECT_EQ(rec.live, 0) << "an instance, string handle or conversation left open";
     }
+}
+
+TEST_F(Progman, No_command_is_not_sent_and_the_callback_answers_nothing) {
+    EXPECT_EQ(SendProgmanCommand(instance_id, nullptr), 0);
+    EXPECT_EQ(ProgmanDdeCallback(0, 0, nullptr, nullptr, nullptr, nullptr, 0, 0), nullptr);
+    EXPECT_TRUE(rec.sent.empty());
 }
 
 }  // namespace

@@ -115,7 +115,7 @@ TEST_F(ProgmanStandIn, Other_groups_and_foreign_entries_survive_every_edit) {
 }
 
 // Without a group, over a foreign or unwritable menu: a refusal, and nothing
-// written. (Switched off, the plain-C test and the tool's get 1007.)
+// written. (Switched off, the tool gets 1007.)
 TEST_F(ProgmanStandIn, Refusals_write_nothing) {
     EXPECT_EQ(AddProgramItem("C:\\E.EXE", "E", nullptr, 0, 0, 0), RAZIVU_STATUS_DDE_COMMAND);
     EXPECT_FALSE(fs::exists(data() + "/applications"));

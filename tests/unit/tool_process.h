@@ -9,7 +9,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -104,10 +103,9 @@ inline std::string recv_within(int fd, std::size_t n, int ms) {
 
 // True when the peer closes fd (or resets it) within ms.
 inline bool closed_within(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
     char byte = 0;
     ssize_t n = 1;
-    return ::poll(&p, 1, ms) > 0 && ((n = ::recv(fd, &byte, 1, MSG_DONTWAIT)) == 0 || (n < 0 && errno != EAGAIN));
+    return readable_within(fd, ms) && ((n = ::recv(fd, &byte, 1, MSG_DONTWAIT)) == 0 || (n < 0 && errno != EAGAIN));
 }
 
 // Sends bytes on a new connection to 127.0.0.1:port, closes the sending side

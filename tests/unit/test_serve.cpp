@@ -301,40 +301,35 @@ TEST_F(Serve, sockets_from_systemd_and_inetd_are_served) {
     if (std::system("command -v systemd-socket-activate > /dev/null") != 0) {
         GTEST_SKIP() << "systemd-socket-activate (Debian package systemd) is not installed";
     }
-    struct Row {
-        const char *what;
-        std::vector<std::string> manager;  // options of systemd-socket-activate
-        std::vector<std::string> serve;    // options of razivu serve
-        bool process_per_connection;
+    // Options of systemd-socket-activate; razivu serve takes --inetd with its --inetd.
+    const std::pair<const char *, std::vector<std::string>> rows[] = {
+        {"systemd, a listening socket", {}},
+        {"inetd wait, a listening socket", {"--inetd"}},
+        {"inetd nowait, one connection per process", {"--inetd", "--accept"}},
     };
-    const Row rows[] = {
-        {"systemd, a listening socket", {}, {}, false},
-        {"inetd wait, a listening socket", {"--inetd"}, {"--inetd"}, false},
-        {"inetd nowait, one connection per process", {"--inetd", "--accept"}, {"--inetd"}, true},
-    };
-    for (const Row &row : rows) {
+    for (const auto &[what, manager] : rows) {
+        const bool process_per_connection = manager.size() == 2;
         std::remove(log_path("errstack.txt").c_str());
         test::ServeProcess s;
         std::vector<std::string> argv = {"systemd-socket-activate", "-E", "RAZIVU_PREFIX"};
-        argv.insert(argv.end(), row.manager.begin(), row.manager.end());
+        argv.insert(argv.end(), manager.begin(), manager.end());
         argv.insert(argv.end(), {"-l", "127.0.0.1:" + std::to_string(s.port), test::tool_path(), "serve"});
-        argv.insert(argv.end(), row.serve.begin(), row.serve.end());
-        ASSERT_TRUE(s.start_command(argv)) << row.what;
+        if (!manager.empty()) {
+            argv.emplace_back("--inetd");
+        }
+        ASSERT_TRUE(s.start_command(argv)) << what;
         int errors[2] = {};
         for (int &e : errors) {
-            EXPECT_EQ(exchange(s.port, leap_call, 16), leap_reply) << row.what;
-            EXPECT_EQ(exchange(s.port, broken_call, 1), "") << row.what;
+            EXPECT_EQ(exchange(s.port, leap_call, 16), leap_reply) << what;
+            EXPECT_EQ(exchange(s.port, broken_call, 1), "") << what;
             e = settled_errors(s.pid);
         }
-        EXPECT_GT(errors[0], 0) << row.what;
-        EXPECT_EQ(errors[1], 2 * errors[0]) << row.what << ": the second did not wipe the first";
-        EXPECT_THAT(s.output(), HasSubstr("VIZIIsLeapYear 10; 34 bytes in, 16 out")) << row.what;
-        EXPECT_EQ(test::exists(log_path("serve-connection.txt")), row.process_per_connection) << row.what;
-        if (!row.process_per_connection) {
-            EXPECT_THAT(test::read_file(log_path("errstack.txt")),
-                        HasSubstr("listening on 127.0.0.1:" + std::to_string(s.port)))
-                << row.what;
-        }
+        EXPECT_GT(errors[0], 0) << what;
+        EXPECT_EQ(errors[1], 2 * errors[0]) << what << ": the second did not wipe the first";
+        EXPECT_THAT(s.output(), HasSubstr("VIZIIsLeapYear 10; 34 bytes in, 16 out")) << what;
+        EXPECT_EQ(test::exists(log_path("serve-connection.txt")), process_per_connection) << what;
+        EXPECT_EQ(count(test::read_file(log_path("errstack.txt")), "listening on 127.0.0.1:" + std::to_string(s.port)),
+                  process_per_connection ? 0 : 1) << what;
         std::remove(log_path("serve-connection.txt").c_str());
     }
 }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -70,12 +71,9 @@ bool make_prefix() {
     const char *build = std::getenv("RAZIVU_WINDOWS_BUILD");
     const char *launcher = std::getenv("RAZIVU_WINE");
     wine.launcher = launcher != nullptr ? launcher : default_launcher;
-    if (build == nullptr) {
-        wine.why = "RAZIVU_WINDOWS_BUILD names no Windows build (scripts/test_windows.sh runs these)";
-        return false;
-    }
-    if (!fs::exists(wine.launcher)) {
-        wine.why = "no 32-bit Wine at " + wine.launcher;
+    wine.why = build == nullptr ? "RAZIVU_WINDOWS_BUILD names no Windows build (scripts/test_windows.sh runs these)"
+               : !fs::exists(wine.launcher) ? "no 32-bit Wine at " + wine.launcher : "";
+    if (!wine.why.empty()) {
         return false;
     }
     const std::string dir = test::root() + "/windows";
@@ -213,38 +211,33 @@ TEST_F(WineInterop, the_windows_server_cuts_slow_calls_and_closes_silent_connect
     EXPECT_THAT(server.output(), HasSubstr("silent for 1 s"));
 }
 
-// A second connection while a first from 127.0.0.1 is being served: held
-// back by the worker bound until the first ends, refused beyond an address's
-// share, or served at once.
+// A second connection, from the address given, while a first from 127.0.0.1
+// is being served: held back by the worker bound until the first ends,
+// refused beyond an address's share, or served at once.
 enum class Fate { held, refused, served };
-struct BoundRow {
-    std::vector<std::string> args;
-    const char *from;  // the second connection's address
-    Fate fate;
-};
 
 TEST_F(WineInterop, the_windows_server_keeps_its_worker_bound_and_each_address_to_its_share) {
     const std::string second_call = "#00004|Echo|i00001|7|";
     const std::string second_reply = "r00010|i00001|7|";
-    const BoundRow rows[] = {
+    const std::tuple<std::vector<std::string>, const char *, Fate> rows[] = {
         {{"--workers", "1"}, "127.0.0.1", Fate::held},
         {{"--workers", "4", "--per-address", "1"}, "127.0.0.1", Fate::refused},
         {{"--workers", "4", "--per-address", "1"}, "127.0.0.2", Fate::served},
     };
-    for (const BoundRow &row : rows) {
+    for (const auto &[args, from, fate] : rows) {
         test::ServeProcess server;
-        ASSERT_TRUE(start_windows_server(server, row.args));
+        ASSERT_TRUE(start_windows_server(server, args));
         const int first = test::connect_to("127.0.0.1", server.port);
         test::raw_send(first, "#00004|Echo|");
         EXPECT_EQ(test::raw_recv(first, 7), "r00010|");
-        const int second = test::connect_to("127.0.0.1", server.port, row.from);
+        const int second = test::connect_to("127.0.0.1", server.port, from);
         test::raw_send(second, second_call);
-        EXPECT_EQ(test::readable_within(second, 500), row.fate != Fate::held) << row.args[1] << " " << row.from;
+        EXPECT_EQ(test::readable_within(second, 500), fate != Fate::held) << args[1] << " " << from;
         ::close(first);
-        EXPECT_EQ(test::raw_recv(second, second_reply.size()), row.fate == Fate::refused ? "" : second_reply)
-            << row.args[1] << " " << row.from;
+        EXPECT_EQ(test::raw_recv(second, second_reply.size()), fate == Fate::refused ? "" : second_reply)
+            << args[1] << " " << from;
         ::close(second);
-        if (row.fate == Fate::refused) {
+        if (fate == Fate::refused) {
             EXPECT_THAT(server.output(), HasSubstr("refused: 1 workers serve this address already"));
         }
     }

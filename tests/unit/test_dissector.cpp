@@ -52,10 +52,9 @@ struct Capture {
         put(frame, next, 4);
         put(frame, (flags & ack) != 0 ? seq[from_client ? 1 : 0] : 0, 4);
         frame += "\x50"s + static_cast<char>(flags) + "\xff\xff\x00\x00\x00\x00"s + payload;
-        put(bytes, ++seconds, 4, true);
-        put(bytes, 0, 4, true);
-        put(bytes, static_cast<uint32_t>(frame.size()), 4, true);
-        put(bytes, static_cast<uint32_t>(frame.size()), 4, true);
+        for (const uint32_t v : {++seconds, 0u, static_cast<uint32_t>(frame.size()), static_cast<uint32_t>(frame.size())}) {
+            put(bytes, v, 4, true);  // the record's time, its length captured and on the wire
+        }
         bytes += frame;
         next += static_cast<uint32_t>(payload.size()) + ((flags & (syn | fin)) != 0 ? 1 : 0);
     }

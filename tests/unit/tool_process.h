@@ -65,8 +65,7 @@ inline int count(const std::string &text, const std::string &what) {
 // 127.x.y.z address is this host's); -1 when it cannot be made.
 inline int connect_to(const char *host, uint16_t port, const char *from = nullptr) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
+    sockaddr_in sin = loopback_address(0);
     const bool bound = from == nullptr || (::inet_pton(AF_INET, from, &sin.sin_addr) == 1 &&
                                            ::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) == 0);
     sin.sin_port = htons(port);

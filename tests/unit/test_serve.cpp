@@ -19,13 +19,8 @@
 
 namespace {
 
+using namespace razivu::test;
 namespace test = razivu::test;
-using test::Clock;
-using test::count;
-using test::exchange;
-using test::ms_since;
-using test::recv_within;
-using test::wait_ms;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 

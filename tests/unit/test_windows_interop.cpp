@@ -26,12 +26,6 @@
 namespace {
 
 namespace test = razivu::test;
-
-// The Linux tool with arguments given as one shell-quoted string, its
-// standard output and error together.
-test::CommandRun linux_tool(const std::string &args) {
-    return test::run_command("'" + test::tool_path() + "' " + args);
-}
 namespace fs = std::filesystem;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
@@ -156,7 +150,8 @@ TEST_F(WineInterop, the_linux_and_the_windows_client_get_the_same_replies_from_e
         const std::string target = "call 127.0.0.1 " + std::to_string(server->port) + " ";
         for (const auto &[args, reply, status] : call_rows()) {
             const std::string what = args.substr(0, 40) + (server == &linux_server ? " (Linux server)" : " (Windows server)");
-            for (const test::CommandRun &r : {linux_tool(target + args), run_windows_tool(target + args)}) {
+            for (const test::CommandRun &r : {test::run_command(shell_word(test::tool_path()) + " " + target + args),
+                                              run_windows_tool(target + args)}) {
                 EXPECT_EQ(r.out, reply) << what;
                 EXPECT_EQ(r.status, status) << what;
             }

@@ -126,9 +126,8 @@ struct ToolRun {
     long max_rss_kb = 0;  // peak resident memory
 };
 
-namespace detail {
-
-inline void exec(std::vector<std::string> argv_text) {
+// Replaces the process with argv (searched in PATH); exit status 127 when it cannot.
+inline void exec_or_exit(std::vector<std::string> argv_text) {
     std::vector<char *> argv;
     for (std::string &a : argv_text) {
         argv.push_back(a.data());
@@ -137,8 +136,6 @@ inline void exec(std::vector<std::string> argv_text) {
     ::execvp(argv[0], argv.data());
     ::_exit(127);
 }
-
-}  // namespace detail
 
 // Runs the tool with args (no shell), standard input from in_file (/dev/null
 // when none), and extra environment settings. Its output goes to files: a
@@ -158,7 +155,7 @@ inline ToolRun run_tool(std::vector<std::string> args, const std::string &in_fil
         }
         args.insert(args.begin(), tool_path());
         ::alarm(tool_deadline_seconds);
-        detail::exec(std::move(args));
+        exec_or_exit(std::move(args));
     }
     int status = 0;
     rusage usage{};
@@ -187,7 +184,7 @@ struct ServeProcess {
             ::dup2(out, STDOUT_FILENO);
             ::dup2(out, STDERR_FILENO);
             ::unsetenv("RAZIVU_DEBUG");
-            detail::exec(std::move(argv));
+            exec_or_exit(std::move(argv));
             return 127;
         });
         for (const Clock::time_point t = Clock::now(); ms_since(t) < 5 * wait_ms; ::usleep(50000)) {

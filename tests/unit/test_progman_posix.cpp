@@ -171,10 +171,9 @@ TEST(ProgmanFiles, Ids_are_distinct_and_exec_lines_quote_arguments) {
     }
 }
 
-TEST(ProgmanTool, Menu_commands_print_the_status_and_its_meaning) {
-    if (tool_path().empty()) {
-        GTEST_SKIP() << "the razivu tool is not built beside the tests";
-    }
+using ProgmanTool = Tool;  // skipped when the tool is not built
+
+TEST_F(ProgmanTool, Menu_commands_print_the_status_and_its_meaning) {
     const std::string t = "'" + tool_path() + "' menu ";
     const CommandRun ok = run_command(t + "create && " + t + "add 'C:\\E.EXE /x' Editor '' 2 3 4");
     EXPECT_EQ(ok.status, 0);

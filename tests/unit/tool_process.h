@@ -9,7 +9,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -66,8 +65,7 @@ inline int count(const std::string &text, const std::string &what) {
 // 127.x.y.z address is this host's); -1 when it cannot be made.
 inline int connect_to(const char *host, uint16_t port, const char *from = nullptr) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
+    sockaddr_in sin = loopback_address(0);
     const bool bound = from == nullptr || (::inet_pton(AF_INET, from, &sin.sin_addr) == 1 &&
                                            ::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) == 0);
     sin.sin_port = htons(port);
@@ -95,25 +93,18 @@ inline std::string recv_within(int fd, std::size_t n, int ms) {
     const Clock::time_point start = Clock::now();
     std::string out;
     char buf[4096];
-    for (long left = ms; out.size() < n && (left = ms - ms_since(start)) > 0;) {
-        pollfd p{fd, POLLIN, 0};
-        const ssize_t got = ::poll(&p, 1, static_cast<int>(left)) > 0
-                                ? ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0)
-                                : 0;
-        if (got <= 0) {
-            break;
-        }
-        out.append(buf, static_cast<std::size_t>(got));
+    for (ssize_t got = 1; got > 0 && out.size() < n && readable_within(fd, static_cast<int>(ms - ms_since(start)));) {
+        got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+        out.append(buf, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     }
     return out;
 }
 
 // True when the peer closes fd (or resets it) within ms.
 inline bool closed_within(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
     char byte = 0;
     ssize_t n = 1;
-    return ::poll(&p, 1, ms) > 0 && ((n = ::recv(fd, &byte, 1, MSG_DONTWAIT)) == 0 || (n < 0 && errno != EAGAIN));
+    return readable_within(fd, ms) && ((n = ::recv(fd, &byte, 1, MSG_DONTWAIT)) == 0 || (n < 0 && errno != EAGAIN));
 }
 
 // Sends bytes on a new connection to 127.0.0.1:port, closes the sending side
@@ -135,33 +126,8 @@ struct ToolRun {
     long max_rss_kb = 0;  // peak resident memory
 };
 
-struct ToolInput {
-    std::string file;             // standard input; /dev/null when none
-    bool discard_output = false;  // standard output to /dev/null, not kept
-};
-
-namespace detail {
-
-// Reads both pipes to their end.
-inline void drain(int out_fd, int err_fd, ToolRun &r) {
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string *sinks[2] = {&r.out, &r.err};
-    for (int open = 2; open > 0 && ::poll(fds, 2, tool_deadline_seconds * 1000) > 0;) {
-        for (int i = 0; i < 2; ++i) {
-            char buf[4096];
-            const ssize_t n = fds[i].revents != 0 ? ::read(fds[i].fd, buf, sizeof buf) : 0;
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else if (fds[i].revents != 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-}
-
-inline void exec(std::vector<std::string> argv_text) {
+// Replaces the process with argv (searched in PATH); exit status 127 when it cannot.
+inline void exec_or_exit(std::vector<std::string> argv_text) {
     std::vector<char *> argv;
     for (std::string &a : argv_text) {
         argv.push_back(a.data());
@@ -171,41 +137,31 @@ inline void exec(std::vector<std::string> argv_text) {
     ::_exit(127);
 }
 
-}  // namespace detail
-
-// Runs the tool with args (no shell) and extra environment settings.
-inline ToolRun run_tool(std::vector<std::string> args, const ToolInput &in = {}, const Env &env = {}) {
-    ToolRun r;
-    const int in_fd = ::open(in.file.empty() ? "/dev/null" : in.file.c_str(), O_RDONLY);
-    int out[2];
-    int err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) {
-        return r;
-    }
+// Runs the tool with args (no shell), standard input from in_file (/dev/null
+// when none), and extra environment settings. Its output goes to files: a
+// pipe the test would have to drain as it runs.
+inline ToolRun run_tool(std::vector<std::string> args, const std::string &in_file = {}, const Env &env = {}) {
+    static int runs = 0;
+    const std::string out = root() + "/tool-" + std::to_string(++runs);
+    const std::string err = out + ".err";
     const Clock::time_point start = Clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(in_fd, 0);
-        ::dup2(in.discard_output ? ::open("/dev/null", O_WRONLY) : out[1], 1);
-        ::dup2(err[1], 2);
+        ::dup2(::open(in_file.empty() ? "/dev/null" : in_file.c_str(), O_RDONLY), 0);
+        ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         for (const auto &[name, value] : env) {
             ::setenv(name.c_str(), value.c_str(), 1);
         }
         args.insert(args.begin(), tool_path());
         ::alarm(tool_deadline_seconds);
-        detail::exec(std::move(args));
+        exec_or_exit(std::move(args));
     }
-    for (const int fd : {in_fd, out[1], err[1]}) {
-        ::close(fd);
-    }
-    detail::drain(out[0], err[0], r);
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
-    r.seconds = static_cast<double>(ms_since(start)) / 1000;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.max_rss_kb = usage.ru_maxrss;
-    return r;
+    const double seconds = static_cast<double>(ms_since(start)) / 1000;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err), seconds, usage.ru_maxrss};
 }
 
 // `razivu serve` (or a command that starts one), stopped with SIGTERM at the
@@ -228,7 +184,7 @@ struct ServeProcess {
             ::dup2(out, STDOUT_FILENO);
             ::dup2(out, STDERR_FILENO);
             ::unsetenv("RAZIVU_DEBUG");
-            detail::exec(std::move(argv));
+            exec_or_exit(std::move(argv));
             return 127;
         });
         for (const Clock::time_point t = Clock::now(); ms_since(t) < 5 * wait_ms; ::usleep(50000)) {

@@ -1,7 +1,7 @@
 /* The system queries from a plain C client, linked against the shared
- * library: the system drive, free space, the version texts in buffers of
- * exactly the documented sizes, and refusals that leave outputs alone (the
- * registry key: test_sysquery_posix.cpp and win32/test_sysquery_win32.c). */
+ * library: the version texts in buffers of exactly the documented sizes, and
+ * refusals that leave outputs alone (what each drive is, its free space and
+ * the registry key: test_sysquery_posix.cpp and win32/test_sysquery_win32.c). */
 #include <stdint.h>
 #include <string.h>
 
@@ -15,23 +15,19 @@ int main(void) {
     const char *const no_drives[] = {NULL, "\\\\server\\share\\", "\\", "9:\\", "", " C:\\", "\xC4:\\"};
     char version[RAZIVU_OS_VERSION_CAP], platform[RAZIVU_OS_PLATFORM_CAP];
     int32_t flag = 77, width = 77;
-    uint32_t free_kb = 0;
+    uint32_t free_kb = 77;
     size_t i, j;
     for (i = 0; i < sizeof queries / sizeof queries[0]; ++i) {
-        CHECK(queries[i]("C:\\", &flag) == RAZIVU_STATUS_OK && flag == (i == 0));
-        flag = 77;
         for (j = 0; j < sizeof no_drives / sizeof no_drives[0]; ++j) {
             CHECK(queries[i](no_drives[j], &flag) == RAZIVU_STATUS_FAILED && flag == 77);
         }
         CHECK(queries[i]("C:\\", NULL) == RAZIVU_STATUS_FAILED);
     }
-    CHECK(GetDiskFreeKB("C:\\", &free_kb) == RAZIVU_STATUS_OK && free_kb > 0);
     memset(version, '#', sizeof version);
     memset(platform, '#', sizeof platform);
     CHECK(GetOSVersion(version, platform) == RAZIVU_STATUS_OK);
     CHECK(memchr(version, '\0', sizeof version) != NULL && strchr(version, '.') != NULL);
     CHECK(memchr(platform, '\0', sizeof platform) != NULL);
-    free_kb = 77;
     CHECK(GetDiskFreeKB(NULL, &free_kb) == RAZIVU_STATUS_FAILED && free_kb == 77);
     CHECK(GetDiskFreeKB("C:\\", NULL) == RAZIVU_STATUS_FAILED);
     CHECK(GetScreenSize(&width, NULL) == RAZIVU_STATUS_FAILED && width == 77);

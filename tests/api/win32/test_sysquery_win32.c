@@ -47,7 +47,6 @@ int main(void) {
             CHECK(GetDiskFreeKB(roots[i], &free_kb) == RAZIVU_STATUS_NO_FREE_SPACE && free_kb == 0);
         }
     }
-    CHECK(IsFixedDrive("C:\\", &flag) == RAZIVU_STATUS_OK && flag == 1);
     CHECK(GetDriveTypeA("Q:\\") == DRIVE_NO_ROOT_DIR);
 
     CHECK(screen != NULL && GetScreenSize(&width, &height) == RAZIVU_STATUS_OK);

@@ -1,41 +1,53 @@
 # Checks, at every build, two rules of the source tree:
 # - includes go one way only: platform <- diagnostics <- {rpc, support,
 #   calendar} <- library and tool; the tool and the public headers use the
-#   public headers only;
+#   public headers only. The Linux stand-ins (standins/) sit beside the
+#   platform: they include only themselves and the platform's file-call
+#   table, and only the platform's Linux adapters (platform/posix/) include
+#   them, except the text encodings, which every part of the library uses;
 # - every exported name is defined as a function-try-block, so that no C++
 #   exception crosses the C interface (diagnostics/boundary.h).
 # Usage: cmake -DROOT=<source dir> -P check_layout.cmake
 cmake_minimum_required(VERSION 3.25)
-set(allowed_platform    platform)
-set(allowed_diagnostics platform diagnostics razivu)
-set(allowed_rpc         platform diagnostics rpc razivu)
-set(allowed_support     platform diagnostics support razivu)
-set(allowed_calendar    diagnostics calendar razivu)
-set(allowed_tools       razivu)
-set(allowed_include     razivu)
-set(internal_folders platform diagnostics rpc support calendar library tools)
+# Folders an area may include from, and single headers beyond them.
+set(allowed_platform       platform)
+set(allowed_platform/posix platform standins)
+set(allowed_standins       standins)
+set(allowed_files_standins platform/file_calls.h)
+set(allowed_diagnostics    platform diagnostics razivu)
+set(allowed_rpc            platform diagnostics rpc razivu)
+set(allowed_support        platform diagnostics support razivu)
+set(allowed_files_support  standins/text.h)
+set(allowed_calendar       diagnostics calendar razivu)
+set(allowed_tools          razivu)
+set(allowed_include        razivu)
+set(internal_folders platform standins diagnostics rpc support calendar library tools)
 
 set(problems "")
-foreach(area platform diagnostics rpc support calendar tools include)
+foreach(area platform platform/posix standins diagnostics rpc support calendar tools include)
   file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/${area}/*.h ${ROOT}/${area}/*.cpp ${ROOT}/${area}/*.c)
+  if(area STREQUAL "platform")
+    list(FILTER sources EXCLUDE REGEX "^platform/posix/")  # an area of its own
+  endif()
   foreach(src IN LISTS sources)
     file(STRINGS ${ROOT}/${src} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line IN LISTS lines)
-      if(NOT line MATCHES "[\"<]([A-Za-z0-9_]+)/")
+      if(NOT line MATCHES "[\"<](([A-Za-z0-9_]+)/[^\">]*)")
         continue()  # a system header or one beside the source
       endif()
-      set(folder ${CMAKE_MATCH_1})
+      set(header ${CMAKE_MATCH_1})
+      set(folder ${CMAKE_MATCH_2})
       if(NOT folder IN_LIST internal_folders AND NOT folder STREQUAL "razivu")
         continue()  # sys/..., netinet/..., gtest/...
       endif()
-      if(NOT folder IN_LIST allowed_${area})
-        string(APPEND problems "  ${src}: ${line} (${area} may include only: ${allowed_${area}})\n")
+      if(NOT folder IN_LIST allowed_${area} AND NOT header IN_LIST allowed_files_${area})
+        string(APPEND problems "  ${src}: ${line} (${area} may include only: ${allowed_${area}} ${allowed_files_${area}})\n")
       endif()
     endforeach()
   endforeach()
 endforeach()
 
-file(GLOB_RECURSE library_sources ${ROOT}/platform/*.cpp ${ROOT}/diagnostics/*.cpp
+file(GLOB_RECURSE library_sources ${ROOT}/platform/*.cpp ${ROOT}/standins/*.cpp ${ROOT}/diagnostics/*.cpp
      ${ROOT}/rpc/*.cpp ${ROOT}/support/*.cpp ${ROOT}/calendar/*.cpp ${ROOT}/library/*.cpp)
 set(all_text "")
 foreach(src IN LISTS library_sources)

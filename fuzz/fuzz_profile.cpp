@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/ini.h"
+#include "standins/ini.h"
 
 namespace {
 
@@ -32,13 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         in.remove_prefix(nul + 1);
     }
     const auto &[section, key, value] = parts;
-    (void)razivu::platform::ini::lookup(in, section, key);
-    (void)razivu::platform::ini::update(in, section, key.c_str(), nullptr);
-    (void)razivu::platform::ini::update(in, section, nullptr, nullptr);
-    const std::string written = razivu::platform::ini::update(in, section, key.c_str(), value.c_str());
+    (void)razivu::standins::ini::lookup(in, section, key);
+    (void)razivu::standins::ini::update(in, section, key.c_str(), nullptr);
+    (void)razivu::standins::ini::update(in, section, nullptr, nullptr);
+    const std::string written = razivu::standins::ini::update(in, section, key.c_str(), value.c_str());
 
     if (clean(section, false) && clean(key, false) && clean(value, true)) {
-        const auto back = razivu::platform::ini::lookup(written, section, key);
+        const auto back = razivu::standins::ini::lookup(written, section, key);
         if (!back || *back != value) {
             __builtin_trap();
         }

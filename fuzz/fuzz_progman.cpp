@@ -10,11 +10,12 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/progman.h"
+#include "standins/progman.h"
+#include "standins/text.h"
 #include "support/progman_internal.h"
 #include "fuzz/quiet_files.h"
 
-namespace pm = razivu::platform::progman;
+namespace pm = razivu::standins::progman;
 
 namespace {
 
@@ -67,13 +68,13 @@ void entry_texts(std::string_view text) {
     const std::string id = pm::make_id(text);
     check(id.size() <= pm::id_cap &&
           id.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_.") == std::string::npos);
-    const std::string utf8 = pm::utf8_text(text);
-    check(pm::utf8_text(utf8) == utf8);
+    const std::string utf8 = razivu::standins::utf8_from_ansi(text);
+    check(razivu::standins::utf8_from_ansi(utf8) == utf8);
     const std::string value = pm::entry_value(utf8);
     check(std::none_of(value.begin(), value.end(), [](char c) { return c >= 0 && c < 0x20; }) &&
           value.find('\x7f') == std::string::npos);
     (void)pm::exec_line(text);
-    (void)pm::program_title(text);
+    (void)pm::default_item_name(text);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The file-call table and the file helpers built on it, the same on every
-// platform; the system's calls come from posix/ or win32/.
+// The file helpers built on the file-call table, the same on every platform.
 #include <cerrno>
 #include <string>
 
@@ -17,16 +16,6 @@ int stdio_flush(std::FILE *f) {
 
 int stdio_close(std::FILE *f) {
     return std::fclose(f);
-}
-
-// Set up at first use, so that no static initialiser can find it empty.
-FileCalls &file_calls() {
-    static FileCalls calls = system_file_calls();  // the calls in use; tests replace entries
-    return calls;
-}
-
-void reset_file_calls() {
-    file_calls() = system_file_calls();
 }
 
 std::FILE *open_file(const char *path, const char *mode) {

@@ -2,8 +2,9 @@
 //
 // Subsystems reach files, directories, the clock, the environment and the
 // Windows-only services through these functions only. posix/ implements
-// them with Linux stand-ins (Windows-form paths mapped below RAZIVU_PREFIX,
-// INI files parsed here); win32/ calls the real Win32 functions.
+// them, with the Linux stand-ins of the Windows services (standins/:
+// Windows-form paths mapped below RAZIVU_PREFIX, INI files, fonts, Program
+// Manager); win32/ calls the real Win32 functions.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/file_calls.h"
+
 struct servent;
 
 namespace razivu::platform {
@@ -19,21 +22,8 @@ namespace razivu::platform {
 // ---- Files and directories ------------------------------------------------
 //
 // Paths are Windows-form (X:\...) or host paths; the posix layer maps the
-// former below RAZIVU_PREFIX. Every file operation of the library goes
-// through this table, so that tests can make a chosen call fail the way
-// SQLite's system-call table does; reset_file_calls() puts the system's
-// calls back. Failures leave errno set.
-struct FileCalls {
-    std::FILE *(*open)(const char *path, const char *mode);               // fopen
-    std::size_t (*write)(const void *data, std::size_t len, std::FILE *f);  // fwrite of len bytes
-    int (*flush)(std::FILE *f);                                           // fflush: 0 or EOF
-    int (*close)(std::FILE *f);                                           // fclose: 0 or EOF
-    int (*rename)(const char *from, const char *to);                      // 0 or -1
-    int (*remove)(const char *path);                                      // 0 or -1
-    int32_t (*make_dir)(const char *path);  // 0 when created, -1 when not (exists, no parent)
-};
-FileCalls &file_calls();
-void reset_file_calls();
+// former below RAZIVU_PREFIX. The file-call table (file_calls.h) holds the
+// system's calls behind them.
 
 // The path a file is opened at: Windows-form paths mapped below
 // RAZIVU_PREFIX by posix/, every path unchanged on Windows.
@@ -103,8 +93,8 @@ const char *env(const char *name);
 // ---- System queries -------------------------------------------------------------
 //
 // Registry, drive, disk, screen and version facts, asked afresh at every call.
-// posix/ answers them from the live machine (registry.cpp, drive_type.cpp,
-// disk_free.cpp, screen_x11.cpp, os_version.cpp); win32/sysquery.cpp asks Windows.
+// posix/sysquery.cpp and posix/drives.cpp answer them from the live machine;
+// win32/sysquery.cpp asks Windows.
 
 // Drive types, numbered as GetDriveTypeA numbers them.
 constexpr int32_t drive_unknown = 0;      // the type cannot be determined
@@ -246,7 +236,7 @@ uint16_t net_to_host16(uint16_t v);
 //
 // The services behind font installation: the LZ expansion copy, the system
 // font table and its change broadcast, section "fonts" of the system profile
-// (WIN.INI), and the platform's own upper-casing. posix/fonts_*.cpp stand in
+// (WIN.INI), and the platform's own upper-casing. posix/fonts.cpp stands in
 // with libmspack, fontconfig and WIN.INI in the Windows directory; win32/fonts.cpp
 // calls LZOpenFileA, AddFontResourceA, Get/WriteProfileString and SendMessageA.
 
@@ -288,7 +278,7 @@ bool narrow_to_utf16(const char *text, char16_t *out, std::size_t cap);
 // ---- Program Manager over DDE --------------------------------------------------
 //
 // The DDEML client calls that carry Program Manager commands. win32/dde.cpp
-// calls Windows; posix/progman_dde.cpp answers "PROGMAN" with the stand-in
+// calls Windows; posix/dde.cpp answers "PROGMAN" with the stand-in
 // that keeps freedesktop menu files. Handles are the system's values as
 // pointers; an instance is the DWORD id DdeInitializeA hands out.
 

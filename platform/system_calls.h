@@ -14,6 +14,7 @@ std::size_t stdio_write(const void *data, std::size_t len, std::FILE *f);
 int stdio_flush(std::FILE *f);
 int stdio_close(std::FILE *f);
 const NetCalls &system_net_calls();
+const DdeCalls &system_dde_calls();
 
 // The text of a socket error number the C library has no text for (Windows'
 // knows the classic numbers only), or nullptr.

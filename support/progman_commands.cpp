@@ -3,6 +3,7 @@
 #include <string>
 
 #include "razivu/support.h"
+#include "standins/text.h"
 #include "support/progman_internal.h"
 
 namespace razivu::support {
@@ -67,16 +68,7 @@ std::string program_path(const char *command_line) {
 }
 
 std::string program_title(const char *command_line) {
-    std::string name = program_path(command_line);
-    const std::size_t slash = name.find_last_of("\\/:");
-    if (slash != std::string::npos) {
-        name.erase(0, slash + 1);
-    }
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) {
-        name.erase(dot);
-    }
-    return name;
+    return standins::file_title(program_path(command_line));
 }
 
 // The forms differ in their spacing; each is sent exactly as it stands here.

@@ -1,11 +1,12 @@
 // The mount table and block-device attributes behind the drive types.
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/posix/sysquery.h"
+#include "standins/files.h"
 
 namespace razivu::platform::posix {
 namespace {
@@ -88,15 +89,14 @@ bool contains(std::string_view mount_point, std::string_view path) {
            (path.size() == mount_point.size() || path[mount_point.size()] == '/');
 }
 
+// Bytes of a sysfs attribute read at most.
+constexpr std::size_t attribute_cap = 64;
+
 // First character of a small sysfs attribute file, or '\0'.
 char first_char_of(const std::string &file) {
-    std::FILE *f = std::fopen(file.c_str(), "r");
-    if (f == nullptr) {
-        return '\0';
-    }
-    const int c = std::fgetc(f);
-    std::fclose(f);
-    return c == EOF ? '\0' : static_cast<char>(c);
+    std::string text;
+    const bool read = standins::read_file(file, attribute_cap, text) == standins::ReadResult::ok;
+    return read && !text.empty() ? text[0] : '\0';
 }
 
 }  // namespace
@@ -125,7 +125,7 @@ int32_t removable_flag(const std::string &block_devices, uint32_t major, uint32_
     const std::string dir =
         block_devices + "/" + std::to_string(major) + ":" + std::to_string(minor);
     struct stat st{};
-    const bool partition = ::stat((dir + "/partition").c_str(), &st) == 0;
+    const bool partition = file_calls().stat_host((dir + "/partition").c_str(), &st) == 0;
     switch (first_char_of(dir + (partition ? "/../removable" : "/removable"))) {
     case '1':
         return 1;

@@ -4,6 +4,7 @@
 #include <ddeml.h>
 
 #include "platform/platform.h"
+#include "platform/system_calls.h"
 
 namespace razivu::platform {
 namespace {
@@ -60,16 +61,11 @@ constexpr DdeCalls system_calls{
     sys_initialize, sys_create_string, sys_connect,      sys_transaction,
     sys_disconnect, sys_free_string,   sys_uninitialize,
 };
-DdeCalls calls = system_calls;
 
 }  // namespace
 
-DdeCalls &dde_calls() {
-    return calls;
-}
-
-void reset_dde_calls() {
-    calls = system_calls;
+const DdeCalls &system_dde_calls() {
+    return system_calls;
 }
 
 }  // namespace razivu::platform

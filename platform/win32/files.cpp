@@ -2,7 +2,12 @@
 // real Win32 calls, paths used as they are.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 #include "platform/platform.h"
 #include "platform/system_calls.h"
@@ -28,8 +33,72 @@ int32_t sys_make_dir(const char *path) {
     return CreateDirectoryA(path, nullptr) != 0 ? 0 : -1;
 }
 
-constexpr FileCalls system_calls{sys_open,   stdio_write, stdio_flush,  stdio_close,
-                                 sys_rename, sys_remove,  sys_make_dir};
+// The descriptor entries, which only the Linux stand-ins use: the C
+// run-time's calls where it has them.
+int sys_open_fd(const char *path, int flags, unsigned mode) {
+    return ::_open(path, flags | _O_BINARY, static_cast<int>(mode));
+}
+
+ssize_t sys_read_fd(int fd, void *buf, std::size_t n) {
+    return ::_read(fd, buf, static_cast<unsigned>(n));
+}
+
+ssize_t sys_write_fd(int fd, const void *buf, std::size_t n) {
+    return ::_write(fd, buf, static_cast<unsigned>(n));
+}
+
+int sys_truncate_fd(int fd, off_t len) {
+    return ::_chsize(fd, static_cast<long>(len));
+}
+
+int sys_stat_fd(int fd, struct stat *out) {
+    return ::fstat(fd, out);
+}
+
+int sys_stat_host(const char *path, struct stat *out) {
+    return ::stat(path, out);
+}
+
+ssize_t sys_read_link(const char *, char *, std::size_t) {
+    errno = EINVAL;  // not a link
+    return -1;
+}
+
+int sys_make_dir_host(const char *path, unsigned) {
+    return ::_mkdir(path);
+}
+
+int sys_list_dir(const char *path, std::vector<std::string> *names_out) {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((std::string(path) + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = ENOENT;
+        return -1;
+    }
+    do {
+        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0) {
+            names_out->emplace_back(found.cFileName);
+        }
+    } while (FindNextFileA(h, &found) != 0);
+    FindClose(h);
+    return 0;
+}
+
+// Owners, modes and locks of descriptors have no counterpart the library uses.
+template <typename... Args>
+int unsupported(Args...) {
+    errno = ENOSYS;
+    return -1;
+}
+
+constexpr FileCalls system_calls{
+    sys_open,         stdio_write,       stdio_flush,    stdio_close,          sys_rename,
+    sys_remove,       sys_make_dir,      sys_open_fd,    sys_read_fd,          sys_write_fd,
+    ::_commit,        sys_truncate_fd,   ::_close,       sys_stat_fd,          sys_stat_host,
+    sys_stat_host,    sys_read_link,     unsupported<int, unsigned>,
+    unsupported<int, unsigned, unsigned>, unsupported<int, int>, sys_rename, ::_unlink,
+    sys_make_dir_host, sys_list_dir,
+};
 
 }  // namespace
 

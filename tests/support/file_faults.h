@@ -11,7 +11,9 @@
 
 namespace razivu::test {
 
-enum class FileCall { open, write, flush, close, rename };
+// The buffered-file entries and, after them, the descriptor entries of the
+// Linux stand-ins.
+enum class FileCall { open, write, flush, close, rename, open_fd, write_fd, sync_fd, close_fd, rename_host };
 
 class FileFault {
 public:
@@ -39,6 +41,24 @@ public:
             break;
         case FileCall::rename:
             calls.rename = [](const char *from, const char *to) { return hit() ? fail(-1) : sys().rename(from, to); };
+            break;
+        case FileCall::open_fd:
+            calls.open_fd = [](const char *p, int flags, unsigned mode) { return hit() ? fail(-1) : sys().open_fd(p, flags, mode); };
+            break;
+        case FileCall::write_fd:
+            calls.write_fd = [](int fd, const void *d, std::size_t n) {
+                return hit() ? fail<ssize_t>(-1) : sys().write_fd(fd, d, n);
+            };
+            break;
+        case FileCall::sync_fd: calls.sync_fd = [](int fd) { return hit() ? fail(-1) : sys().sync_fd(fd); }; break;
+        case FileCall::close_fd:  // a failed close still releases the descriptor
+            calls.close_fd = [](int fd) {
+                const int rc = sys().close_fd(fd);
+                return hit() ? fail(-1) : rc;
+            };
+            break;
+        case FileCall::rename_host:
+            calls.rename_host = [](const char *from, const char *to) { return hit() ? fail(-1) : sys().rename_host(from, to); };
             break;
         }
     }

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/ini.h"
+#include "standins/ini.h"
 #include "razivu/razivu.h"
 #include "support/file_faults.h"
 #include "support/test_env.h"
@@ -89,7 +89,7 @@ TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling_add_and_delet
     EXPECT_EQ(ProfilePutString("other", nullptr, nullptr, "D:\\app.ini"), 0);
     EXPECT_EQ(get("other", "key1"), "dflt");
     EXPECT_EQ(get("sec one", "Single"), "sq");
-    using razivu::platform::ini::update;  // unrelated lines kept, every line ended with CRLF
+    using razivu::standins::ini::update;  // unrelated lines kept, every line ended with CRLF
     EXPECT_EQ(update("a=1\n[s]\nk=1\n\n[t]\nk=2", "s", "n", "2"), "a=1\r\n[s]\r\nk=1\r\nn=2\r\n\r\n[t]\r\nk=2\r\n");
     EXPECT_EQ(update("[s]\r\nk=1\r\n[t]\r\n", "S", nullptr, nullptr), "[t]\r\n");
 }
@@ -102,8 +102,8 @@ TEST_F(Profile, a_failing_step_of_a_write_returns_1_and_leaves_the_old_file_alon
     }
     using razivu::test::FileCall;
     const std::string before = read_file(host("D:\\app.ini"));
-    const std::pair<FileCall, int> steps[] = {{FileCall::open, 1},  {FileCall::open, 2},  {FileCall::write, 1},
-                                              {FileCall::flush, 1}, {FileCall::close, 2}, {FileCall::rename, 1}};
+    const std::pair<FileCall, int> steps[] = {{FileCall::open_fd, 1}, {FileCall::open_fd, 2},  {FileCall::write_fd, 1},
+                                              {FileCall::sync_fd, 1}, {FileCall::close_fd, 2}, {FileCall::rename_host, 1}};
     for (const auto &[call, nth] : steps) {
         razivu::test::FileFault fault(call, nth, EIO);
         EXPECT_EQ(ProfilePutString("sec one", "Key1", "new", "D:\\app.ini"), 1) << static_cast<int>(call) << nth;
@@ -131,7 +131,7 @@ TEST_F(Profile, writes_follow_links_keep_the_mode_and_go_in_place_where_no_tempo
     EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     for (const auto &[err, written] : {std::pair{EACCES, true}, std::pair{ENOSPC, false}}) {
         {
-            razivu::test::FileFault fault(razivu::test::FileCall::open, 2, err);  // the temporary file
+            razivu::test::FileFault fault(razivu::test::FileCall::open_fd, 2, err);  // the temporary file
             EXPECT_EQ(ProfilePutString("sec one", "Key1", "in place", "D:\\app.ini"), written ? 0 : 1) << err;
         }
         EXPECT_EQ(get("sec one", "Key1"), written ? "in place" : "through link") << err;

@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
-#include "platform/posix/progman.h"
+#include "standins/progman.h"
+#include "standins/text.h"
 #include "razivu/progman.h"
 #include "support/test_env.h"
 #include "tool_process.h"
@@ -17,7 +18,7 @@ namespace {
 
 using namespace razivu::test;
 namespace fs = std::filesystem;
-namespace pm = razivu::platform::progman;
+namespace pm = razivu::standins::progman;
 
 // The XDG folders test_main.cpp points to, and the files of a group in them.
 std::string data() { return root() + "/home/.local/share"; }

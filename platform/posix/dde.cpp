@@ -7,7 +7,8 @@
 #include <strings.h>
 
 #include "platform/platform.h"
-#include "platform/posix/progman.h"
+#include "platform/system_calls.h"
+#include "standins/progman.h"
 
 namespace razivu::platform {
 namespace {
@@ -65,7 +66,7 @@ void *sys_transaction(const char *data, uint32_t len, void *conv, void *item, ui
         return nullptr;
     }
     // CF_TEXT ends at its zero; a block without one is taken whole.
-    if (!progman::execute(std::string_view(data, strnlen(data, len)))) {
+    if (!standins::progman::execute(std::string_view(data, strnlen(data, len)))) {
         return nullptr;
     }
     if (result_out != nullptr) {
@@ -94,16 +95,11 @@ constexpr DdeCalls system_calls{
     sys_initialize, sys_create_string, sys_connect,      sys_transaction,
     sys_disconnect, sys_free_string,   sys_uninitialize,
 };
-DdeCalls calls = system_calls;
 
 }  // namespace
 
-DdeCalls &dde_calls() {
-    return calls;
-}
-
-void reset_dde_calls() {
-    calls = system_calls;
+const DdeCalls &system_dde_calls() {
+    return system_calls;
 }
 
 }  // namespace razivu::platform

@@ -1,15 +1,15 @@
-// Registry keys on Linux: HKEY_LOCAL_MACHINE\A\B is the folder
-// <prefix>/registry/HKEY_LOCAL_MACHINE/A/B. Key names are case-blind, as
-// in the Windows registry, so each part matches a folder of any case.
-#include <dirent.h>
+// Registry keys on Linux: folders below the prefix, matched in any case.
+#include "standins/registry.h"
+
 #include <string>
 #include <string_view>
 #include <strings.h>
+#include <vector>
 
-#include "platform/platform.h"
-#include "platform/posix/paths.h"
+#include "platform/file_calls.h"
+#include "standins/paths.h"
 
-namespace razivu::platform {
+namespace razivu::standins {
 namespace {
 
 constexpr const char *local_machine_dir = "/registry/HKEY_LOCAL_MACHINE";
@@ -22,32 +22,29 @@ bool usable_part(std::string_view part) {
 // The entry of dir named part in any case; "" when there is none or dir
 // cannot be read. An exact match wins over case-blind ones.
 std::string child_named(const std::string &dir, const std::string &part) {
-    DIR *d = ::opendir(dir.c_str());
-    if (d == nullptr) {
+    std::vector<std::string> names;
+    if (platform::file_calls().list_dir(dir.c_str(), &names) != 0) {
         return {};
     }
     std::string found;
-    while (const dirent *e = ::readdir(d)) {
-        if (part == e->d_name) {
-            found = part;
-            break;
+    for (const std::string &name : names) {
+        if (name == part) {
+            return name;
         }
-        if (found.empty() && ::strcasecmp(part.c_str(), e->d_name) == 0) {
-            found = e->d_name;
+        if (found.empty() && ::strcasecmp(part.c_str(), name.c_str()) == 0) {
+            found = name;
         }
     }
-    ::closedir(d);
     return found;
 }
 
 }  // namespace
 
-// A key opens when every part names a folder that can be read.
 bool registry_key_exists(const char *subkey) {
     if (subkey == nullptr) {
         return false;
     }
-    std::string dir = posix::prefix() + local_machine_dir;
+    std::string dir = prefix() + local_machine_dir;
     std::string_view rest(subkey);
     while (!rest.empty()) {
         const std::size_t cut = rest.find('\\');
@@ -59,12 +56,8 @@ bool registry_key_exists(const char *subkey) {
         }
         dir += "/" + name;
     }
-    DIR *key = ::opendir(dir.c_str());
-    if (key == nullptr) {
-        return false;
-    }
-    ::closedir(key);
-    return true;
+    std::vector<std::string> names;
+    return platform::file_calls().list_dir(dir.c_str(), &names) == 0;
 }
 
-}  // namespace razivu::platform
+}  // namespace razivu::standins

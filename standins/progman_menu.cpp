@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/posix/paths.h"
-#include "platform/posix/progman.h"
+#include "standins/progman.h"
+#include "standins/text.h"
 
-namespace razivu::platform::progman {
+namespace razivu::standins::progman {
 namespace {
 
 // One element of the file: where its tags stand and what it holds.
@@ -148,7 +148,7 @@ std::vector<std::size_t> children_named(const std::vector<Element> &all, std::si
 
 // The root's first submenu named menu_name, or npos.
 std::size_t find_submenu(const std::vector<Element> &all, std::string_view menu_name) {
-    const std::string want = posix::xml_escaped(menu_name);
+    const std::string want = xml_escaped(menu_name);
     for (std::size_t m : children_named(all, 0, "Menu")) {
         for (std::size_t n : children_named(all, m, "Name")) {
             if (trimmed(all[n].text) == want) {
@@ -182,10 +182,10 @@ std::size_t line_start(std::string_view xml, std::size_t pos) {
 
 std::string submenu_text(std::string_view menu_name, std::string_view directory_file,
                          std::string_view file) {
-    std::string out = "<Menu>\n    <Name>" + posix::xml_escaped(menu_name) + "</Name>\n    <Directory>" +
-                      posix::xml_escaped(directory_file) + "</Directory>\n    <Include>\n";
+    std::string out = "<Menu>\n    <Name>" + xml_escaped(menu_name) + "</Name>\n    <Directory>" +
+                      xml_escaped(directory_file) + "</Directory>\n    <Include>\n";
     if (!file.empty()) {
-        out += "    <Filename>" + posix::xml_escaped(file) + "</Filename>\n";
+        out += "    <Filename>" + xml_escaped(file) + "</Filename>\n";
     }
     return out + "    </Include>\n</Menu>\n";
 }
@@ -211,7 +211,7 @@ bool menu_include(std::string &xml, std::string_view menu_name, std::string_view
                    submenu_text(menu_name, directory_file, file));
         return true;
     }
-    const std::string want = posix::xml_escaped(file);
+    const std::string want = xml_escaped(file);
     for (std::size_t f : included(*all, menu)) {
         if (trimmed((*all)[f].text) == want) {
             return true;
@@ -244,7 +244,7 @@ bool menu_exclude(std::string &xml, std::string_view menu_name, std::string_view
     if (menu == std::string_view::npos) {
         return true;
     }
-    const std::string want = posix::xml_escaped(file);
+    const std::string want = xml_escaped(file);
     std::vector<std::size_t> doomed;
     for (std::size_t f : included(*all, menu)) {
         if (trimmed((*all)[f].text) == want) {
@@ -307,4 +307,4 @@ bool menu_is_bare(std::string_view xml, std::string_view menu_name) {
     return true;
 }
 
-}  // namespace razivu::platform::progman
+}  // namespace razivu::standins::progman

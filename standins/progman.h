@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace razivu::platform::progman {
+namespace razivu::standins::progman {
 
 // ---- The command language (progman_parse.cpp) ----------------------------------
 
@@ -37,10 +37,6 @@ constexpr std::size_t id_cap = 96;
 // boundary and ends in '.' and 16 hex digits of the name's hash.
 std::string make_id(std::string_view name);
 
-// The text as UTF-8: valid UTF-8 stays, any other byte is read as Windows
-// code page 1252 (the ANSI text of Western Windows).
-std::string utf8_text(std::string_view ansi);
-
 // The value of a key in a desktop entry: escapes \\ \n \t \r, a leading
 // blank as \s, other control characters become blanks.
 std::string entry_value(std::string_view text);
@@ -58,8 +54,9 @@ struct Launcher {
 // specification asks. Empty when the command line names no program.
 std::string exec_line(std::string_view command_line);
 
-// The program's file name without directory and extension.
-std::string program_title(std::string_view command_line);
+// The name of an item added without one: the title of its program's file
+// name ("C:\\APPS\\EDIT.EXE /x" gives "EDIT").
+std::string default_item_name(std::string_view command_line);
 
 // Whole files: a launcher and a group's .directory entry.
 std::string desktop_entry(const Launcher &item);
@@ -86,27 +83,6 @@ std::optional<std::vector<std::string>> menu_files(std::string_view xml,
 // empty includes: nothing another program would miss.
 bool menu_is_bare(std::string_view xml, std::string_view menu_name);
 
-// ---- Files (progman_files.cpp) ------------------------------------------------------
-
-// $XDG_DATA_HOME, else $HOME/.local/share; $XDG_CONFIG_HOME, else
-// $HOME/.config. Relative values do not count; empty when nothing is left.
-std::string data_home();
-std::string config_home();
-
-enum class ReadResult { ok, missing, failed };
-// Reads a whole file of at most cap bytes; failed also when it is larger.
-ReadResult read_file(const std::string &path, std::size_t cap, std::string &out);
-// Writes text to a new file beside path and renames it over path, so that a
-// reader sees the old file or the new one, never a part. Missing folders are
-// made (0700). False when anything failed; path is then as it was.
-bool replace_file(const std::string &path, std::string_view text);
-// True when path is gone afterwards (also when it never was there).
-bool remove_file(const std::string &path);
-bool file_exists(const std::string &path);
-// Names in dir that begin with prefix and end with suffix.
-std::vector<std::string> list_files(const std::string &dir, std::string_view prefix,
-                                    std::string_view suffix);
-
 // ---- The interpreter (progman_shell.cpp) -------------------------------------------
 
 // Carries out the commands of one execute transaction in order, stopping at
@@ -116,4 +92,4 @@ bool execute(std::string_view text);
 // Forgets the current group (tests start from a fresh shell).
 void reset_shell();
 
-}  // namespace razivu::platform::progman
+}  // namespace razivu::standins::progman

@@ -3,9 +3,9 @@
 #include <cctype>
 #include <cstring>
 
-#include "platform/posix/progman.h"
+#include "standins/progman.h"
 
-namespace razivu::platform::progman {
+namespace razivu::standins::progman {
 namespace {
 
 // A cursor over the text; every step checks the end first.
@@ -128,4 +128,4 @@ std::optional<std::vector<Command>> parse(std::string_view text) {
     return commands;
 }
 
-}  // namespace razivu::platform::progman
+}  // namespace razivu::standins::progman

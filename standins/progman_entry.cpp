@@ -4,75 +4,21 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <sys/stat.h>
 
-#include "platform/posix/paths.h"
-#include "platform/posix/progman.h"
+#include "standins/files.h"
+#include "standins/paths.h"
+#include "standins/progman.h"
+#include "standins/text.h"
 
-namespace razivu::platform::progman {
+namespace razivu::standins::progman {
 namespace {
 
-// Windows code page 1252 from 0x80 to 0x9f; the rest of its upper half is
-// Latin-1. Five bytes have no character: U+FFFD stands for them.
-constexpr char32_t cp1252_high[32] = {
-    0x20ac, 0xfffd, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xfffd, 0x017d, 0xfffd, 0xfffd, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
-    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0xfffd, 0x017e, 0x0178,
-};
 // Hex digits of an id's hash mark.
 constexpr std::size_t hash_digits = 16;
 // Characters the Desktop Entry specification reserves in Exec arguments.
 constexpr const char *exec_reserved = " \t\n\"'\\><~|&;$*?#()`";
 // Icon files a desktop can show by path.
 constexpr const char *icon_extensions[] = {".png", ".svg", ".svgz", ".xpm"};
-
-void append_utf8(std::string &out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xc0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3f));
-    } else {
-        out += static_cast<char>(0xe0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (c & 0x3f));
-    }
-}
-
-// Length of the well-formed UTF-8 sequence at s[i], or 0.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-    const auto cont = [&](std::size_t k) { return i + k < s.size() && (b(k) & 0xc0) == 0x80; };
-    const unsigned char lead = b(0);
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        return cont(1) ? 2 : 0;
-    }
-    if (lead >= 0xe0 && lead <= 0xef) {
-        const bool ok =
-            cont(1) && cont(2) && !(lead == 0xe0 && b(1) < 0xa0) && !(lead == 0xed && b(1) > 0x9f);
-        return ok ? 3 : 0;
-    }
-    if (lead >= 0xf0 && lead <= 0xf4) {
-        const bool ok = cont(1) && cont(2) && cont(3) && !(lead == 0xf0 && b(1) < 0x90) &&
-                        !(lead == 0xf4 && b(1) > 0x8f);
-        return ok ? 4 : 0;
-    }
-    return 0;
-}
-
-bool valid_utf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8_length(s, i);
-        if (n == 0) {
-            return false;
-        }
-        i += n;
-    }
-    return true;
-}
 
 uint64_t fnv1a(std::string_view s) {
     uint64_t h = 0xcbf29ce484222325ULL;
@@ -102,9 +48,8 @@ std::string_view split_program(std::string_view line, std::string_view &rest_out
     std::size_t end = line.find_first_of(" \t");
     for (std::size_t at = end; at != std::string_view::npos;
          at = line.find_first_of(" \t", at + 1)) {
-        struct stat st {};
         const std::string candidate(line.substr(0, at));
-        if (::stat(posix::host_path(candidate.c_str()).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (is_regular_file(host_path(candidate.c_str()))) {
             end = at;
             break;
         }
@@ -199,7 +144,7 @@ bool has_icon_extension(std::string_view path) {
 void put_key(std::string &out, const char *key, std::string_view value) {
     out += key;
     out += '=';
-    out += entry_value(utf8_text(value));
+    out += entry_value(utf8_from_ansi(value));
     out += '\n';
 }
 
@@ -236,18 +181,6 @@ std::string make_id(std::string_view name) {
     return id;
 }
 
-std::string utf8_text(std::string_view ansi) {
-    if (valid_utf8(ansi)) {
-        return std::string(ansi);
-    }
-    std::string out;
-    for (char ch : ansi) {
-        const auto c = static_cast<unsigned char>(ch);
-        append_utf8(out, c >= 0x80 && c < 0xa0 ? cp1252_high[c - 0x80] : char32_t{c});
-    }
-    return out;
-}
-
 std::string entry_value(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -270,7 +203,7 @@ std::string exec_line(std::string_view command_line) {
     if (program.empty()) {
         return {};
     }
-    std::string out = exec_argument(posix::host_path(program.c_str()));
+    std::string out = exec_argument(host_path(program.c_str()));
     for (const std::string &arg : split_arguments(rest)) {
         out += ' ';
         out += exec_argument(arg);
@@ -278,34 +211,28 @@ std::string exec_line(std::string_view command_line) {
     return out;
 }
 
-std::string program_title(std::string_view command_line) {
+std::string default_item_name(std::string_view command_line) {
     std::string_view rest;
-    std::string_view name = split_program(command_line, rest);
-    const std::size_t slash = name.find_last_of("\\/:");
-    if (slash != std::string_view::npos) {
-        name.remove_prefix(slash + 1);
-    }
-    const std::size_t dot = name.rfind('.');
-    return std::string(dot != std::string_view::npos && dot > 0 ? name.substr(0, dot) : name);
+    return file_title(split_program(command_line, rest));
 }
 
 std::string desktop_entry(const Launcher &item) {
     std::string_view rest;
     const std::string program(split_program(item.command_line, rest));
-    const std::string host_program = posix::host_path(program.c_str());
+    const std::string host_program = host_path(program.c_str());
     std::string dir =
-        item.work_dir.empty() ? std::string() : posix::host_path(item.work_dir.c_str());
+        item.work_dir.empty() ? std::string() : host_path(item.work_dir.c_str());
     if (dir.empty() && !host_program.empty() && host_program.front() == '/') {
         dir = host_program.substr(0, std::max<std::size_t>(host_program.rfind('/'), 1));
     }
     std::string out = "[Desktop Entry]\nType=Application\nVersion=1.0\n";
     put_key(out, "Name", item.name);
-    put_key(out, "Exec", exec_line(utf8_text(item.command_line)));
+    put_key(out, "Exec", exec_line(utf8_from_ansi(item.command_line)));
     if (!dir.empty()) {
         put_key(out, "Path", dir);
     }
     if (!item.icon_path.empty() && has_icon_extension(item.icon_path)) {
-        put_key(out, "Icon", posix::host_path(item.icon_path.c_str()));
+        put_key(out, "Icon", host_path(item.icon_path.c_str()));
     }
     return out + "Terminal=false\n";
 }
@@ -316,4 +243,4 @@ std::string directory_entry(std::string_view group_name) {
     return out;
 }
 
-}  // namespace razivu::platform::progman
+}  // namespace razivu::standins::progman

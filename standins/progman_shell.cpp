@@ -12,12 +12,19 @@
 #include <cstdlib>
 #include <strings.h>
 
-#include "platform/posix/progman.h"
+#include "standins/files.h"
+#include "standins/paths.h"
+#include "standins/progman.h"
+#include "standins/text.h"
 
-namespace razivu::platform::progman {
+namespace razivu::standins::progman {
 namespace {
 
 constexpr const char *vendor = "razivu-";
+// Permissions of launchers and menus: the user's own files, readable by all.
+constexpr mode_t file_mode = 0644;
+// XDG base folders that are missing are made for the user alone.
+constexpr mode_t dir_mode = 0700;
 // A merged menu larger than this is no menu of ours; it is left alone.
 constexpr std::size_t menu_file_cap = 1024 * 1024;
 // AddItem's optional number fields: icon index, x, y, hot key, minimize.
@@ -28,6 +35,10 @@ struct Shell {
     std::string current;  // id of the group items are added to; empty: none yet
 };
 Shell shell;
+
+bool write_file(const std::string &path, std::string_view text) {
+    return replace_file(path, text, file_mode, dir_mode);
+}
 
 // Where one group's files go.
 struct Group {
@@ -59,7 +70,7 @@ std::string launcher_file(const Group &g, const std::string &item_id) {
 }
 
 std::string id_of(const std::string &name) {
-    return make_id(utf8_text(name));
+    return make_id(utf8_from_ansi(name));
 }
 
 bool is_number(const std::string &text) {
@@ -85,7 +96,7 @@ bool edit_menu(const Group &g, Edit edit) {
     if (!edit(xml)) {
         return false;
     }
-    return (read == ReadResult::ok && xml == before) || replace_file(g.menu_path, xml);
+    return (read == ReadResult::ok && xml == before) || write_file(g.menu_path, xml);
 }
 
 bool create_group(const std::vector<std::string> &args) {
@@ -93,8 +104,8 @@ bool create_group(const std::vector<std::string> &args) {
     if (!group_of(id_of(args[0]), g)) {
         return false;
     }
-    if (!file_exists(g.directory_path) &&
-        !replace_file(g.directory_path, directory_entry(args[0]))) {
+    if (!is_regular_file(g.directory_path) &&
+        !write_file(g.directory_path, directory_entry(args[0]))) {
         return false;
     }
     if (!edit_menu(g, [&](std::string &xml) {
@@ -108,7 +119,7 @@ bool create_group(const std::vector<std::string> &args) {
 
 bool show_group(const std::vector<std::string> &args) {
     Group g;
-    if (!is_number(args[1]) || !group_of(id_of(args[0]), g) || !file_exists(g.directory_path)) {
+    if (!is_number(args[1]) || !group_of(id_of(args[0]), g) || !is_regular_file(g.directory_path)) {
         return false;
     }
     shell.current = g.id;
@@ -117,7 +128,7 @@ bool show_group(const std::vector<std::string> &args) {
 
 bool add_item(const std::vector<std::string> &args) {
     Group g;
-    if (!group_of(shell.current, g) || !file_exists(g.directory_path)) {
+    if (!group_of(shell.current, g) || !is_regular_file(g.directory_path)) {
         return false;
     }
     for (std::size_t i : add_item_numbers) {
@@ -128,14 +139,14 @@ bool add_item(const std::vector<std::string> &args) {
     const auto arg = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
     Launcher item{arg(1), args[0], arg(2), arg(6)};
     if (item.name.empty()) {
-        item.name = program_title(item.command_line);
+        item.name = default_item_name(item.command_line);
     }
     if (item.name.empty() || exec_line(item.command_line).empty()) {
         return false;
     }
     const std::string file = launcher_file(g, id_of(item.name));
     const std::string path = g.applications + "/" + file;
-    if (!replace_file(path, desktop_entry(item))) {
+    if (!write_file(path, desktop_entry(item))) {
         return false;
     }
     if (!edit_menu(g, [&](std::string &xml) {
@@ -170,7 +181,7 @@ bool delete_item(const std::vector<std::string> &args) {
         return false;
     }
     const std::string file = launcher_file(g, id_of(args[0]));
-    if (!file_exists(g.applications + "/" + file) && !listed(g, file)) {
+    if (!is_regular_file(g.applications + "/" + file) && !listed(g, file)) {
         return false;
     }
     return drop_launcher(g, file);
@@ -181,7 +192,7 @@ bool delete_item(const std::vector<std::string> &args) {
 bool delete_group(const std::vector<std::string> &args) {
     Group g;
     if (!group_of(id_of(args[0]), g) ||
-        (!file_exists(g.directory_path) && !file_exists(g.menu_path))) {
+        (!is_regular_file(g.directory_path) && !is_regular_file(g.menu_path))) {
         return false;
     }
     const std::string prefix = g.menu_name + "-";
@@ -253,4 +264,4 @@ void reset_shell() {
     shell = Shell{};
 }
 
-}  // namespace razivu::platform::progman
+}  // namespace razivu::standins::progman

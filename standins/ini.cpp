@@ -1,10 +1,10 @@
 // INI text: lookup and in-place update with the Win32 profile rules.
-#include "platform/posix/ini.h"
+#include "standins/ini.h"
 
 #include <cctype>
 #include <vector>
 
-namespace razivu::platform::ini {
+namespace razivu::standins::ini {
 namespace {
 
 bool is_blank(char c) {
@@ -176,4 +176,4 @@ std::string update(std::string_view text, std::string_view section, const char *
     return join(lines);
 }
 
-}  // namespace razivu::platform::ini
+}  // namespace razivu::standins::ini

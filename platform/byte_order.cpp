@@ -1,5 +1,4 @@
-// The socket-call table and the byte-order conversions, the same on every
-// platform; the system's calls come from posix/ or win32/.
+// The byte-order conversions, the same on every platform.
 #include <bit>
 
 #include "platform/platform.h"
@@ -19,16 +18,6 @@ constexpr uint32_t swap32(uint32_t v) {
 }
 
 }  // namespace
-
-// Set up at first use, so that no static initialiser can find it empty.
-NetCalls &net_calls() {
-    static NetCalls calls = system_net_calls();  // the calls in use; tests replace entries
-    return calls;
-}
-
-void reset_net_calls() {
-    net_calls() = system_net_calls();
-}
 
 uint32_t host_to_net32(uint32_t v) {
     return little_endian ? swap32(v) : v;

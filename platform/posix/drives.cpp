@@ -1,10 +1,11 @@
 // Drive types on Linux: the folder a drive letter maps to, classified by its
-// file system and, for block devices, the kernel's removable flag.
+// file system and, for block devices, the kernel's removable flag. The
+// statfs and realpath of the folder are the system's, outside the file-call
+// table.
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
@@ -12,8 +13,9 @@
 #include <sys/sysmacros.h>
 
 #include "platform/platform.h"
-#include "platform/posix/paths.h"
 #include "platform/posix/sysquery.h"
+#include "standins/files.h"
+#include "standins/paths.h"
 
 namespace razivu::platform::posix {
 namespace {
@@ -52,19 +54,13 @@ bool listed(const Table &table, const Value &value) {
     return std::find(table.begin(), table.end(), value) != table.end();
 }
 
-// /proc files report size 0, so they are read until end of file.
+// /proc files report size 0, so they are read until end of file. A table
+// that cannot be read whole reads as empty.
 std::string read_whole(const std::string &path) {
     std::string text;
-    std::FILE *f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) {
-        return text;
+    if (standins::read_file(path, mountinfo_cap, text) != standins::ReadResult::ok) {
+        text.clear();
     }
-    char chunk[4096];
-    std::size_t n = 0;
-    while (text.size() < mountinfo_cap && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        text.append(chunk, n);
-    }
-    std::fclose(f);
     return text;
 }
 
@@ -77,7 +73,8 @@ bool device_of(const mount_entry &mount, uint32_t *major_out, uint32_t *minor_ou
         return true;
     }
     struct stat st{};
-    if (mount.source.empty() || mount.source[0] != '/' || ::stat(mount.source.c_str(), &st) != 0 ||
+    if (mount.source.empty() || mount.source[0] != '/' ||
+        file_calls().stat_host(mount.source.c_str(), &st) != 0 ||
         !S_ISBLK(st.st_mode)) {
         return false;
     }
@@ -122,12 +119,12 @@ namespace razivu::platform {
 // drive of unknown type.
 int32_t drive_type(const char *root) {
     const char *asked = root != nullptr ? root : ".";
-    if (posix::on_system_drive(asked)) {
-        posix::ensure_system_drive();
+    if (standins::on_system_drive(asked)) {
+        standins::ensure_system_drive();
     }
-    const std::string host = posix::host_path(asked);
+    const std::string host = standins::host_path(asked);
     struct stat st{};
-    if (::stat(host.c_str(), &st) != 0) {
+    if (file_calls().stat_host(host.c_str(), &st) != 0) {
         return (errno == ENOENT || errno == ENOTDIR) ? drive_no_root_dir : drive_unknown;
     }
     if (!S_ISDIR(st.st_mode)) {

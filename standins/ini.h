@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace razivu::platform::ini {
+namespace razivu::standins::ini {
 
 // The value of key in section, or nothing when either is missing.
 std::optional<std::string> lookup(std::string_view text, std::string_view section,
@@ -19,4 +19,4 @@ std::optional<std::string> lookup(std::string_view text, std::string_view sectio
 std::string update(std::string_view text, std::string_view section, const char *key,
                    const char *value);
 
-}  // namespace razivu::platform::ini
+}  // namespace razivu::standins::ini

@@ -58,6 +58,8 @@ void advance(int32_t n = 1);
 // The registered slots; null until SetTransport fills them.
 RazivuTransportFn send_slot();
 RazivuTransportFn receive_slot();
+// True while the send slot takes a piece of a message whose rest follows.
+bool more_follows();
 
 // Formatting without a library call, byte for byte what the old peers write.
 // write_slot: the five characters of a length slot, "%5.5ld" for 0..99999 and

@@ -6,6 +6,7 @@
 
 #include "diagnostics/boundary.h"
 #include "razivu/diagnostics.h"
+#include "rpc/message_internal.h"
 #include "rpc/transport_internal.h"
 #include "razivu/transport.h"
 
@@ -41,20 +42,15 @@ char *dump_text(const char *buffer, int32_t count, char *out) {
     return out;
 }
 
-int32_t send_piece(RazivuTransportFn slot, int32_t s, char *buffer, int32_t count, bool more) {
-    if (slot != COMSend) {
-        return slot(s, buffer, count);
-    }
-    trace_buffer("COMSend", buffer, count);
-    return write_piece(s, buffer, count, 0, more);
-}
-
 }  // namespace razivu::transport
 
 extern "C" {
 
+// A piece that the message layer flushes with more of its message to follow
+// may wait in the socket for the rest.
 RAZIVU_API int32_t COMSend(int32_t socket, char *buffer, int32_t count) try {
-    return transport::send_piece(COMSend, socket, buffer, count, false);
+    trace_buffer("COMSend", buffer, count);
+    return transport::write_piece(socket, buffer, count, 0, razivu::message::more_follows());
 } RAZIVU_CATCH(-1, "COMSend")
 
 // The dump shows what the buffer holds also after a failed or short read.

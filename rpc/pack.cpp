@@ -22,11 +22,17 @@ struct Layer {
     int32_t socket = -1;                 // first argument of both slots; -1 when none is registered
     RazivuTransportFn send = nullptr;    // takes the packed bytes; its result is not used
     RazivuTransportFn receive = nullptr; // fills the buffer; anything but the count asked is a failure
+    bool more = false;                   // the send slot is taking a piece that the rest of its message follows
 };
 Layer layer;
 
-void send_packed() {
+// The one exit of the buffer. A piece flushed in mid-message goes with more
+// set, so that the library's own COMSend may let it wait in the socket for
+// the rest; any other send function takes it as it always did.
+void send_packed(bool more) {
+    layer.more = more;
     layer.send(layer.socket, layer.buffer, layer.cursor);
+    layer.more = false;
 }
 
 // Length of text when it is at most max, else max + 1; reads no further.
@@ -82,6 +88,7 @@ void set_cursor(int32_t pos) { layer.cursor = pos; }
 void advance(int32_t n) { layer.cursor += n; }
 RazivuTransportFn send_slot() { return layer.send; }
 RazivuTransportFn receive_slot() { return layer.receive; }
+bool more_follows() { return layer.more; }
 
 void put_byte(char byte) {
     assert(layer.cursor >= 0 && layer.cursor < buffer_cap);
@@ -106,9 +113,7 @@ int32_t ensure_room(int32_t n) {
     if (layer.cursor < buffer_cap) {
         put_nul();
     }
-    // The rest of this message follows: the transport may let the piece wait
-    // for it rather than send a segment of its own.
-    razivu::transport::send_piece(layer.send, layer.socket, layer.buffer, layer.cursor, true);
+    send_packed(true);
     ResetBuffer();
     return 0;
 }
@@ -168,7 +173,7 @@ RAZIVU_API void SendBuffer(void) try {
         COMPushError("SendBuffer", RAZIVU_E_NOTHING_SENT);
         return;
     }
-    send_packed();
+    send_packed(false);
 } RAZIVU_CATCH_VOID("SendBuffer")
 
 RAZIVU_API void SetTransport(RazivuTransportFn send, RazivuTransportFn receive, int32_t socket) try {

@@ -136,14 +136,10 @@ void forget_tuning(int32_t s);
 
 // ---- The send path ---------------------------------------------------------------------
 //
-// message layer -> send_piece -> write_piece -> the system's send. Pieces
-// the message layer flushes carry more = true down to the socket, so the
-// hold decision is made from the piece itself, never guessed afterwards.
+// message layer -> send slot (COMSend) -> write_piece -> the system's send.
+// Pieces the message layer flushes carry more = true down to the socket, so
+// the hold decision is made from the piece itself, never guessed afterwards.
 
-// Sends one piece of a message through the send slot. With the library's
-// own COMSend in the slot, more reaches the socket; any other send function
-// gets the piece as it always does.
-int32_t send_piece(RazivuTransportFn slot, int32_t s, char *buffer, int32_t count, bool more);
 // COMWriteSock with the hold decision for the piece: one send, the socket
 // closed after a failure or a short count.
 int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags, bool more);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <direct.h>
 #include <io.h>
 #include <sys/stat.h>
 

@@ -448,8 +448,8 @@ TEST(ReadAhead, one_fill_serves_the_fields_pieces_leave_in_one_send_and_nothing_
     test::NetCallsGuard guard;
     const Fakes &f = use_fakes();
     std::string piece(900, 'p');
-    EXPECT_EQ(transport::send_piece(COMSend, c.client, piece.data(), 900, true), 900);
-    EXPECT_EQ(transport::send_piece(COMSend, c.client, piece.data(), 900, true), 900);
+    EXPECT_EQ(transport::write_piece(c.client, piece.data(), 900, 0, true), 900);
+    EXPECT_EQ(transport::write_piece(c.client, piece.data(), 900, 0, true), 900);
     EXPECT_EQ(COMSend(c.client, piece.data(), 100), 100);
     EXPECT_EQ(f.sends, 1);
     EXPECT_EQ(test::raw_recv(c.server, 1900).size(), 1900u);

@@ -136,7 +136,7 @@ TEST(Pieces, a_held_piece_leaves_with_the_final_piece_or_before_a_poll_or_a_read
     std::string first(900, 'a');
     for (const auto &[what, release] : rows) {
         Connection c;
-        EXPECT_EQ(transport::send_piece(COMSend, c.client, first.data(), 900, true), 900);
+        EXPECT_EQ(transport::write_piece(c.client, first.data(), 900, 0, true), 900);
         EXPECT_FALSE(test::readable_within(c.server, 50)) << what << ": the first piece left on its own";
         release(c);
         EXPECT_TRUE(test::readable_within(c.server, 100)) << what;
@@ -146,7 +146,7 @@ TEST(Pieces, a_held_piece_leaves_with_the_final_piece_or_before_a_poll_or_a_read
     test::RawListener listener;
     const int mine = test::raw_connect(listener.port);
     const int server = listener.accept_one();
-    EXPECT_EQ(transport::send_piece(COMSend, mine, first.data(), 7, true), 7);
+    EXPECT_EQ(transport::write_piece(mine, first.data(), 7, 0, true), 7);
     EXPECT_TRUE(test::readable_within(server, 1000));
     ::close(server);
     ::close(mine);

@@ -39,7 +39,7 @@ struct Payload {
     std::vector<Arg> args;
 };
 
-// The README's worked example (59 bytes), and two arrays that make a call of
+// The worked example of docs/c-api.md (59 bytes), and two arrays that make a call of
 // 2010 bytes, sent in three pieces.
 std::vector<Payload> payloads() {
     const Arg blob{Kind::bytes, std::string(986, '\xA5'), 0};

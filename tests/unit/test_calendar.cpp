@@ -39,7 +39,7 @@ Dmy date_of(int32_t n) {
     return d;
 }
 
-TEST(Calendar, Every_day_number_to_31_December_9999_is_the_day_after_the_one_before) {
+TEST(Calendar, every_day_number_to_31_december_9999_is_the_day_after_the_one_before) {
     EXPECT_EQ(date_of(0), (Dmy{0, 0, 0})) << "the empty date";
     Dmy d{31, 12, 1899};
     for (int32_t n = 1; n <= 2958464; ++n) {
@@ -56,7 +56,7 @@ TEST(Calendar, Every_day_number_to_31_December_9999_is_the_day_after_the_one_bef
 }
 
 // Results past INT32_MAX clip to it.
-TEST(Calendar, Day_numbers_across_the_positive_range_convert_like_the_walk) {
+TEST(Calendar, day_numbers_across_the_positive_range_convert_like_the_walk) {
     constexpr int64_t stride = 524309;                // prime: the samples fall on every day of the month
     constexpr int64_t dense_from = INT32_MAX - 1000;  // every number from here on
     YearMark mark;
@@ -75,7 +75,7 @@ TEST(Calendar, Day_numbers_across_the_positive_range_convert_like_the_walk) {
     }
 }
 
-TEST(Calendar, IsLeapYear_applies_the_Gregorian_rule_to_any_year) {
+TEST(Calendar, IsLeapYear_applies_the_gregorian_rule_to_any_year) {
     const struct { int32_t year, leap; } cases[] = {
         {1904, 1}, {2000, 1}, {1900, 0}, {1999, 0}, {0, 1}, {-100, 0}, {-400, 1}, {INT32_MIN, 1}, {INT32_MAX, 0},
     };
@@ -144,7 +144,7 @@ TEST(Calendar, GetDMYFromDaysSince1900_refuses_negative_numbers_and_missing_outp
     EXPECT_EQ(d, (Dmy{77, 77, 77}));
 }
 
-TEST(Calendar, Extreme_arguments_give_results_that_never_undercut_the_day) {
+TEST(Calendar, extreme_arguments_give_results_that_never_undercut_the_day) {
     const int32_t values[] = {INT32_MIN, INT32_MIN + 1, -13, -1, 0, 1, 2, 12, 13, 29,
                               1899, 1900, 5881510, 5881511, INT32_MAX - 1, INT32_MAX};
     for (const int32_t d : values) {

@@ -33,7 +33,7 @@ void pack_up_to(int32_t pos) {
 
 }  // namespace
 
-TEST(Pack, WorkedCallIsFiftyNineBytesAndReplySixteenAsOldPeersRead) {
+TEST(Pack, worked_call_is_fifty_nine_bytes_and_reply_sixteen_as_old_peers_read) {
     MemoryPeer &peer = use_memory_peer();
     // A braced list runs its calls in order.
     EXPECT_EQ((std::vector<int32_t>{PackFunctionName("Echo"), PackString("abc"), PackString(nullptr),
@@ -55,7 +55,7 @@ TEST(Pack, WorkedCallIsFiftyNineBytesAndReplySixteenAsOldPeersRead) {
     EXPECT_TRUE(pushes().empty());
 }
 
-TEST(Pack, EveryFieldKindWritesItsExactBytes) {
+TEST(Pack, every_field_kind_writes_its_exact_bytes) {
     const std::string longest(static_cast<std::size_t>(msg::max_field_data), 'm');
     const std::vector<std::pair<Packer, std::string>> cases = {
         {[] { return PackString(""); }, "s00000||"}, {[] { return PackString(nullptr); }, "s-0001|"},
@@ -79,7 +79,7 @@ TEST(Pack, EveryFieldKindWritesItsExactBytes) {
     EXPECT_TRUE(pushes().empty());
 }
 
-TEST(Pack, SlotsAndNumberTextsAreWhatPrintfWritesForEveryValue) {
+TEST(Pack, slots_and_number_texts_are_what_printf_writes_for_every_value) {
     // "%5.5ld" would give six characters for a negative code; "%4.4ld" gives
     // five, which atoi on the far side reads back.
     char expected[16];
@@ -97,7 +97,7 @@ TEST(Pack, SlotsAndNumberTextsAreWhatPrintfWritesForEveryValue) {
     }
 }
 
-TEST(Pack, FieldIsFlushedFirstOnlyWhenItAndATerminatorWouldNotFit) {
+TEST(Pack, a_field_is_flushed_first_only_when_it_and_a_terminator_would_not_fit) {
     struct Case {
         const char *what;
         int32_t at;
@@ -128,7 +128,7 @@ TEST(Pack, FieldIsFlushedFirstOnlyWhenItAndATerminatorWouldNotFit) {
 // A decoded field of 999 data bytes fills the buffer to its last byte; a
 // packer called next sends those 1000 bytes as they stand and writes
 // nothing past the buffer.
-TEST(Pack, APackerAfterAFullDecodeSendsTheWholeBufferAndStaysInside) {
+TEST(Pack, a_packer_after_a_full_decode_sends_the_whole_buffer_and_stays_inside) {
     const std::string data(999, 'd');
     MemoryPeer &peer = use_memory_peer("s00999|" + data + "|");
     char *text = nullptr;
@@ -141,7 +141,7 @@ TEST(Pack, APackerAfterAFullDecodeSendsTheWholeBufferAndStaysInside) {
     EXPECT_EQ(packed(), "i00001|7|");
 }
 
-TEST(Pack, RefusedValuesLeaveBufferAndCursorAsTheyWere) {
+TEST(Pack, refused_values_leave_buffer_and_cursor_as_they_were) {
     const std::string too_long(992, 'y');
     const std::vector<char> unterminated(992, 'u');  // strlen would run past it
     const std::vector<std::pair<Packer, const char *>> cases = {
@@ -169,7 +169,7 @@ TEST(Pack, RefusedValuesLeaveBufferAndCursorAsTheyWere) {
 }
 
 // Needs a fresh process: the slots cannot be emptied once filled.
-TEST(Pack, WithoutSendSlotPackingWorksUntilAFlushIsNeeded) {
+TEST(Pack, without_a_send_slot_packing_works_until_a_flush_is_needed) {
     if (msg::send_slot() != nullptr) {
         GTEST_SKIP() << "needs a process of its own, as ctest runs it";
     }
@@ -181,7 +181,7 @@ TEST(Pack, WithoutSendSlotPackingWorksUntilAFlushIsNeeded) {
     EXPECT_EQ(pushes(), (Lines{"62 PackString", "15 SendBuffer"}));
 }
 
-TEST(Pack, SetTransportKeepsASlotPassedAsNullButAlwaysTakesTheSocket) {
+TEST(Pack, SetTransport_keeps_a_slot_passed_as_null_but_always_takes_the_socket) {
     MemoryPeer &peer = use_memory_peer();
     SetTransport(nullptr, nullptr, 5);
     EXPECT_EQ(msg::send_slot(), &memory_send);

@@ -112,7 +112,7 @@ std::vector<std::string> item_e(const std::string &tail) {
     return item("E", "[AddItem( C:\\ED.EXE , E" + tail + " )]");
 }
 
-TEST_F(Progman, Commands_statuses_and_DDE_parameters_follow_the_table) {
+TEST_F(Progman, commands_statuses_and_dde_parameters_follow_the_table) {
     const std::string n999(999, 'n');  // makes "[AddItem( C:\E.EXE , n... )]" 1023 long
     const std::string n1000 = n999 + "n";
     const char *ed = "C:\\ED.EXE";
@@ -160,7 +160,7 @@ TEST_F(Progman, Commands_statuses_and_DDE_parameters_follow_the_table) {
     }
 }
 
-TEST_F(Progman, No_command_is_not_sent_and_the_callback_answers_nothing) {
+TEST_F(Progman, a_null_command_is_not_sent_and_the_callback_answers_nothing) {
     EXPECT_EQ(SendProgmanCommand(instance_id, nullptr), 0);
     EXPECT_EQ(ProgmanDdeCallback(0, 0, nullptr, nullptr, nullptr, nullptr, 0, 0), nullptr);
     EXPECT_TRUE(rec.sent.empty());

@@ -48,7 +48,7 @@ protected:
     void SetUp() override { ::unsetenv("RAZIVU_PROGMAN"); }
 };
 
-TEST_F(ProgmanStandIn, Group_and_items_are_valid_desktop_files_with_names_as_given) {
+TEST_F(ProgmanStandIn, group_and_items_are_valid_desktop_files_with_names_as_given) {
     ASSERT_EQ(CreateProgramGroup(), 0);
     ASSERT_EQ(AddProgramItem("C:\\KOV\\BIN\\EDIT.EXE /p \"a b\" 100%", "Acme Editor (KOV)",
                              "C:\\KOV\\edit.png", 3, 0, 0), 0);
@@ -78,7 +78,7 @@ TEST_F(ProgmanStandIn, Group_and_items_are_valid_desktop_files_with_names_as_giv
               "[Desktop Entry]\nType=Directory\nVersion=1.0\nName=KOV\n");
 }
 
-TEST_F(ProgmanStandIn, Other_groups_and_foreign_entries_survive_every_edit) {
+TEST_F(ProgmanStandIn, other_groups_and_foreign_entries_survive_every_edit) {
     uint32_t instance = 0;
     ASSERT_EQ(razivu::platform::dde_calls().initialize(&instance, ProgmanDdeCallback, 0x10, 0), 0u);
     ASSERT_EQ(SendProgmanCommand(instance, "[CreateGroup(Other Tools)][AddItem(C:\\O.EXE,Other)]"), 1);
@@ -117,7 +117,7 @@ TEST_F(ProgmanStandIn, Other_groups_and_foreign_entries_survive_every_edit) {
 
 // Without a group, over a foreign or unwritable menu: a refusal, and nothing
 // written. (Switched off, the tool gets 1007.)
-TEST_F(ProgmanStandIn, Refusals_write_nothing) {
+TEST_F(ProgmanStandIn, refusals_write_nothing) {
     EXPECT_EQ(AddProgramItem("C:\\E.EXE", "E", nullptr, 0, 0, 0), RAZIVU_STATUS_DDE_COMMAND);
     EXPECT_FALSE(fs::exists(data() + "/applications"));
     ASSERT_EQ(CreateProgramGroup(), 0);
@@ -130,7 +130,7 @@ TEST_F(ProgmanStandIn, Refusals_write_nothing) {
     EXPECT_EQ(CreateProgramGroup(), RAZIVU_STATUS_DDE_COMMAND);
 }
 
-TEST_F(ProgmanStandIn, Commands_are_carried_out_or_refused_whole) {
+TEST_F(ProgmanStandIn, commands_are_carried_out_or_refused_whole) {
     const std::pair<const char *, bool> cases[] = {
         {"[CreateGroup(KOV)]", true}, {" [createGROUP( KOV , 1 )]\r\n", true},
         {"[ShowGroup(\"KOV\",1)][AddItem(C:\\E.EXE,E,,,-1,-1,C:\\KOV,0,1)]", true},
@@ -153,7 +153,7 @@ TEST_F(ProgmanStandIn, Commands_are_carried_out_or_refused_whole) {
 }
 
 // Ids: escapes keep names apart; long names are cut but stay distinct.
-TEST(ProgmanFiles, Ids_are_distinct_and_exec_lines_quote_arguments) {
+TEST(ProgmanFiles, ids_are_distinct_and_exec_lines_quote_arguments) {
     EXPECT_NE(pm::make_id("a-b"), pm::make_id("a_2db"));
     const std::string id = pm::make_id(std::string(200, 'a') + "1");
     EXPECT_LE(id.size(), pm::id_cap);
@@ -174,7 +174,7 @@ TEST(ProgmanFiles, Ids_are_distinct_and_exec_lines_quote_arguments) {
 
 using ProgmanTool = Tool;  // skipped when the tool is not built
 
-TEST_F(ProgmanTool, Menu_commands_print_the_status_and_its_meaning) {
+TEST_F(ProgmanTool, menu_commands_print_the_status_and_its_meaning) {
     const std::string t = "'" + tool_path() + "' menu ";
     const CommandRun ok = run_command(t + "create && " + t + "add 'C:\\E.EXE /x' Editor '' 2 3 4");
     EXPECT_EQ(ok.status, 0);

@@ -31,7 +31,7 @@ const std::string next_field = "i00001|9|";
 }  // namespace
 
 // One read of the header and one of the data with its separator, if any.
-TEST(Unpack, WellFormedFieldsDecodeWithTwoExactReads) {
+TEST(Unpack, well_formed_fields_decode_with_two_exact_reads) {
     const std::string longest(999, 'd');
     const std::tuple<std::string, Kind, std::string> cases[] = {
         {"s00003|abc|", Kind::string, "abc"}, {"s00000||", Kind::string, ""}, {"s-0001|", Kind::string, "<null>"},
@@ -70,7 +70,7 @@ TEST(Unpack, WellFormedFieldsDecodeWithTwoExactReads) {
     EXPECT_EQ(msg::cursor(), 3);
 }
 
-TEST(Unpack, MalformedAndRefusedFieldsFailWithThePushesInOrder) {
+TEST(Unpack, malformed_and_refused_fields_fail_with_the_pushes_in_order) {
     struct Case {
         std::string input;
         Kind kind;
@@ -117,7 +117,7 @@ TEST(Unpack, MalformedAndRefusedFieldsFailWithThePushesInOrder) {
     }
 }
 
-TEST(Unpack, ByteArrayCountIsStoredOnceTheHeaderIsRead) {
+TEST(Unpack, the_byte_array_count_is_stored_once_the_header_is_read) {
     for (const auto &[input, count] : std::vector<std::pair<std::string, int32_t>>{
              {"a-0001|", -1}, {"a01000|", 1000}, {"s00002|", 2}, {"a00003|ab", 3}, {"a0", untouched_value}}) {
         use_memory_peer(input);
@@ -127,7 +127,7 @@ TEST(Unpack, ByteArrayCountIsStoredOnceTheHeaderIsRead) {
     }
 }
 
-TEST(Unpack, NullOutputIsRefusedBeforeAnythingIsRead) {
+TEST(Unpack, a_null_output_is_refused_before_anything_is_read) {
     MemoryPeer &peer = use_memory_peer("s00001|x|");
     int32_t n = 0;
     char *p = &untouched_block;
@@ -148,7 +148,7 @@ TEST(Unpack, NullOutputIsRefusedBeforeAnythingIsRead) {
 
 // A failed allocation consumes the field; one that throws ends the decoder at
 // the C boundary, which reports the lack of memory under the decoder's name.
-TEST(Unpack, FailedOrThrowingAllocationFailsTheDecoderAndLeavesNoBlock) {
+TEST(Unpack, a_failed_or_throwing_allocation_fails_the_decoder_and_leaves_no_block) {
     const msg::Allocate fails = [](std::size_t) -> void * { return nullptr; };
     const msg::Allocate throws = [](std::size_t) -> void * { throw std::bad_alloc(); };
     for (const msg::Allocate allocate : {fails, throws}) {
@@ -171,7 +171,7 @@ TEST(Unpack, FailedOrThrowingAllocationFailsTheDecoderAndLeavesNoBlock) {
 }
 
 // Needs a fresh process: the slots cannot be emptied once filled.
-TEST(Unpack, WithoutReceiveSlotADecoderFailsLikeAFailedRead) {
+TEST(Unpack, without_a_receive_slot_a_decoder_fails_like_a_failed_read) {
     if (msg::receive_slot() != nullptr) {
         GTEST_SKIP() << "needs a process of its own, as ctest runs it";
     }

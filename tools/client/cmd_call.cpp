@@ -16,6 +16,7 @@
 #include "cli/commands.h"
 #include "cli/escape.h"
 #include "cli/options.h"
+#include "client/arguments.h"
 #include "client/errors.h"
 #include "client/field_print.h"
 #include "client/reply_reader.h"

@@ -1,14 +1,11 @@
-// Fields of the wire format for the tool's commands.
+// Fields of the wire format, packed and decoded through the public calls of
+// the message layer.
 #include "common/fields.h"
-
-#include "common/numbers.h"
 
 #include <cstring>
 
 namespace razivu_tool {
 namespace {
-
-constexpr int32_t max_boolean = 9;  // the decoder reads one character
 
 // The longest data a decoder reads: data and separator fill the message buffer.
 constexpr int32_t max_decoded_len = RAZIVU_MESSAGE_CAP - 1;
@@ -41,43 +38,6 @@ void replay_header(const char *header, RazivuTransportFn receive, int32_t handle
     replay.pending = true;
     replay.receive = receive;
     SetTransport(nullptr, replay_receive, handle);
-}
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-bool parse_hex(const char *text, std::string &out) {
-    const std::size_t len = std::strlen(text);
-    if (len % 2 != 0) {
-        return false;
-    }
-    out.clear();
-    for (std::size_t i = 0; i < len; i += 2) {
-        const int hi = hex_digit(text[i]);
-        const int lo = hex_digit(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return false;
-        }
-        out.push_back(static_cast<char>(hi * 16 + lo));
-    }
-    return true;
-}
-
-// "null" after any backslashes loses one of them: s:\null is the text
-// null, s:\\null the text \null; plain null is the null value.
-const char *unescape_null(const char *value) {
-    const char *p = value;
-    while (*p == '\\') {
-        ++p;
-    }
-    return p != value && std::strcmp(p, "null") == 0 ? value + 1 : value;
 }
 
 bool decode_text(int32_t (*decoder)(char **), Kind kind, Field &out) {
@@ -117,40 +77,6 @@ bool decode_bytes(Field &out) {
 }
 
 }  // namespace
-
-bool parse_argument(const char *text, Field &out, std::string &reason) {
-    if (text == nullptr || std::strlen(text) < 2 || text[1] != ':') {
-        reason = "an argument is KIND:VALUE with KIND one of s, i, b, a";
-        return false;
-    }
-    const char *value = text + 2;
-    const bool null = std::strcmp(value, "null") == 0;
-    switch (text[0]) {
-    case 's': out = Field{Kind::string, 0, null ? "" : unescape_null(value), null}; return true;
-    case 'a':
-        out = Field{Kind::bytes, 0, {}, null};
-        if (null || parse_hex(value, out.data)) {
-            return true;
-        }
-        reason = "a: takes pairs of hex digits or null";
-        return false;
-    case 'i':
-        out = Field{Kind::integer, 0, {}, false};
-        if (parse_int32(value, INT32_MIN, INT32_MAX, out.number)) {
-            return true;
-        }
-        reason = "i: takes a 32-bit decimal integer";
-        return false;
-    case 'b':
-        out = Field{Kind::boolean, 0, {}, false};
-        if (parse_int32(value, 0, max_boolean, out.number)) {
-            return true;
-        }
-        reason = "b: takes one digit, 0 to 9";
-        return false;
-    default: reason = "unknown kind; use s, i, b or a"; return false;
-    }
-}
 
 int32_t pack(const Field &f) {
     switch (f.kind) {
@@ -224,11 +150,6 @@ bool field_size(const char *header, int32_t &size_out) {
 
 int32_t discard_send(int32_t, char *, int32_t count) {
     return count;
-}
-
-std::string last_error() {
-    const char *text = COMGetLastErrorText();
-    return text != nullptr ? text : "no error recorded";
 }
 
 void drop_errors() {

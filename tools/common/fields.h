@@ -1,5 +1,6 @@
-// Wire fields as the tool handles them: parsed from the command line,
-// packed, decoded with the type tag looked at first, and printed.
+// Wire fields as the tool handles them: packed, and decoded with the type tag
+// looked at first. The server, the clients, the tests and the fuzz targets
+// share this model; it knows nothing of the command line.
 #pragma once
 
 #include <cstdint>
@@ -21,11 +22,6 @@ struct Field {
     std::string data;    // function name, string text, byte array bytes
     bool null = false;   // a null string or byte array
 };
-
-// Parses "s:TEXT", "s:null", "i:N", "b:N" (0 to 9), "a:HEX" or "a:null".
-// s:\null is the text "null" (one backslash before null is dropped, so
-// s:\\null is "\null"). Returns false and a reason for anything else.
-bool parse_argument(const char *text, Field &out, std::string &reason);
 
 // Packs the field with the public packer of its kind: 0, or -1 when the
 // message layer refused the value (it has then pushed why).
@@ -62,9 +58,6 @@ bool field_size(const char *header, int32_t &size_out);
 // A send function that drops everything: packing with it checks that every
 // value is one the message layer accepts.
 int32_t discard_send(int32_t socket, char *buffer, int32_t count);
-
-// The newest error on the stack, or a fallback text when there is none.
-std::string last_error();
 
 // Empties the error stack: for pushes that are no news to the user, or whose
 // cause the caller has already taken.

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "server/net.h"
 
@@ -15,7 +17,9 @@ namespace razivu_tool::workers {
 using ServeFn = int (*)(int32_t conn, const net::Peer &peer);
 
 // Takes SIGINT and SIGTERM as a request to stop and remembers the bound.
-void start(int max_workers);
+// Where a worker is a process started afresh, it is this program with
+// worker_args after its name.
+void start(int max_workers, const std::vector<std::string> &worker_args);
 // True once a stop was requested.
 bool stopping();
 // The signal that asked for the stop ("SIGTERM", "SIGINT"), or "".

@@ -77,7 +77,8 @@ void become_worker() {
 
 }  // namespace
 
-void start(int max_workers) {
+// A worker is a fork, which needs no words.
+void start(int max_workers, const std::vector<std::string> &) {
     pool.max = max_workers > 0 ? max_workers : 1;
     // A reader of standard error that goes away must not end the server:
     // its lines are then lost, and nothing else.

@@ -13,17 +13,6 @@ constexpr const char *trace_variable = "RAZIVU_DEBUG";
 constexpr DWORD path_cap = 32768;  // the longest path Windows accepts
 constexpr WORD winsock_version = MAKEWORD(2, 2);
 
-// Options a worker takes over, and whether a value follows each.
-struct WorkerOption {
-    const char *name;
-    bool takes_value;
-};
-constexpr WorkerOption worker_options[] = {
-    {"--call-time", true},
-    {"--idle", true},
-    {"--quiet", false},
-};
-
 // Process-wide: what the listening process gives every worker.
 struct Inherited {
     HANDLE out = nullptr;  // inheritable copy of standard output
@@ -107,16 +96,6 @@ bool read_all(void *data, DWORD len) {
     });
 }
 
-bool worker_option(const std::string &name, bool &takes_value) {
-    for (const WorkerOption &o : worker_options) {
-        if (name == o.name) {
-            takes_value = o.takes_value;
-            return true;
-        }
-    }
-    return false;
-}
-
 // A worker traces into a file of its own, named after the listening
 // process's with the worker's process id added: the library opens the trace
 // file afresh in each process, so a shared one would be emptied by every
@@ -131,25 +110,15 @@ void trace_apart() {
 
 }  // namespace
 
-// "--idle=5" stays one word: the worker splits it as the listening process did.
-std::wstring worker_command_line(int argc, char **argv) {
+std::wstring worker_command_line(const std::vector<std::string> &args) {
     std::wstring exe(path_cap, L'\0');
     const DWORD len = GetModuleFileNameW(nullptr, exe.data(), path_cap);
     exe.resize(len < path_cap ? len : 0);
     std::wstring line;
     append_quoted(line, exe);
     line.erase(0, 1);  // no blank before the program
-    append_quoted(line, L"serve");
-    for (int i = 0; i < argc; ++i) {
-        const std::string word = argv[i];
-        bool takes_value = false;
-        if (!worker_option(word.substr(0, word.find('=')), takes_value)) {
-            continue;
-        }
-        append_quoted(line, widened(word));
-        if (takes_value && word.find('=') == std::string::npos && i + 1 < argc) {
-            append_quoted(line, widened(argv[++i]));
-        }
+    for (const std::string &arg : args) {
+        append_quoted(line, widened(arg));
     }
     return line;
 }

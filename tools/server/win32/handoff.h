@@ -9,9 +9,10 @@
 // processes: an inherited socket handle is not (layered providers do not
 // follow it), and the pipe keeps the hand-off off the command line.
 //
-// The worker runs the same program with the options a worker needs, and
-// finds the socket through the activation step of `razivu serve` (a worker
-// is a process with one passed-in connection, as under inetd).
+// The worker runs the same program with the words the front-end gave
+// (Config::worker_args), and finds the socket through the server's
+// activation step (a worker is a process with one passed-in connection, as
+// under inetd).
 #pragma once
 
 #include <winsock2.h>
@@ -20,14 +21,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace razivu_tool::handoff {
 
-// The command line of a worker: this program and `serve` with those of args
-// (the listening process's words after its command) that a worker takes
-// over: the connection's limits and lines. The rest name the listening
-// socket, which a worker must not open.
-std::wstring worker_command_line(int argc, char **argv);
+// The command line of a worker: this program with args after its name.
+std::wstring worker_command_line(const std::vector<std::string> &args);
 
 // Marks the processes started from now on as workers, and makes the
 // standard output and error handles inheritable copies so that workers write

@@ -119,9 +119,9 @@ void wait_for_a_worker() {
 
 // WinSock is started here for the whole life of the listening process, so
 // that no session end of the library's wrappers can close its sockets.
-void start(int max_workers) {
+void start(int max_workers, const std::vector<std::string> &worker_args) {
     pool.max = static_cast<std::size_t>(max_workers > 0 ? max_workers : 1);
-    pool.command_line = handoff::worker_command_line(__argc > 2 ? __argc - 2 : 0, __argv + 2);
+    pool.command_line = handoff::worker_command_line(worker_args);
     handoff::prepare();
     WSADATA data{};
     WSAStartup(winsock_version, &data);
@@ -175,8 +175,8 @@ int serving(const std::string &addr) {
     return it != pool.per_address.end() ? it->second : 0;
 }
 
-// The worker reaches serve through `razivu serve`'s own path for a passed-in
-// connection, with the options it was given.
+// The worker reaches serve through run()'s own path for a passed-in
+// connection, with the limits its worker_args give it.
 bool spawn(int32_t listening, int32_t conn, const net::Peer &peer, ServeFn) {
     std::fflush(nullptr);  // nothing buffered may come out after the worker's lines
     handoff::keep_private(listening);

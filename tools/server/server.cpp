@@ -164,8 +164,14 @@ Outcome run(const Config &config) {
         std::fprintf(stderr, "razivu serve: %s\n", passed.why.c_str());
         return Outcome::failed;
     }
-    if ((passed.kind != activation::Kind::none) == names_a_socket(config)) {
-        return passed.kind != activation::Kind::none ? Outcome::socket_twice : Outcome::no_socket;
+    const bool passed_in = passed.kind != activation::Kind::none;
+    if (passed_in && names_a_socket(config)) {
+        return Outcome::socket_twice;
+    }
+    // An address or backlog alone would listen on a port the system picks,
+    // which no client could know.
+    if (!passed_in && config.service == nullptr && config.port == 0) {
+        return Outcome::no_socket;
     }
     COMGetTraceFile();  // decided once here, so the workers share it
     if (passed.kind == activation::Kind::connection) {

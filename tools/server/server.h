@@ -44,7 +44,7 @@ enum class Outcome {
     failed,           // no socket to serve, or the listening socket failed; said on standard error
     unknown_service,  // service is not in the services database, and no port was given
     socket_twice,     // a socket was passed in, and the Config names one as well
-    no_socket,        // no socket was passed in, and the Config names none
+    no_socket,        // no socket was passed in, and the Config names no service or port
 };
 
 // Serves as config says, on a socket passed in by systemd, inetd or the

@@ -7,6 +7,10 @@
 #   them, except the text encodings, which every part of the library uses;
 # - every exported name is defined as a function-try-block, so that no C++
 #   exception crosses the C interface (diagnostics/boundary.h).
+# Within the tool, each wing (tools/<wing>/, its posix/ and win32/ included)
+# may include only the wings named for it, with includes rooted at tools/:
+# "server/net.h", never "net.h" or "../net.h". The server depends on no
+# command line (cli/), client or front-end, so that it can move as it is.
 # Usage: cmake -DROOT=<source dir> -P check_layout.cmake
 cmake_minimum_required(VERSION 3.25)
 # Folders an area may include from, and single headers beyond them.
@@ -19,9 +23,17 @@ set(allowed_rpc            platform diagnostics rpc razivu)
 set(allowed_support        platform diagnostics support razivu)
 set(allowed_files_support  standins/text.h)
 set(allowed_calendar       diagnostics calendar razivu)
-set(allowed_tools          razivu)
 set(allowed_include        razivu)
 set(internal_folders platform standins diagnostics rpc support calendar library tools)
+# The tool's wings: tools/<wing>/ with its posix/ and win32/.
+set(tool_wings common cli client services server)
+set(allowed_tools          razivu cli)  # main.cpp
+set(allowed_tools/common   razivu common)
+set(allowed_tools/cli      razivu common cli)
+set(allowed_tools/client   razivu common cli client)
+set(allowed_tools/services razivu common cli services server)
+set(allowed_tools/server   razivu common server)
+list(APPEND internal_folders ${tool_wings})
 
 set(problems "")
 foreach(area platform platform/posix standins diagnostics rpc support calendar tools include)
@@ -30,18 +42,34 @@ foreach(area platform platform/posix standins diagnostics rpc support calendar t
     list(FILTER sources EXCLUDE REGEX "^platform/posix/")  # an area of its own
   endif()
   foreach(src IN LISTS sources)
+    set(rules ${area})
+    if(src MATCHES "^tools/([^/]+)/")
+      set(rules tools/${CMAKE_MATCH_1})
+      if(NOT CMAKE_MATCH_1 IN_LIST tool_wings)
+        string(APPEND problems "  ${src}: tools/${CMAKE_MATCH_1} is not a wing of the tool (${tool_wings})\n")
+        continue()
+      endif()
+    endif()
     file(STRINGS ${ROOT}/${src} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line IN LISTS lines)
+      set(own_header FALSE)
+      if(area STREQUAL "tools" AND line MATCHES "\"")
+        if(NOT line MATCHES "\"[A-Za-z0-9_]+/" OR line MATCHES "\\.\\./")
+          string(APPEND problems "  ${src}: ${line} (the tool's includes are rooted at tools/)\n")
+          continue()
+        endif()
+        set(own_header TRUE)  # whatever its folder, it must be an allowed one
+      endif()
       if(NOT line MATCHES "[\"<](([A-Za-z0-9_]+)/[^\">]*)")
         continue()  # a system header or one beside the source
       endif()
       set(header ${CMAKE_MATCH_1})
       set(folder ${CMAKE_MATCH_2})
-      if(NOT folder IN_LIST internal_folders AND NOT folder STREQUAL "razivu")
+      if(NOT own_header AND NOT folder IN_LIST internal_folders AND NOT folder STREQUAL "razivu")
         continue()  # sys/..., netinet/..., gtest/...
       endif()
-      if(NOT folder IN_LIST allowed_${area} AND NOT header IN_LIST allowed_files_${area})
-        string(APPEND problems "  ${src}: ${line} (${area} may include only: ${allowed_${area}} ${allowed_files_${area}})\n")
+      if(NOT folder IN_LIST allowed_${rules} AND NOT header IN_LIST allowed_files_${rules})
+        string(APPEND problems "  ${src}: ${line} (${rules} may include only: ${allowed_${rules}} ${allowed_files_${rules}})\n")
       endif()
     endforeach()
   endforeach()

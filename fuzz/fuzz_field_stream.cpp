@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/field_print.h"
-#include "tools/proxy_stream.h"
+#include "tools/client/field_print.h"
+#include "tools/client/proxy_stream.h"
 #include "fuzz/quiet_files.h"
 
 namespace {

@@ -12,8 +12,8 @@
 
 #include <razivu/razivu.h>
 
-#include "commands.h"
-#include "options.h"
+#include "cli/commands.h"
+#include "cli/options.h"
 
 namespace razivu_tool {
 namespace {

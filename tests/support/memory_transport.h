@@ -14,7 +14,7 @@
 #include <razivu/diagnostics.h>
 #include <razivu/message.h>
 
-#include "tools/fields.h"
+#include "tools/common/fields.h"
 
 namespace razivu::test {
 

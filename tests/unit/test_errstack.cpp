@@ -17,7 +17,7 @@
 #include "razivu/razivu.h"
 #include "support/pushes.h"
 #include "support/test_env.h"
-#include "tools/numbers.h"
+#include "tools/common/numbers.h"
 
 namespace {
 

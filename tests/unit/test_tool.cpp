@@ -96,6 +96,7 @@ TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
         {{"call", "127.0.0.1", "4000", "Echo", "i:12345678"}, 2, "", "-999999 to 9999999"},
         {{"call", "127.0.0.1", "4000", "Echo", "s:" + std::string(992, 'x')}, 2, "", "at most 991 bytes"},
         {{"serve"}, 2, "", "give a SERVICE or --port N"},
+        {{"serve", "--bind", "127.0.0.1", "--backlog", "5"}, 2, "", "give a SERVICE or --port N"},
         {{"serve", "--port=http"}, 2, "", "usage: razivu serve"},
         {{"serve", test::unknown_service}, 1, "", "cannot listen"},
         {{"serve", "--port", "4000", "--bind", "1.2.3"}, 2, "", "--bind takes an IPv4 address"},

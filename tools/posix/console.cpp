@@ -1,8 +1,0 @@
-// Standard input on Linux is bytes already.
-#include "../console.h"
-
-namespace razivu_tool {
-
-void binary_stdin() {}
-
-}  // namespace razivu_tool

@@ -1,0 +1,50 @@
+// The parts of net.h that need no system call.
+#include "server/net.h"
+
+#include <cstring>
+
+#include "common/numbers.h"
+
+namespace razivu_tool::net {
+namespace {
+
+constexpr int ipv4_parts = 4;
+constexpr std::size_t max_part_digits = 3;
+constexpr int64_t max_part = 255;
+
+}  // namespace
+
+std::string text(const Peer &peer) {
+    if (peer.port == 0) {
+        return peer.addr;
+    }
+    const bool v6 = peer.addr.find(':') != std::string::npos;
+    return (v6 ? "[" + peer.addr + "]" : peer.addr) + ":" + std::to_string(peer.port);
+}
+
+bool parse_ipv4(const char *text, uint32_t &addr_out) {
+    if (text == nullptr) {
+        return false;
+    }
+    unsigned char bytes[ipv4_parts] = {};
+    const char *at = text;
+    for (int i = 0; i < ipv4_parts; ++i) {
+        const std::size_t digits = std::strspn(at, "0123456789");
+        const char end = at[digits];
+        if (digits == 0 || digits > max_part_digits || end != (i + 1 < ipv4_parts ? '.' : '\0')) {
+            return false;
+        }
+        char part[max_part_digits + 1] = {};
+        std::memcpy(part, at, digits);
+        int64_t value = 0;
+        if (!parse_integer(part, 0, max_part, value)) {
+            return false;
+        }
+        bytes[i] = static_cast<unsigned char>(value);
+        at += digits + 1;
+    }
+    std::memcpy(&addr_out, bytes, sizeof addr_out);  // the bytes in wire order
+    return true;
+}
+
+}  // namespace razivu_tool::net

@@ -1,0 +1,90 @@
+// Sockets passed by systemd or inetd, on Linux.
+#include "server/activation.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/numbers.h"
+
+namespace razivu_tool::activation {
+namespace {
+
+// The first descriptor systemd passes (SD_LISTEN_FDS_START).
+constexpr int first_passed_fd = 3;
+
+Passed unusable(std::string why) {
+    return Passed{Kind::unusable, -1, std::move(why)};
+}
+
+// A stream socket, listening or connected; anything else is refused.
+Passed classify(int fd, const char *what) {
+    int type = 0;
+    int listening = 0;
+    socklen_t len = sizeof type;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) {
+        return unusable(std::string(what) + " is not a socket: " + std::strerror(errno));
+    }
+    len = sizeof listening;
+    if (type != SOCK_STREAM ||
+        ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0) {
+        return unusable(std::string(what) + " is not a stream socket");
+    }
+    return Passed{listening != 0 ? Kind::listening : Kind::connection, fd, {}};
+}
+
+bool same_file(int a, int b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+void to_null_device(int fd) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0 && null != fd) {
+        ::dup2(null, fd);
+        ::close(null);
+    }
+}
+
+}  // namespace
+
+Passed from_systemd() {
+    const char *pid_text = std::getenv("LISTEN_PID");
+    const char *fds_text = std::getenv("LISTEN_FDS");
+    int64_t pid = 0;
+    if (pid_text == nullptr || fds_text == nullptr || !parse_integer(pid_text, 1, INT_MAX, pid) ||
+        pid != ::getpid()) {
+        return Passed{};  // not for this process
+    }
+    int64_t n = 0;
+    const bool counted = parse_integer(fds_text, 0, INT_MAX, n);
+    ::unsetenv("LISTEN_PID");
+    ::unsetenv("LISTEN_FDS");
+    ::unsetenv("LISTEN_FDNAMES");
+    if (!counted || n != 1) {
+        return unusable(std::string("LISTEN_FDS=") + fds_text + ": razivu serve takes exactly one socket");
+    }
+    ::fcntl(first_passed_fd, F_SETFD, FD_CLOEXEC);
+    return classify(first_passed_fd, "the socket passed by systemd");
+}
+
+Passed from_inetd() {
+    Passed passed = classify(STDIN_FILENO, "standard input");
+    if (passed.kind != Kind::unusable) {
+        for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+            if (same_file(fd, STDIN_FILENO)) {
+                to_null_device(fd);
+            }
+        }
+    }
+    return passed;
+}
+
+}  // namespace razivu_tool::activation

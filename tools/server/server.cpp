@@ -1,0 +1,200 @@
+// The server's life from the socket to the stop: see server.h.
+#include "server/server.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include <razivu/razivu.h>
+
+#include "server/activation.h"
+#include "server/net.h"
+#include "server/serve_connection.h"
+#include "server/serve_log.h"
+#include "server/workers.h"
+
+namespace razivu_tool::serve {
+namespace {
+
+constexpr int32_t default_workers = 32;
+// By default one address may hold a quarter of the workers.
+constexpr int32_t per_address_share = 4;
+constexpr int32_t default_backlog = 128;
+constexpr int32_t default_call_ms = 10000;
+constexpr int32_t default_idle_ms = 30000;
+constexpr const char *default_bind = "0.0.0.0";
+// Where a process serving one connection only writes its first log entry.
+constexpr const char *connection_log = "serve-connection.txt";
+// The status of a worker that has served its connection.
+constexpr int worker_done = 0;
+
+// Process-wide: the Config with its defaults in place; workers read the
+// limits and quiet, which they inherit or (on Windows) are given again.
+Config settings;
+
+Config with_defaults(Config c) {
+    c.bind = c.bind != nullptr ? c.bind : default_bind;
+    c.backlog = c.backlog != 0 ? c.backlog : default_backlog;
+    c.workers = c.workers != 0 ? c.workers : default_workers;
+    if (c.per_address == 0) {
+        c.per_address = c.workers >= per_address_share ? c.workers / per_address_share : 1;
+    }
+    c.call_ms = c.call_ms != 0 ? c.call_ms : default_call_ms;
+    c.idle_ms = c.idle_ms != 0 ? c.idle_ms : default_idle_ms;
+    return c;
+}
+
+bool names_a_socket(const Config &c) {
+    return c.service != nullptr || c.port != 0 || c.bind != nullptr || c.backlog != 0;
+}
+
+// The worker's whole life.
+int serve_connection(int32_t conn, const net::Peer &peer) {
+    const Limits limits{settings.call_ms, settings.idle_ms};
+    Record record(net::text(peer));
+    const End end = serve_calls(conn, limits, record);
+    if (end == End::cut) {
+        // The read or send it interrupted has left an error entry; this says why.
+        log_entry(RAZIVU_LOG_WARNING, "razivu serve: %s %s", net::text(peer).c_str(),
+                  ending_text(end, limits).c_str());
+    }
+    if (!settings.quiet || (end != End::closed && end != End::idle)) {
+        net::write_line(record.line(ending_text(end, limits)));
+    }
+    return worker_done;
+}
+
+// The port to listen on, in network byte order; none when the service is
+// unknown and no port was given. A service the database lacks falls back to
+// the port with a note; it is looked up with PTgetservbyname first, which
+// pushes nothing, so no error is logged for it.
+std::optional<uint16_t> port_of(const Config &c, std::string &note) {
+    if (c.service != nullptr && PTgetservbyname(c.service, "tcp") != nullptr) {
+        return static_cast<uint16_t>(COMGetPortByName(c.service, "tcp"));
+    }
+    if (c.service != nullptr && c.port == 0) {
+        return std::nullopt;
+    }
+    if (c.service != nullptr) {
+        note = std::string("service '") + c.service +
+               "' is not in the services database; listening on its default port " +
+               std::to_string(c.port);
+    }
+    return PThtons(static_cast<uint16_t>(c.port));
+}
+
+// -1 after saying why on standard error.
+int32_t open_listening(uint16_t port, std::string &where) {
+    uint32_t addr = 0;
+    if (!net::parse_ipv4(settings.bind, addr)) {
+        return -1;
+    }
+    // Before the socket exists: on Windows a PT wrapper ends the WinSock
+    // session, and with it every socket, when one was started.
+    where = std::string(settings.bind) + ":" + std::to_string(PTntohs(port));
+    std::string why;
+    const int32_t s = net::listen_at(addr, port, settings.backlog, why);
+    if (s < 0) {
+        std::fprintf(stderr, "razivu serve: cannot listen: %s\n", why.c_str());
+    }
+    return s;
+}
+
+// Accepts until a stop is asked for.
+Outcome run_server(int32_t listening, const std::string &where, const std::string &note) {
+    // This process's first entry starts the log, before any worker exists:
+    // workers then only append to it.
+    if (!note.empty()) {
+        log_entry(RAZIVU_LOG_PLAIN, "razivu serve: note: %s", note.c_str());
+        std::fprintf(stderr, "razivu serve: note: %s\n", note.c_str());
+    }
+    log_entry(RAZIVU_LOG_PLAIN, "razivu serve: listening on %s, up to %d workers, %d per address",
+              where.c_str(), static_cast<int>(settings.workers), static_cast<int>(settings.per_address));
+    std::printf("razivu serve: listening on %s, up to %d workers, %d per address\n", where.c_str(),
+                static_cast<int>(settings.workers), static_cast<int>(settings.per_address));
+    std::fflush(stdout);
+    workers::start(settings.workers, settings.worker_args);
+    while (workers::wait_for_connection(listening)) {
+        const int32_t conn = COMWaitForConnectingSock(listening);
+        if (conn < 0) {
+            workers::rest();
+            continue;
+        }
+        const net::Peer peer = net::address_of(conn, net::Side::peer);
+        const int serving = workers::serving(peer.addr);
+        if (serving >= settings.per_address) {
+            net::write_line(refusal_line(net::text(peer), serving));
+            COMCloseSock(conn);
+            continue;
+        }
+        workers::spawn(listening, conn, peer, serve_connection);
+    }
+    workers::stop_all();
+    COMCloseSock(listening);
+    PTWSACleanup();
+    const char *signal = workers::stop_signal();
+    if (signal[0] == '\0') {
+        log_entry(RAZIVU_LOG_ERROR, "razivu serve: the listening socket failed; stopped");
+        std::fprintf(stderr, "razivu serve: the listening socket failed; stopped\n");
+        return Outcome::failed;
+    }
+    log_entry(RAZIVU_LOG_PLAIN, "razivu serve: stopped by %s", signal);
+    std::printf("razivu serve: stopped\n");
+    return Outcome::ended;
+}
+
+// A connection the service manager accepted: every connection is then a
+// process of its own. The first log entry of a process empties its file, so
+// it goes to a file of its own, and the log the processes share only grows.
+Outcome serve_one(int32_t conn) {
+    const net::Peer peer = net::address_of(conn, net::Side::peer);
+    WriteLog(connection_log, GetVersionString(), RAZIVU_LOG_PLAIN, "razivu serve: connection from %s",
+             net::text(peer).c_str());
+    return workers::serve_here(conn, peer, serve_connection) == worker_done ? Outcome::ended
+                                                                            : Outcome::failed;
+}
+
+}  // namespace
+
+Outcome run(const Config &config) {
+    settings = with_defaults(config);
+    const activation::Passed passed = config.inetd ? activation::from_inetd() : activation::from_systemd();
+    if (passed.kind == activation::Kind::unusable) {
+        std::fprintf(stderr, "razivu serve: %s\n", passed.why.c_str());
+        return Outcome::failed;
+    }
+    const bool passed_in = passed.kind != activation::Kind::none;
+    if (passed_in && names_a_socket(config)) {
+        return Outcome::socket_twice;
+    }
+    // An address or backlog alone would listen on a port the system picks,
+    // which no client could know.
+    if (!passed_in && config.service == nullptr && config.port == 0) {
+        return Outcome::no_socket;
+    }
+    COMGetTraceFile();  // decided once here, so the workers share it
+    if (passed.kind == activation::Kind::connection) {
+        return serve_one(passed.socket);
+    }
+    if (passed.kind == activation::Kind::listening) {
+        const std::string where = net::text(net::address_of(passed.socket, net::Side::local)) +
+                                  (config.inetd ? " (from inetd)" : " (from systemd)");
+        return run_server(passed.socket, where, {});
+    }
+    std::string note;
+    const std::optional<uint16_t> port = port_of(settings, note);
+    if (!port) {
+        return Outcome::unknown_service;
+    }
+    std::string where;
+    const int32_t listening = open_listening(*port, where);
+    return listening >= 0 ? run_server(listening, where, note) : Outcome::failed;
+}
+
+bool is_ipv4_address(const char *text) {
+    uint32_t addr = 0;
+    return net::parse_ipv4(text, addr);
+}
+
+}  // namespace razivu_tool::serve

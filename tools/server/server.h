@@ -1,0 +1,58 @@
+// The server of `razivu serve`, whole: what to listen on and the limits go in,
+// and it serves until a stop is asked for.
+//
+// The listening process accepts and hands each connection to a worker
+// process of its own (workers.h); the worker serves calls (serve_connection.h)
+// with the functions of serve_calls.h. Slow clients cannot starve the rest:
+// a call must be complete within a time from its first byte, a silent
+// connection is closed, and one client address may hold only part of the
+// workers. The socket may also come from systemd or inetd (activation.h).
+//
+// Nothing here knows a command line: a front-end fills a Config and words
+// what run() reports in its own terms.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace razivu_tool::serve {
+
+// Every field left 0 (nullptr, false) takes its default.
+struct Config {
+    // Where to listen. All are left unset when the socket is passed in.
+    const char *service = nullptr;  // a name of the services database
+    int32_t port = 0;               // the port; with service, the one used when the database lacks it
+    const char *bind = nullptr;     // a dotted IPv4 address (is_ipv4_address); default every interface
+    int32_t backlog = 0;            // connections the system queues while workers are busy; default 128
+
+    bool inetd = false;       // standard input is the socket: listening (inetd wait) or one connection
+    int32_t workers = 0;      // connections served at once; default 32
+    int32_t per_address = 0;  // workers one client address may hold; default a quarter of workers
+    int32_t call_ms = 0;      // from a call's first byte until it is answered; default 10 s
+    int32_t idle_ms = 0;      // silence between calls before a connection is closed; default 30 s
+    bool quiet = false;       // lines on standard error only for connections that end in trouble
+
+    // Where workers are processes started afresh (Windows), the words after
+    // the program's name that bring such a process back to run() with the
+    // same limits; it finds its connection passed in by itself.
+    std::vector<std::string> worker_args;
+};
+
+enum class Outcome {
+    ended,            // stopped by a signal, or the one passed-in connection was served
+    failed,           // no socket to serve, or the listening socket failed; said on standard error
+    unknown_service,  // service is not in the services database, and no port was given
+    socket_twice,     // a socket was passed in, and the Config names one as well
+    no_socket,        // no socket was passed in, and the Config names no service or port
+};
+
+// Serves as config says, on a socket passed in by systemd, inetd or the
+// listening process (a worker on Windows), or on one it opens. Returns when
+// the server stops, or at once when it cannot start.
+Outcome run(const Config &config);
+
+// True for an address Config::bind takes: four decimal parts 0 to 255.
+bool is_ipv4_address(const char *text);
+
+}  // namespace razivu_tool::serve

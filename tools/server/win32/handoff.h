@@ -1,0 +1,65 @@
+// How a connection travels from the listening process of `razivu serve` to
+// the worker process that serves it, on Windows.
+//
+// The listening process starts the worker with CreateProcess and a pipe as
+// its standard input, duplicates the accepted socket into it with
+// WSADuplicateSocketA and writes the protocol information into the pipe; the
+// worker reads it and opens its own descriptor of the same socket with
+// WSASocketA. This is the documented way to share a socket between
+// processes: an inherited socket handle is not (layered providers do not
+// follow it), and the pipe keeps the hand-off off the command line.
+//
+// The worker runs the same program with the words the front-end gave
+// (Config::worker_args), and finds the socket through the server's
+// activation step (a worker is a process with one passed-in connection, as
+// under inetd).
+#pragma once
+
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace razivu_tool::handoff {
+
+// The command line of a worker: this program with args after its name.
+std::wstring worker_command_line(const std::vector<std::string> &args);
+
+// Marks the processes started from now on as workers, and makes the
+// standard output and error handles inheritable copies so that workers write
+// where the listening process does. Once, before the first worker.
+void prepare();
+
+// Makes a socket of the listening process private: a connection held open
+// by another process would never see its end, and a listening socket would
+// go on taking connections after the listening process ended.
+void keep_private(int32_t s);
+
+// A started worker waiting for its connection.
+struct Started {
+    HANDLE process = nullptr;  // nullptr: none
+    HANDLE pipe = nullptr;     // the writing end of its standard input
+    DWORD pid = 0;
+};
+
+// Starts a worker with command_line; process is nullptr, with why saying
+// what failed, when none could be started. Every socket of the caller must
+// be private by then.
+Started launch(std::wstring command_line, std::string &why);
+
+// Hands conn to worker, which then serves it; the caller still owns conn.
+// False with why when the worker cannot take it (it has ended, or ends by
+// itself once it finds nothing in its pipe).
+bool hand_over(Started &worker, int32_t conn, std::string &why);
+
+// True in a worker process.
+bool is_worker();
+
+// In a worker: the connection the listening process handed over, or -1 with
+// why saying what failed.
+int32_t receive(std::string &why);
+
+}  // namespace razivu_tool::handoff

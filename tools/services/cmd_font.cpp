@@ -10,6 +10,8 @@
 
 #include <razivu/razivu.h>
 
+#include "standins/text.h"
+
 #include "cli/commands.h"
 #include "cli/options.h"
 
@@ -20,32 +22,12 @@ const char *const installed_folders[] = {"FONTS", "SYSTEM"};
 
 // UTF-16 code units as UTF-8; a lone surrogate prints as U+FFFD.
 std::string utf8_of(const RazivuWChar *text) {
-    std::string out;
+    std::u16string units;
     for (; *text != 0; ++text) {
-        unsigned long c = static_cast<unsigned long>(*text);
-        const auto next = static_cast<unsigned long>(text[1]);
-        if (c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
-            ++text;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        units += static_cast<char16_t>(*text);  // wchar_t on Windows, of the same 16 bits
     }
+    std::string out;
+    razivu::standins::utf8_from_utf16(units.c_str(), out, razivu::standins::Surrogates::lenient);
     return out;
 }
 

@@ -14,6 +14,10 @@ std::size_t stdio_write(const void *data, std::size_t len, std::FILE *f);
 int stdio_flush(std::FILE *f);
 int stdio_close(std::FILE *f);
 const NetCalls &system_net_calls();
+// Frees a thread's blocks and the record (posix/ and win32/ call it when the
+// thread ends).
+struct ThreadRecord;
+void free_thread_record(ThreadRecord *record);
 const DdeCalls &system_dde_calls();
 
 // The text of a socket error number the C library has no text for (Windows'

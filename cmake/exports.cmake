@@ -49,7 +49,7 @@ function(razivu_apply_exports target)
   else()
     target_link_options(${target} PRIVATE -Wl,--version-script=${PROJECT_BINARY_DIR}/razivu.map)
     # Sanitizer runtimes resolve their symbols at load time.
-    if(NOT RAZIVU_SANITIZE AND NOT RAZIVU_BUILD_FUZZ)
+    if(NOT RAZIVU_SANITIZE AND NOT RAZIVU_TSAN AND NOT RAZIVU_BUILD_FUZZ)
       target_link_options(${target} PRIVATE -Wl,--no-undefined)
     endif()
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_BINARY_DIR}/razivu.map)

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <vector>
 
+#include "standins/text.h"
+
 namespace razivu::standins::ini {
 namespace {
 
@@ -108,6 +110,8 @@ std::string join(const std::vector<std::string> &lines) {
 
 std::optional<std::string> lookup(std::string_view text, std::string_view section,
                                   std::string_view key) {
+    section = trim(section);
+    key = trim(key);
     auto lines = split_lines(text);
     std::size_t begin = 0;
     std::size_t end = 0;
@@ -130,8 +134,13 @@ std::optional<std::string> lookup(std::string_view text, std::string_view sectio
     return std::nullopt;
 }
 
-std::string update(std::string_view text, std::string_view section, const char *key,
-                   const char *value) {
+std::optional<std::string> update(std::string_view text, std::string_view section,
+                                  const char *key_text, const char *value) {
+    section = trim(section);
+    if (!profile_entry_writable(section, key_text, value)) {
+        return std::nullopt;
+    }
+    const std::string_view key = key_text != nullptr ? trim(key_text) : std::string_view();
     auto views = split_lines(text);
     std::vector<std::string> lines(views.begin(), views.end());
     std::size_t begin = 0;
@@ -142,7 +151,7 @@ std::string update(std::string_view text, std::string_view section, const char *
                     lines.begin() + static_cast<std::ptrdiff_t>(to));
     };
 
-    if (key == nullptr) {
+    if (key_text == nullptr) {
         if (found) {
             erase(begin, end);
         }
@@ -162,7 +171,7 @@ std::string update(std::string_view text, std::string_view section, const char *
     if (value == nullptr) {
         return join(lines);
     }
-    std::string entry = std::string(trim(key)) + "=" + std::string(trim(value));
+    std::string entry = std::string(key) + "=" + std::string(trim(value));
     if (found) {
         std::size_t at = end;
         while (at > begin + 1 && trim(lines[at - 1]).empty()) {

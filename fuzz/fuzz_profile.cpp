@@ -7,13 +7,9 @@
 #include <string_view>
 
 #include "standins/ini.h"
+#include "standins/text.h"
 
 namespace {
-
-std::string_view trimmed(std::string_view s) {
-    const std::size_t first = s.find_first_not_of(" \t\r\n\v\f");
-    return first == s.npos ? std::string_view() : s.substr(first, s.find_last_not_of(" \t\r\n\v\f") - first + 1);
-}
 
 // A value read back without the quotes around it.
 bool quoted(std::string_view v) {
@@ -47,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return std::count(t.begin(), t.end(), '\n') + (t.empty() || t.back() == '\n' ? 0 : 1);
     };
     const auto back = written ? ini::lookup(*written, section, key) : std::nullopt;
-    const std::string_view v = trimmed(value);
+    const std::string_view v = without_blanks(value);
     if (written.has_value() != ini::update("", section, key.c_str(), value.c_str()).has_value() ||
         (written && (lines(*written) > lines(in) + 2 || !back || (!quoted(v) && *back != v)))) {
         __builtin_trap();

@@ -26,16 +26,6 @@ bool is_blank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-std::string_view without_blanks(std::string_view s) {
-    while (!s.empty() && is_blank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && is_blank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 bool holds_control(std::string_view s) {
     for (const char c : s) {
         if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) {
@@ -193,6 +183,16 @@ bool utf16_from_utf8(std::string_view text, char16_t *out, std::size_t cap,
         *units_out = n;
     }
     return whole || cut;
+}
+
+std::string_view without_blanks(std::string_view s) {
+    while (!s.empty() && is_blank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && is_blank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
 }
 
 bool profile_entry_writable(std::string_view section, const char *key, const char *value) {

@@ -43,6 +43,10 @@ bool utf8_from_utf16(const char16_t *text, std::string &out,
 bool utf16_from_utf8(std::string_view text, char16_t *out, std::size_t cap,
                      std::size_t *units_out = nullptr, bool cut = false);
 
+// Text without the blanks at either end (space, tab, line ends, vertical tab,
+// form feed), as profile readers take names and values.
+std::string_view without_blanks(std::string_view text);
+
 // Whether a private profile entry is written as itself, each part taken
 // without the blanks around it, as profile writers write and readers read
 // it: no control character but a tab in the section, key or value, and a key

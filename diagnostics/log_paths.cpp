@@ -82,11 +82,11 @@ void profile_file_path(char *buf) {
 bool profile_file_exists() {
     char path[RAZIVU_PATH_CAP];
     profile_file_path(path);
-    std::FILE *f = platform::open_file(path, "r");
+    std::FILE *f = platform::open_regular_file(path);
     if (f == nullptr) {
         return false;
     }
-    platform::file_calls().close(f);
+    std::fclose(f);
     return true;
 }
 

@@ -26,6 +26,26 @@ std::FILE *open_file(const char *path, const char *mode) {
     return file_calls().open(path, mode);
 }
 
+std::FILE *open_regular_file(const char *path) {
+    if (path == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int fd = open_regular(host_path(path), true);
+    if (fd < 0) {
+        return nullptr;
+    }
+#if defined(_WIN32)
+    std::FILE *f = ::_fdopen(fd, "rb");
+#else
+    std::FILE *f = ::fdopen(fd, "rb");
+#endif
+    if (f == nullptr) {
+        file_calls().close_fd(fd);
+    }
+    return f;
+}
+
 int32_t make_dir(const char *path) {
     return path != nullptr ? file_calls().make_dir(path) : -1;
 }

@@ -32,6 +32,9 @@ std::string host_path(const char *path);
 // Opens a file with a fopen mode; nullptr with errno set when it cannot be
 // opened (EINVAL for a null path or mode).
 std::FILE *open_file(const char *path, const char *mode);
+// Opens a regular file for reading ("rb"), never waiting on a FIFO or
+// device; nullptr with errno set otherwise (EINVAL: not a regular file).
+std::FILE *open_regular_file(const char *path);
 // Creates one directory: 0 when it was created, -1 when it was not.
 int32_t make_dir(const char *path);
 // Writes len bytes; false when not all of them could be written.
@@ -240,10 +243,12 @@ uint16_t net_to_host16(uint16_t v);
 // with libmspack, fontconfig and WIN.INI in the Windows directory; win32/fonts.cpp
 // calls LZOpenFileA, AddFontResourceA, Get/WriteProfileString and SendMessageA.
 
-// Copies source to target, expanding an SZDD (LZ) file; other files are copied
-// unchanged. false when the source cannot be read, its compressed data ends
-// early, or the target cannot be written; the target may then hold a part.
-bool expand_copy(const char *source, const char *target);
+// Copies source into a new file beside target, expanding an SZDD (LZ) file;
+// other files are copied unchanged. The copy is made exclusively under a name
+// no other file has, flushed to disk, and its path left in staged_out. false,
+// with no copy left, when the source is not a regular file or cannot be read,
+// its compressed data ends early, or the copy cannot be made or written.
+bool stage_copy(const char *source, const char *target, std::string &staged_out);
 
 // Renames from over to, replacing a file there in one step (MoveFileExA).
 bool replace_file(const char *from, const char *to);
@@ -258,12 +263,10 @@ bool font_table_add(const char *path);
 // Tells the running programs that the font table changed (WM_FONTCHANGE).
 void broadcast_font_change();
 
-// Section "fonts" of the system profile. get copies the value of key or ""
-// (cut to cap - 1) and returns its length; put with value nullptr deletes the
-// key and returns false when the profile could not be written. The UTF-16
-// forms are GetProfileStringW and WriteProfileStringW.
-int32_t fonts_profile_get(const char *key, char *buf, int32_t cap);
-bool fonts_profile_put(const char *key, const char *value);
+// Section "fonts" of the system profile (GetProfileStringW and
+// WriteProfileStringW). get copies the value of key or "" (cut to cap - 1)
+// and returns its length; put with value nullptr deletes the key and returns
+// false when the profile could not be written.
 int32_t fonts_profile_get_w(const char16_t *key, char16_t *buf, int32_t cap);
 bool fonts_profile_put_w(const char16_t *key, const char16_t *value);
 

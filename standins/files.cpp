@@ -1,89 +1,67 @@
 // Whole files of the stand-ins, through the platform's file-call table.
 #include "standins/files.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <fcntl.h>
-#include <random>
-
-#include "platform/file_calls.h"
 
 namespace razivu::standins {
 namespace {
 
-constexpr std::size_t read_chunk = 4096;
-// New names tried before giving up: another file under a random name is a
-// collision of 64 random bits, so more than one try means someone planted it.
-constexpr int name_tries = 16;
+constexpr std::size_t read_chunk = 64 * 1024;
 
 platform::FileCalls &fs() {
     return platform::file_calls();
 }
 
-// Runs a call again for as long as a signal interrupts it.
-template <typename Call>
-auto retrying(Call call) {
-    auto rc = call();
-    while (rc == -1 && errno == EINTR) {
-        rc = call();
-    }
-    return rc;
+bool lstat_is(const std::string &path, mode_t type) {
+    struct stat st {};
+    return fs().lstat_host(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
 }
 
-std::string random_suffix() {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::random_device source;
-    uint64_t bits = (static_cast<uint64_t>(source()) << 32) ^ source();
-    std::string out(16, '0');
-    for (char &c : out) {
-        c = hex[bits & 0xf];
-        bits >>= 4;
-    }
-    return out;
+bool stat_is(const std::string &path, mode_t type) {
+    struct stat st {};
+    return fs().stat_host(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
 }
 
 }  // namespace
 
 ReadResult read_file(const std::string &path, std::size_t cap, std::string &out) {
-    const int fd = retrying([&] { return fs().open_fd(path.c_str(), O_RDONLY | O_CLOEXEC, 0); });
+    const int fd = open_regular(path, true);
     if (fd < 0) {
         return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
     }
     out.clear();
-    char chunk[read_chunk];
-    ssize_t n = 0;
-    while (out.size() <= cap &&
-           (n = retrying([&] { return fs().read_fd(fd, chunk, sizeof chunk); })) > 0) {
-        out.append(chunk, static_cast<std::size_t>(n));
-    }
+    const bool whole = read_rest(fd, cap, out);
     fs().close_fd(fd);
-    return n == 0 && out.size() <= cap ? ReadResult::ok : ReadResult::failed;
+    return whole ? ReadResult::ok : ReadResult::failed;
 }
 
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = retrying([&] { return fs().write_fd(fd, text.data(), text.size()); });
+bool read_rest(int fd, std::size_t cap, std::string &out) {
+    std::string chunk(read_chunk, '\0');
+    for (std::size_t room = cap + 1; room > 0;) {
+        const ssize_t n = platform::retrying(
+            [&] { return fs().read_fd(fd, chunk.data(), std::min(chunk.size(), room)); });
         if (n <= 0) {
-            return false;
+            return n == 0;
         }
-        text.remove_prefix(static_cast<std::size_t>(n));
+        out.append(chunk.data(), static_cast<std::size_t>(n));
+        room -= static_cast<std::size_t>(n);
+    }
+    return false;  // a byte past cap
+}
+
+bool finish_file(int fd) {
+    const bool synced = fs().sync_fd(fd) == 0;
+    return fs().close_fd(fd) == 0 && synced;
+}
+
+bool commit_beside(int fd, const std::string &tmp, const std::string &path, std::string_view text) {
+    const bool written = write_all(fd, text);
+    if (!finish_file(fd) || !written || fs().rename_host(tmp.c_str(), path.c_str()) != 0) {
+        fs().unlink_host(tmp.c_str());
+        return false;
     }
     return true;
-}
-
-int create_beside(const std::string &path, mode_t mode, std::string &tmp_out) {
-    const std::size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    for (int i = 0; i < name_tries; ++i) {
-        tmp_out = dir + "." + base + ".razivu-" + random_suffix();
-        const int fd = retrying([&] { return fs().open_fd(tmp_out.c_str(), flags, mode); });
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
 }
 
 bool replace_file(const std::string &path, std::string_view text, mode_t mode, mode_t dir_mode) {
@@ -96,13 +74,12 @@ bool replace_file(const std::string &path, std::string_view text, mode_t mode, m
     if (fd < 0) {
         return false;
     }
-    bool ok = fs().chmod_fd(fd, mode) == 0 && write_all(fd, text) && fs().sync_fd(fd) == 0;
-    ok = fs().close_fd(fd) == 0 && ok;
-    if (!ok || fs().rename_host(tmp.c_str(), path.c_str()) != 0) {
+    if (fs().chmod_fd(fd, mode) != 0) {
+        fs().close_fd(fd);
         fs().unlink_host(tmp.c_str());
         return false;
     }
-    return true;
+    return commit_beside(fd, tmp, path, text);
 }
 
 bool make_dirs(const std::string &dir, mode_t mode) {
@@ -122,13 +99,41 @@ bool remove_file(const std::string &path) {
 }
 
 bool is_regular_file(const std::string &path) {
-    struct stat st {};
-    return fs().stat_host(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return stat_is(path, S_IFREG);
 }
 
 bool is_dir(const std::string &path) {
-    struct stat st {};
-    return fs().stat_host(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return stat_is(path, S_IFDIR);
+}
+
+bool is_own_regular_file(const std::string &path) {
+    return lstat_is(path, S_IFREG);
+}
+
+bool is_own_dir(const std::string &path) {
+    return lstat_is(path, S_IFDIR);
+}
+
+bool holds_only_plain_files(const std::string &dir, int depth) {
+    std::vector<std::string> names;
+    if (depth < 0 || fs().list_dir(dir.c_str(), &names) != 0) {
+        return false;
+    }
+    for (const std::string &name : names) {
+        const std::string path = dir + "/" + name;
+        struct stat st {};
+        if (fs().lstat_host(path.c_str(), &st) != 0) {
+            if (errno == ENOENT) {
+                continue;  // gone since the listing
+            }
+            return false;
+        }
+        if (!S_ISREG(st.st_mode) &&
+            !(S_ISDIR(st.st_mode) && holds_only_plain_files(path, depth - 1))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::vector<std::string> list_files(const std::string &dir, std::string_view prefix,

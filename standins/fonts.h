@@ -6,11 +6,13 @@
 
 namespace razivu::standins {
 
-// Copies the file at host path from to host path to, expanding an SZDD (LZ)
-// file; other files are copied unchanged. false when the source cannot be
-// read, its compressed data ends early, or the target cannot be written; the
-// target may then hold a part.
-bool expand_copy(const std::string &from, const std::string &to);
+// Copies the regular file at host path from into a new file beside host
+// path to (create_beside), expanding an SZDD (LZ) file; other files are
+// copied unchanged. The copy is flushed to disk and its path left in
+// staged_out. false, with no copy left, when the source is not a regular file
+// or cannot be read, its compressed data ends early, or the copy cannot be
+// made or written.
+bool stage_copy(const std::string &from, const std::string &to, std::string &staged_out);
 
 // Makes the font file at host path visible to the user's programs: its
 // folder listed in a fontconfig file of ours, the file added to this

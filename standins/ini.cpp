@@ -4,22 +4,10 @@
 #include <cctype>
 #include <vector>
 
+#include "standins/text.h"
+
 namespace razivu::standins::ini {
 namespace {
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && is_blank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && is_blank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
 
 bool same_name(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -53,7 +41,7 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 
 // A section header's name: the text between '[' and the last ']', trimmed.
 std::optional<std::string_view> section_name(std::string_view line) {
-    line = trim(line);
+    line = without_blanks(line);
     if (line.empty() || line.front() != '[') {
         return std::nullopt;
     }
@@ -61,12 +49,12 @@ std::optional<std::string_view> section_name(std::string_view line) {
     if (std::size_t close = line.rfind(']'); close != std::string_view::npos) {
         line = line.substr(0, close);
     }
-    return trim(line);
+    return without_blanks(line);
 }
 
 // A key line's key: the text before the first '=', trimmed.
 std::optional<std::string_view> key_name(std::string_view line) {
-    line = trim(line);
+    line = without_blanks(line);
     if (line.empty() || line.front() == ';' || line.front() == '[') {
         return std::nullopt;
     }
@@ -74,7 +62,7 @@ std::optional<std::string_view> key_name(std::string_view line) {
     if (eq == std::string_view::npos) {
         return std::nullopt;
     }
-    return trim(line.substr(0, eq));
+    return without_blanks(line.substr(0, eq));
 }
 
 // The lines [begin, end) of the first section called name; begin is the
@@ -108,6 +96,8 @@ std::string join(const std::vector<std::string> &lines) {
 
 std::optional<std::string> lookup(std::string_view text, std::string_view section,
                                   std::string_view key) {
+    section = without_blanks(section);
+    key = without_blanks(key);
     auto lines = split_lines(text);
     std::size_t begin = 0;
     std::size_t end = 0;
@@ -119,8 +109,8 @@ std::optional<std::string> lookup(std::string_view text, std::string_view sectio
         if (!k || !same_name(*k, key)) {
             continue;
         }
-        std::string_view line = trim(lines[i]);
-        std::string_view value = trim(line.substr(line.find('=') + 1));
+        std::string_view line = without_blanks(lines[i]);
+        std::string_view value = without_blanks(line.substr(line.find('=') + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);
@@ -130,8 +120,13 @@ std::optional<std::string> lookup(std::string_view text, std::string_view sectio
     return std::nullopt;
 }
 
-std::string update(std::string_view text, std::string_view section, const char *key,
-                   const char *value) {
+std::optional<std::string> update(std::string_view text, std::string_view section,
+                                  const char *key_text, const char *value) {
+    section = without_blanks(section);
+    if (!profile_entry_writable(section, key_text, value)) {
+        return std::nullopt;
+    }
+    const std::string_view key = key_text != nullptr ? without_blanks(key_text) : std::string_view();
     auto views = split_lines(text);
     std::vector<std::string> lines(views.begin(), views.end());
     std::size_t begin = 0;
@@ -142,7 +137,7 @@ std::string update(std::string_view text, std::string_view section, const char *
                     lines.begin() + static_cast<std::ptrdiff_t>(to));
     };
 
-    if (key == nullptr) {
+    if (key_text == nullptr) {
         if (found) {
             erase(begin, end);
         }
@@ -154,7 +149,7 @@ std::string update(std::string_view text, std::string_view section, const char *
             if (value == nullptr) {
                 erase(i, i + 1);
             } else {
-                lines[i] = std::string(*k) + "=" + std::string(trim(value));
+                lines[i] = std::string(*k) + "=" + std::string(without_blanks(value));
             }
             return join(lines);
         }
@@ -162,10 +157,10 @@ std::string update(std::string_view text, std::string_view section, const char *
     if (value == nullptr) {
         return join(lines);
     }
-    std::string entry = std::string(trim(key)) + "=" + std::string(trim(value));
+    std::string entry = std::string(key) + "=" + std::string(without_blanks(value));
     if (found) {
         std::size_t at = end;
-        while (at > begin + 1 && trim(lines[at - 1]).empty()) {
+        while (at > begin + 1 && without_blanks(lines[at - 1]).empty()) {
             --at;
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), entry);

@@ -1,10 +1,13 @@
 // Windows-form paths on Linux: drive X: is the folder <prefix>/drive_x.
 #include "standins/paths.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/file_calls.h"
 #include "standins/files.h"
@@ -17,9 +20,42 @@ constexpr const char *system_prefix = "/var/lib/razivu";
 // Folders made on the way to the Windows directory, as on a fresh system.
 constexpr mode_t system_dir_mode = 0777;
 
+// An ASCII letter: isalpha would take bytes of other scripts in some locales.
 bool has_drive(const char *path) {
-    return path != nullptr && std::isalpha(static_cast<unsigned char>(path[0])) &&
-           path[1] == ':';
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    return path != nullptr && letter(path[0]) && path[1] == ':';
+}
+
+bool is_separator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// The rest of a Windows-form path below its root, as Windows resolves it:
+// "." steps stay, ".." steps go up but never above the root, which is the
+// first root_steps steps (a share's server and name), empty steps vanish.
+// A separator at the end stays.
+std::string below_root(const char *rest, std::size_t root_steps) {
+    std::vector<std::string> steps;
+    for (const char *at = rest; *at != '\0';) {
+        const char *end = at;
+        while (*end != '\0' && !is_separator(*end)) {
+            ++end;
+        }
+        const std::string step(at, end);
+        if (step == "..") {
+            if (steps.size() > root_steps) {
+                steps.pop_back();
+            }
+        } else if (!step.empty() && step != ".") {
+            steps.push_back(step);
+        }
+        at = *end != '\0' ? end + 1 : end;
+    }
+    std::string out;
+    for (const std::string &step : steps) {
+        out += "/" + step;
+    }
+    return *rest != '\0' && is_separator(rest[std::strlen(rest) - 1]) ? out + "/" : out;
 }
 
 }  // namespace
@@ -72,25 +108,19 @@ std::string prefix() {
 
 // Backslashes are separators everywhere: no Windows-form caller means a
 // backslash inside a Linux file name. "X:rest" lies below the drive's folder,
-// "\\server\share\rest" below <prefix>/unc/server/share, anything else
-// is a host path (relative ones to the working folder).
+// "\\server\share\rest" below <prefix>/unc/server/share, and neither ever
+// climbs out of it; anything else is a host path (relative ones to the
+// working folder), used as it is.
 std::string host_path(const char *path) {
-    std::string out;
-    const char *rest = path;
     if (has_drive(path)) {
-        out = prefix() + "/drive_";
-        out += static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
-        rest = path + 2;
-        if (*rest != '\0' && *rest != '\\' && *rest != '/') {
-            out += '/';
-        }
-    } else if (path[0] == '\\' && path[1] == '\\') {
-        out = prefix() + "/unc/";
-        rest = path + 2;
+        const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+        return prefix() + "/drive_" + letter + below_root(path + 2, 0);
     }
-    for (; *rest != '\0'; ++rest) {
-        out += *rest == '\\' ? '/' : *rest;
+    if (path[0] == '\\' && path[1] == '\\') {
+        return prefix() + "/unc" + below_root(path + 2, 2);
     }
+    std::string out(path);
+    std::replace(out.begin(), out.end(), '\\', '/');
     return out;
 }
 

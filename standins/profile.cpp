@@ -2,7 +2,6 @@
 #include "standins/profile.h"
 
 #include <cerrno>
-#include <fcntl.h>
 
 #include "platform/file_calls.h"
 #include "standins/files.h"
@@ -12,14 +11,16 @@
 namespace razivu::standins {
 namespace {
 
-// Profile files larger than this are not profile files; they read as missing.
-constexpr std::size_t max_profile_bytes = 16UL * 1024 * 1024;
-// Links are followed at most this deep, as the kernel does.
-constexpr int max_link_depth = 40;
-constexpr std::size_t link_cap = 4096;
+// Profile files larger than this are not profile files: they read as
+// missing and are never written. WIN.INI of a long-used system may hold tens
+// of thousands of font entries.
+constexpr std::size_t max_profile_bytes = 64UL * 1024 * 1024;
 // A profile the write creates: everyone's to read and write, less the umask,
 // as the C library's fopen makes it.
 constexpr mode_t new_file_mode = 0666;
+// What a new profile takes of the old one's mode: set-id and sticky bits have
+// no business on a text file.
+constexpr mode_t kept_mode_bits = 0777;
 
 platform::FileCalls &fs() {
     return platform::file_calls();
@@ -32,65 +33,39 @@ std::string mapped(const std::string &path) {
     return host_path(path.c_str());
 }
 
-// The file a write of host path really changes: symbolic links followed to
-// their target, also a target that does not exist yet.
-std::string link_target(std::string host) {
-    for (int depth = 0; depth < max_link_depth; ++depth) {
-        char target[link_cap];
-        const ssize_t n = fs().read_link(host.c_str(), target, sizeof target - 1);
-        if (n < 0) {
-            break;  // not a link (or not there): this is the file
-        }
-        const std::string next(target, static_cast<std::size_t>(n));
-        const std::size_t slash = host.rfind('/');
-        host = next.front() == '/' || slash == std::string::npos ? next
-                                                                 : host.substr(0, slash + 1) + next;
-    }
-    return host;
-}
-
-// Rewrites the file itself, as Windows does: what a failed write leaves is
-// lost, so this serves only where no temporary file can be made.
-bool write_in_place(const std::string &host, const std::string &text) {
-    const int fd = fs().open_fd(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                                new_file_mode);
+// The profile as it stands: its text and, when it exists, its status. A link
+// at its name, a FIFO or any other file that is not regular, and a file that
+// cannot be read whole, are failed: none of them is ever written back.
+ReadResult read_profile(const std::string &host, std::string &text_out, struct stat &st_out) {
+    const int fd = open_regular(host, false);
     if (fd < 0) {
-        return false;
+        return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
     }
-    const bool ok = write_all(fd, text);
-    return fs().close_fd(fd) == 0 && ok;
+    const bool whole = fs().stat_fd(fd, &st_out) == 0 && read_rest(fd, max_profile_bytes, text_out);
+    fs().close_fd(fd);
+    return whole ? ReadResult::ok : ReadResult::failed;
 }
 
-// Writes a temporary file beside the real one (behind any link) and renames
-// it over it, so that a reader never sees half a profile and a failed write
-// loses nothing. The new file keeps the old one's mode and owner; where the
-// owner cannot be kept, or the folder refuses a temporary file, the file is
-// rewritten in place.
-bool write_text(const std::string &host_file, const std::string &text) {
-    const std::string host = link_target(host_file);
-    struct stat old {};
-    const bool existed = fs().stat_host(host.c_str(), &old) == 0;
+// Writes the text to a new file beside the profile and renames it over it,
+// so that a reader never sees half a profile and a failed write loses
+// nothing. The new file takes the old one's mode and, where the system lets
+// the writer give it away, its owner: both from the regular file that was
+// read, set on the new file's own descriptor.
+bool write_text(const std::string &host, const std::string &text, const struct stat *old) {
     std::string tmp;
-    const int fd = create_beside(host, new_file_mode, tmp);
+    const int fd = create_beside(host, old != nullptr ? 0600 : new_file_mode, tmp);
     if (fd < 0) {
-        // Only a folder that refuses new files sends the write in place: on a
-        // full disk or any other failure, writing in place could lose it all.
-        const int err = errno;
-        return (err == EACCES || err == EPERM || err == EROFS) && write_in_place(host, text);
-    }
-    if (existed && (fs().chown_fd(fd, old.st_uid, old.st_gid) != 0 ||
-                    fs().chmod_fd(fd, old.st_mode & 07777) != 0)) {
-        fs().close_fd(fd);
-        fs().unlink_host(tmp.c_str());
-        return write_in_place(host, text);
-    }
-    bool ok = write_all(fd, text) && fs().sync_fd(fd) == 0;
-    ok = fs().close_fd(fd) == 0 && ok;
-    if (!ok || fs().rename_host(tmp.c_str(), host.c_str()) != 0) {
-        fs().unlink_host(tmp.c_str());
         return false;
     }
-    return true;
+    if (old != nullptr) {
+        (void)fs().chown_fd(fd, old->st_uid, old->st_gid);  // refused unless root: the writer's
+        if (fs().chmod_fd(fd, old->st_mode & kept_mode_bits) != 0) {
+            fs().close_fd(fd);
+            fs().unlink_host(tmp.c_str());
+            return false;
+        }
+    }
+    return commit_beside(fd, tmp, host, text);
 }
 
 }  // namespace
@@ -108,18 +83,27 @@ bool profile_read(const std::string &path, const char *section, const char *key,
     return value.has_value();
 }
 
+// Held from the read to the rename, the lock makes concurrent writers of one
+// profile take turns, so that none loses another's change.
 bool profile_write(const std::string &path, const char *section, const char *key,
                    const char *value) {
     const std::string host = mapped(path);
+    const bool deleting = key == nullptr || value == nullptr;
+    const FileLock lock(host);
+    if (!lock.held()) {
+        return deleting && errno == ENOENT;  // no folder: nothing to delete
+    }
     std::string text;
-    const ReadResult read = read_file(host, max_profile_bytes, text);
+    struct stat old {};
+    const ReadResult read = read_profile(host, text, old);
     if (read == ReadResult::failed) {
-        return false;  // a file not read whole is never written back
+        return false;
     }
-    if (read == ReadResult::missing && (key == nullptr || value == nullptr)) {
-        return true;  // nothing to delete in a missing file
+    if (read == ReadResult::missing && deleting) {
+        return true;
     }
-    return write_text(host, ini::update(text, section, key, value));
+    const auto updated = ini::update(text, section, key, value);
+    return updated && write_text(host, *updated, read == ReadResult::ok ? &old : nullptr);
 }
 
 }  // namespace razivu::standins

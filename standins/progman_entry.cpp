@@ -107,11 +107,18 @@ std::vector<std::string> split_arguments(std::string_view rest) {
     return args;
 }
 
+bool is_control(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
 // One Exec argument: quoted when it holds a reserved character, with the
 // four characters that stay special inside quotes escaped; % is doubled so
-// that it never reads as a field code.
+// that it never reads as a field code. A control character counts as
+// reserved: entry_value writes it as a blank or an escape, which would split
+// the argument unquoted.
 std::string exec_argument(std::string_view arg) {
-    const bool quote = arg.empty() || arg.find_first_of(exec_reserved) != std::string_view::npos;
+    const bool quote = arg.empty() || arg.find_first_of(exec_reserved) != std::string_view::npos ||
+                       std::any_of(arg.begin(), arg.end(), is_control);
     std::string out = quote ? "\"" : "";
     for (char c : arg) {
         if (quote && std::strchr("\"`$\\", c) != nullptr) {
@@ -191,7 +198,7 @@ std::string entry_value(std::string_view text) {
             case '\t': out += "\\t"; break;
             case '\r': out += "\\r"; break;
             case ' ': out += i == 0 ? "\\s" : " "; break;
-            default: out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
+            default: out += is_control(c) ? ' ' : c;
         }
     }
     return out;

@@ -81,11 +81,16 @@ bool is_number(const std::string &text) {
 }
 
 // Applies edit to the group's merged menu, made afresh when it is missing,
-// and writes it back. An unreadable or foreign file is left as it is.
+// and writes it back, under a lock that concurrent editors of the group take
+// in turn. An unreadable or foreign file is left as it is.
 template <typename Edit>
 bool edit_menu(const Group &g, Edit edit) {
+    if (!make_dirs(g.menu_path.substr(0, g.menu_path.rfind('/')), dir_mode)) {
+        return false;
+    }
+    const FileLock lock(g.menu_path);
     std::string xml;
-    const ReadResult read = read_file(g.menu_path, menu_file_cap, xml);
+    const ReadResult read = lock.held() ? read_file(g.menu_path, menu_file_cap, xml) : ReadResult::failed;
     if (read == ReadResult::failed) {
         return false;
     }
@@ -141,7 +146,10 @@ bool add_item(const std::vector<std::string> &args) {
     if (item.name.empty()) {
         item.name = default_item_name(item.command_line);
     }
-    if (item.name.empty() || exec_line(item.command_line).empty()) {
+    // A relative working folder would be taken from wherever the desktop
+    // starts the program.
+    if (item.name.empty() || exec_line(item.command_line).empty() ||
+        (!item.work_dir.empty() && host_path(item.work_dir.c_str()).front() != '/')) {
         return false;
     }
     const std::string file = launcher_file(g, id_of(item.name));
@@ -158,10 +166,26 @@ bool add_item(const std::vector<std::string> &args) {
     return true;
 }
 
-// Takes one launcher out of the menu and off the disk.
+// A launcher of the group by the name this shell gives it: the group's
+// prefix, an item id and ".desktop", and so nothing that reaches another
+// folder.
+bool launcher_name(const Group &g, std::string_view file) {
+    constexpr std::string_view suffix = ".desktop";
+    const std::string prefix = g.menu_name + "-";
+    if (!file.starts_with(prefix) || !file.ends_with(suffix) ||
+        file.size() == prefix.size() + suffix.size()) {
+        return false;
+    }
+    const std::string_view id = file.substr(prefix.size(), file.size() - prefix.size() - suffix.size());
+    return id.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_.") == std::string_view::npos;
+}
+
+// Takes one launcher out of the menu and off the disk: only a regular file
+// in the launchers' folder itself, never through a link to another folder.
 bool drop_launcher(const Group &g, const std::string &file) {
+    const std::string path = g.applications + "/" + file;
     return edit_menu(g, [&](std::string &xml) { return menu_exclude(xml, g.menu_name, file); }) &&
-           remove_file(g.applications + "/" + file);
+           (!is_own_dir(g.applications) || !is_own_regular_file(path) || remove_file(path));
 }
 
 // True when the group's menu includes file.
@@ -195,18 +219,16 @@ bool delete_group(const std::vector<std::string> &args) {
         (!is_regular_file(g.directory_path) && !is_regular_file(g.menu_path))) {
         return false;
     }
-    const std::string prefix = g.menu_name + "-";
-    std::vector<std::string> files = list_files(g.applications, prefix, ".desktop");
+    std::vector<std::string> files = list_files(g.applications, g.menu_name + "-", ".desktop");
     std::string xml;
-    const auto in_menu = read_file(g.menu_path, menu_file_cap, xml) == ReadResult::ok
-                             ? menu_files(xml, g.menu_name)
-                             : std::nullopt;
-    for (const std::string &f : in_menu.value_or(std::vector<std::string>{})) {
-        if (f.compare(0, prefix.size(), prefix) == 0 &&
-            std::find(files.begin(), files.end(), f) == files.end()) {
-            files.push_back(f);
-        }
-    }
+    const auto in_menu = (read_file(g.menu_path, menu_file_cap, xml) == ReadResult::ok
+                              ? menu_files(xml, g.menu_name)
+                              : std::nullopt)
+                             .value_or(std::vector<std::string>{});
+    files.insert(files.end(), in_menu.begin(), in_menu.end());
+    std::erase_if(files, [&](const std::string &f) { return !launcher_name(g, f); });
+    std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
     for (const std::string &f : files) {
         if (!drop_launcher(g, f)) {
             return false;
@@ -215,7 +237,10 @@ bool delete_group(const std::vector<std::string> &args) {
     if (shell.current == g.id) {
         shell.current.clear();
     }
-    const ReadResult read = read_file(g.menu_path, menu_file_cap, xml);
+    const FileLock lock(g.menu_path);  // no folder: no menu, and no one to wait for
+    const ReadResult read = lock.held() || errno == ENOENT
+                                ? read_file(g.menu_path, menu_file_cap, xml)
+                                : ReadResult::failed;
     if (read == ReadResult::ok && !menu_is_bare(xml, g.menu_name)) {
         return true;
     }

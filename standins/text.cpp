@@ -22,6 +22,19 @@ bool is_low_surrogate(char32_t c) {
     return c >= 0xdc00 && c <= 0xdfff;
 }
 
+bool is_blank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool holds_control(std::string_view s) {
+    for (const char c : s) {
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::size_t utf16_units(char32_t c) {
     return c >= 0x10000 ? 2 : 1;
 }
@@ -104,15 +117,23 @@ void append_utf8(std::string &out, char32_t c) {
     }
 }
 
+bool utf8_from_cp1252(std::string_view text, std::string &out) {
+    bool whole = true;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const char32_t u = c >= 0x80 && c < 0xa0 ? cp1252_high[c - 0x80] : char32_t{c};
+        whole = whole && u != replacement;
+        append_utf8(out, u);
+    }
+    return whole;
+}
+
 std::string utf8_from_ansi(std::string_view text) {
     if (is_utf8(text)) {
         return std::string(text);
     }
     std::string out;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        append_utf8(out, c >= 0x80 && c < 0xa0 ? cp1252_high[c - 0x80] : char32_t{c});
-    }
+    utf8_from_cp1252(text, out);
     return out;
 }
 
@@ -162,6 +183,29 @@ bool utf16_from_utf8(std::string_view text, char16_t *out, std::size_t cap,
         *units_out = n;
     }
     return whole || cut;
+}
+
+std::string_view without_blanks(std::string_view s) {
+    while (!s.empty() && is_blank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && is_blank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+bool profile_entry_writable(std::string_view section, const char *key, const char *value) {
+    if (holds_control(without_blanks(section)) ||
+        (value != nullptr && holds_control(without_blanks(value)))) {
+        return false;
+    }
+    if (key == nullptr) {
+        return true;
+    }
+    const std::string_view k = without_blanks(key);
+    return !k.empty() && !holds_control(k) && k.find('=') == std::string_view::npos &&
+           k.front() != '[' && k.front() != ';';
 }
 
 std::string xml_escaped(std::string_view text) {

@@ -12,6 +12,7 @@
 #include "diagnostics/boundary.h"
 #include "platform/platform.h"
 #include "razivu/fonts.h"
+#include "standins/text.h"
 #include "support/fonts_internal.h"
 
 namespace razivu::support {
@@ -49,12 +50,6 @@ void remove_replaced_entries(const std::u16string &old_face, const char16_t *val
     }
 }
 
-// The source is first expanded into a file beside the target, and the name is
-// read from that copy: a compressed font is named by what it holds, and the
-// installed file is replaced only by a copy known to be whole and readable.
-constexpr const char *staged_suffix = ".razivu-tmp";
-
-// Names the staged copy, puts it in place of the target and enters it.
 bool enter_truetype(const char *staged, const char *target, const char *file_name) {
     char16_t face[face_name_cap];
     if (!face_name_of_file(staged, face)) {
@@ -93,11 +88,17 @@ bool enter_truetype(const char *staged, const char *target, const char *file_nam
     return true;
 }
 
-// The old steps broadcast before writing the entry here; kept in that order.
+// The description is text of the ANSI code page (1252): it is entered as
+// its characters, and a font whose description has bytes without one is
+// refused. The old steps broadcast before writing the entry; kept in that
+// order.
 bool enter_resource(const char *staged, const char *target, const char *file_name) {
     char description[description_cap];
     char key[profile_text_cap];
-    char present[profile_text_cap];
+    std::string key_utf8;
+    char16_t key16[profile_text_cap];
+    char16_t value16[profile_text_cap];
+    char16_t present[profile_text_cap];
     ByteSource src;
     if (!open_source(staged, src)) {
         return false;
@@ -105,20 +106,25 @@ bool enter_resource(const char *staged, const char *target, const char *file_nam
     const bool named = read_module_description(src, description) && description[0] != '\0' &&
                        has_font_directory(src);
     close_source(src);
-    if (!named || !resource_key(description, key) || !usable_key(std::string_view(key)) ||
-        platform::fonts_profile_get(key, present, static_cast<int32_t>(sizeof present)) > 0 ||
+    if (!named || !resource_key(description, key) ||
+        !standins::utf8_from_cp1252(key, key_utf8) ||
+        !standins::utf16_from_utf8(key_utf8, key16, profile_text_cap) ||
+        !usable_key(std::u16string_view(key16)) ||
+        !platform::narrow_to_utf16(file_name, value16, profile_text_cap) ||
+        platform::fonts_profile_get_w(key16, present, static_cast<int32_t>(profile_text_cap)) > 0 ||
         !platform::replace_file(staged, target)) {
         return false;
     }
     platform::font_table_add(target);
     platform::broadcast_font_change();
-    return platform::fonts_profile_put(key, file_name);
+    return platform::fonts_profile_put_w(key16, value16);
 }
 
 // What tells the two installs apart on their shared course.
 struct InstallKind {
     const char *folder;         // below the Windows directory
     bool target_upper_case;     // the target takes the upper-cased file name
+    // Names the staged copy, puts it in place of the target and enters it.
     bool (*enter)(const char *staged, const char *target, const char *file_name);
 };
 
@@ -127,19 +133,27 @@ constexpr InstallKind resource_install = {resource_folder, true, enter_resource}
 
 // The caller's name upper-cased, the staged copy made and entered, or removed.
 // The arguments have passed acceptable(), so both target paths fit.
+//
+// The source is first expanded into a new file beside the target, and the
+// name is read from that copy: a compressed font is named by what it holds,
+// and the installed file is replaced only by a copy known to be whole and
+// readable. From reading the installed font's name to entering the new one,
+// installs into the folder take turns, so that concurrent installs leave
+// every entry, and one font under one name with the entry of its face.
 int32_t install(const char *source_path, char *file_name, const InstallKind &kind) {
     char as_given[path_cap];
     char upper[path_cap];
     const bool given_fits = target_path(kind.folder, file_name, as_given);
     platform::upper_case(file_name, std::strlen(file_name));
     const char *target = kind.target_upper_case ? upper : as_given;
+    std::string staged;
     if (!given_fits || !target_path(kind.folder, file_name, upper) ||
-        same_path(source_path, target)) {
+        same_path(source_path, target) || !platform::stage_copy(source_path, target, staged)) {
         return RAZIVU_STATUS_FAILED;
     }
-    const std::string staged = std::string(target) + staged_suffix;
-    if (!platform::expand_copy(source_path, staged.c_str()) ||
-        !kind.enter(staged.c_str(), target, file_name)) {
+    const std::string folder(target, static_cast<std::size_t>(std::strrchr(target, '\\') - target));
+    const platform::FileLock turn(platform::host_path(folder.c_str()));
+    if (!turn.held() || !kind.enter(staged.c_str(), target, file_name)) {
         platform::remove_file(staged.c_str());
         return RAZIVU_STATUS_FAILED;
     }

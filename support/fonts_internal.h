@@ -107,9 +107,8 @@ bool same_path(const char *a, const char *b);
 // no path separator, drive colon or control character.
 bool usable_file_name(const char *name, std::size_t min_len);
 
-// A profile key whose line reads back as itself: no control character or
-// "=", no leading "[" or ";", and (UTF-16) no unpaired surrogate.
-bool usable_key(std::string_view key);
+// A profile key whose line reads back as itself (profile_entry_writable of
+// standins/text.h) and that has no unpaired surrogate.
 bool usable_key(std::u16string_view key);
 
 // The name a font resource's description enters it under: the text from two

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "standins/text.h"
 #include "support/fonts_internal.h"
 
 namespace razivu::support {
@@ -12,15 +13,6 @@ namespace {
 
 constexpr char32_t first_printable = 0x20;
 constexpr char32_t delete_char = 0x7F;
-
-// A character that would break a profile line or end its key early.
-bool breaks_key(char32_t c) {
-    return c < first_printable || c == delete_char || c == U'=';
-}
-
-bool starts_other_line(char32_t c) {
-    return c == U'[' || c == U';';
-}
 
 }  // namespace
 
@@ -60,38 +52,11 @@ bool usable_file_name(const char *name, std::size_t min_len) {
     return true;
 }
 
-bool usable_key(std::string_view key) {
-    if (!key.empty() && starts_other_line(static_cast<unsigned char>(key.front()))) {
-        return false;
-    }
-    for (char c : key) {
-        if (breaks_key(static_cast<unsigned char>(c))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Surrogates must come in pairs: a lone one has no UTF-8 form to write.
 bool usable_key(std::u16string_view key) {
-    if (!key.empty() && starts_other_line(key.front())) {
-        return false;
-    }
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const char16_t c = key[i];
-        if (breaks_key(c)) {
-            return false;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 == key.size() || key[i + 1] < 0xDC00 || key[i + 1] > 0xDFFF) {
-                return false;
-            }
-            ++i;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-    }
-    return true;
+    std::string utf8;
+    return standins::utf8_from_utf16(std::u16string(key).c_str(), utf8) &&
+           standins::profile_entry_writable({}, utf8.c_str(), nullptr);
 }
 
 // A colon as the description's last character leaves no name, and neither

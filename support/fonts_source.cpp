@@ -29,7 +29,7 @@ ByteSource memory_source(const uint8_t *bytes, std::size_t n) {
 }
 
 bool open_source(const char *path, ByteSource &src_out) {
-    std::FILE *f = platform::open_file(path, "rb");
+    std::FILE *f = platform::open_regular_file(path);
     if (f == nullptr) {
         return false;
     }

@@ -6,6 +6,7 @@
 #include "diagnostics/logfile_internal.h"
 #include "platform/platform.h"
 #include "razivu/logfile.h"
+#include "standins/text.h"
 
 extern "C" {
 
@@ -32,8 +33,12 @@ RAZIVU_API int32_t ProfileGetString(const char *section, const char *key,
     return 0;
 } RAZIVU_CATCH(0, nullptr)
 
+// Windows would write a section, key or value that breaks its line as it is.
 RAZIVU_API int32_t ProfilePutString(const char *section, const char *key, const char *value,
                                     const char *file) try {
+    if (section != nullptr && !razivu::standins::profile_entry_writable(section, key, value)) {
+        return 1;
+    }
     return razivu::platform::profile_put(section, key, value, file) ? 0 : 1;
 } RAZIVU_CATCH(1, nullptr)
 

@@ -59,11 +59,13 @@ int sys_list_dir(const char *host, std::vector<std::string> *names_out) {
     return 0;
 }
 
+static_assert(lock_exclusive == LOCK_EX && lock_release == LOCK_UN);
+
 constexpr FileCalls system_calls{
     sys_open,     stdio_write, stdio_flush, stdio_close, sys_rename, sys_remove,
-    sys_make_dir, sys_open_fd, ::read,      ::write,     ::fsync,    ::ftruncate,
-    ::close,      ::fstat,     ::stat,      ::lstat,     ::readlink, ::fchmod,
-    ::fchown,     ::flock,     ::rename,    ::unlink,    ::mkdir,    sys_list_dir,
+    sys_make_dir, sys_open_fd, ::read,      ::write,     ::fsync,    ::close,
+    ::fstat,      ::stat,      ::lstat,     ::fchmod,    ::fchown,   ::flock,
+    ::rename,     ::unlink,    ::mkdir,     sys_list_dir,
 };
 
 // A name without a directory part lives in the Windows directory.

@@ -21,7 +21,7 @@ constexpr std::size_t max_utf8_per_unit = 3;  // a BMP unit; a pair takes 4 for 
 
 // FONTS and SYSTEM always exist below a Windows directory, so they are made
 // here as the Windows directory is.
-bool expand_copy(const char *source, const char *target) {
+bool stage_copy(const char *source, const char *target, std::string &staged_out) {
     if (source == nullptr || target == nullptr) {
         return false;
     }
@@ -33,7 +33,7 @@ bool expand_copy(const char *source, const char *target) {
             file_calls().make_dir_host(to.substr(0, slash).c_str(), 0777);
         }
     }
-    return standins::expand_copy(standins::host_path(source), to);
+    return standins::stage_copy(standins::host_path(source), to, staged_out);
 }
 
 bool replace_file(const char *from, const char *to) {
@@ -50,14 +50,6 @@ bool font_table_add(const char *path) {
 
 void broadcast_font_change() {}
 
-int32_t fonts_profile_get(const char *key, char *buf, int32_t cap) {
-    return profile_get(fonts_section, key, "", buf, cap, system_profile);
-}
-
-bool fonts_profile_put(const char *key, const char *value) {
-    return profile_put(fonts_section, key, value, system_profile);
-}
-
 // Read as UTF-8 into room for cap units, then cut to cap - 1 units without
 // splitting a surrogate pair.
 int32_t fonts_profile_get_w(const char16_t *key, char16_t *buf, int32_t cap) {
@@ -70,8 +62,8 @@ int32_t fonts_profile_get_w(const char16_t *key, char16_t *buf, int32_t cap) {
         return 0;
     }
     std::string value(static_cast<std::size_t>(cap) * max_utf8_per_unit + 1, '\0');
-    const int32_t len =
-        fonts_profile_get(narrow_key.c_str(), value.data(), static_cast<int32_t>(value.size()));
+    const int32_t len = profile_get(fonts_section, narrow_key.c_str(), "", value.data(),
+                                    static_cast<int32_t>(value.size()), system_profile);
     std::size_t units = 0;
     standins::utf16_from_utf8(std::string_view(value.data(), static_cast<std::size_t>(len)), buf,
                               static_cast<std::size_t>(cap), &units, true);
@@ -85,7 +77,8 @@ bool fonts_profile_put_w(const char16_t *key, const char16_t *value) {
         (value != nullptr && !standins::utf8_from_utf16(value, narrow_value))) {
         return false;
     }
-    return fonts_profile_put(narrow_key.c_str(), value != nullptr ? narrow_value.c_str() : nullptr);
+    return profile_put(fonts_section, narrow_key.c_str(),
+                       value != nullptr ? narrow_value.c_str() : nullptr, system_profile);
 }
 
 void upper_case(char *text, std::size_t len) {

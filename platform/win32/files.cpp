@@ -48,21 +48,12 @@ ssize_t sys_write_fd(int fd, const void *buf, std::size_t n) {
     return ::_write(fd, buf, static_cast<unsigned>(n));
 }
 
-int sys_truncate_fd(int fd, off_t len) {
-    return ::_chsize(fd, static_cast<long>(len));
-}
-
 int sys_stat_fd(int fd, struct stat *out) {
     return ::fstat(fd, out);
 }
 
 int sys_stat_host(const char *path, struct stat *out) {
     return ::stat(path, out);
-}
-
-ssize_t sys_read_link(const char *, char *, std::size_t) {
-    errno = EINVAL;  // not a link
-    return -1;
 }
 
 int sys_make_dir_host(const char *path, unsigned) {
@@ -85,7 +76,22 @@ int sys_list_dir(const char *path, std::vector<std::string> *names_out) {
     return 0;
 }
 
-// Owners, modes and locks of descriptors have no counterpart the library uses.
+// The whole file's first byte stands for the file: every locker locks the
+// same range, and LockFileEx waits as flock does.
+int sys_lock_fd(int fd, int operation) {
+    const auto file = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    OVERLAPPED at{};
+    const BOOL done = operation == lock_release
+                          ? UnlockFileEx(file, 0, 1, 0, &at)
+                          : LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
+    if (done == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return 0;
+}
+
+// Owners and modes of descriptors have no counterpart the library uses.
 template <typename... Args>
 int unsupported(Args...) {
     errno = ENOSYS;
@@ -93,12 +99,11 @@ int unsupported(Args...) {
 }
 
 constexpr FileCalls system_calls{
-    sys_open,         stdio_write,       stdio_flush,    stdio_close,          sys_rename,
-    sys_remove,       sys_make_dir,      sys_open_fd,    sys_read_fd,          sys_write_fd,
-    ::_commit,        sys_truncate_fd,   ::_close,       sys_stat_fd,          sys_stat_host,
-    sys_stat_host,    sys_read_link,     unsupported<int, unsigned>,
-    unsupported<int, unsigned, unsigned>, unsupported<int, int>, sys_rename, ::_unlink,
-    sys_make_dir_host, sys_list_dir,
+    sys_open,      stdio_write,   stdio_flush,  stdio_close,   sys_rename,
+    sys_remove,    sys_make_dir,  sys_open_fd,  sys_read_fd,   sys_write_fd,
+    ::_commit,     ::_close,      sys_stat_fd,  sys_stat_host, sys_stat_host,
+    unsupported<int, unsigned>,   unsupported<int, unsigned, unsigned>,
+    sys_lock_fd,   sys_rename,    ::_unlink,    sys_make_dir_host, sys_list_dir,
 };
 
 }  // namespace

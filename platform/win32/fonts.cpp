@@ -14,8 +14,9 @@
 namespace razivu::platform {
 namespace {
 
-constexpr const char *fonts_section = "fonts";
 constexpr const wchar_t *fonts_section_w = L"fonts";
+// A staged copy is its owner's to read and write; the folder's rights apply.
+constexpr unsigned copy_mode = 0600;
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is a UTF-16 code unit");
 
@@ -23,34 +24,36 @@ const wchar_t *wide(const char16_t *text) {
     return reinterpret_cast<const wchar_t *>(text);
 }
 
-// LZCopy reports no short input of its own: the expanded size the source
-// announces (its length when not compressed) is compared with the bytes
-// written.
-bool lz_copy(const char *source, const char *target) {
-    OFSTRUCT in_info{};
-    OFSTRUCT out_info{};
-    const INT in = LZOpenFileA(const_cast<LPSTR>(source), &in_info, OF_READ);
+constexpr std::size_t copy_chunk = 64 * 1024;
+
+// The expansion of source into out, read with LZRead, which reports no short
+// input of its own: the expanded size the source announces (its length when
+// not compressed) is compared with the bytes written.
+bool lz_copy(const char *source, int out) {
+    OFSTRUCT info{};
+    const INT in = LZOpenFileA(const_cast<LPSTR>(source), &info, OF_READ);
     if (in < 0) {
         return false;
     }
-    const INT out = LZOpenFileA(const_cast<LPSTR>(target), &out_info, OF_CREATE);
-    if (out < 0) {
-        LZClose(in);
-        return false;
-    }
     const LONG expected = LZSeek(in, 0, SEEK_END);
-    const bool rewound = LZSeek(in, 0, SEEK_SET) == 0;
-    const LONG copied = rewound ? LZCopy(in, out) : -1;
+    bool ok = expected >= 0 && LZSeek(in, 0, SEEK_SET) == 0;
+    std::string chunk(copy_chunk, '\0');
+    LONG copied = 0;
+    INT n = 0;
+    while (ok && (n = LZRead(in, chunk.data(), static_cast<INT>(chunk.size()))) > 0) {
+        ok = write_all(out, chunk.data(), static_cast<std::size_t>(n));
+        copied += n;
+    }
     LZClose(in);
-    LZClose(out);
-    return expected >= 0 && copied >= expected;
+    return ok && n == 0 && copied >= expected;
 }
 
 }  // namespace
 
 // The target's folder is made when missing: SYSTEM below the Windows
-// directory is absent from 64-bit Wine prefixes, though Windows always has it.
-bool expand_copy(const char *source, const char *target) {
+// directory is absent from 64-bit Wine prefixes, though Windows always has
+// it. Only a regular file is read: LZOpenFileA would open a device as well.
+bool stage_copy(const char *source, const char *target, std::string &staged_out) {
     if (source == nullptr || target == nullptr) {
         return false;
     }
@@ -59,7 +62,22 @@ bool expand_copy(const char *source, const char *target) {
         CreateDirectoryA(std::string(target, static_cast<std::size_t>(slash - target)).c_str(),
                          nullptr);
     }
-    return lz_copy(source, target);
+    const int checked = open_regular(source, true);
+    if (checked < 0) {
+        return false;
+    }
+    file_calls().close_fd(checked);
+    const int out = create_beside(target, copy_mode, staged_out);
+    if (out < 0) {
+        return false;
+    }
+    const bool copied = lz_copy(source, out);
+    const bool synced = file_calls().sync_fd(out) == 0;
+    if (file_calls().close_fd(out) != 0 || !synced || !copied) {
+        DeleteFileA(staged_out.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool replace_file(const char *from, const char *to) {
@@ -77,18 +95,6 @@ bool font_table_add(const char *path) {
 
 void broadcast_font_change() {
     SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
-}
-
-int32_t fonts_profile_get(const char *key, char *buf, int32_t cap) {
-    if (key == nullptr || buf == nullptr || cap <= 0) {
-        return 0;
-    }
-    return static_cast<int32_t>(
-        GetProfileStringA(fonts_section, key, "", buf, static_cast<DWORD>(cap)));
-}
-
-bool fonts_profile_put(const char *key, const char *value) {
-    return key != nullptr && WriteProfileStringA(fonts_section, key, value) != 0;
 }
 
 int32_t fonts_profile_get_w(const char16_t *key, char16_t *buf, int32_t cap) {

@@ -13,7 +13,7 @@ namespace razivu::test {
 
 // The buffered-file entries and, after them, the descriptor entries of the
 // Linux stand-ins.
-enum class FileCall { open, write, flush, close, rename, open_fd, write_fd, sync_fd, close_fd, rename_host };
+enum class FileCall { open, write, flush, close, rename, open_fd, read_fd, write_fd, sync_fd, close_fd, rename_host };
 
 class FileFault {
 public:
@@ -44,6 +44,9 @@ public:
             break;
         case FileCall::open_fd:
             calls.open_fd = [](const char *p, int flags, unsigned mode) { return hit() ? fail(-1) : sys().open_fd(p, flags, mode); };
+            break;
+        case FileCall::read_fd:
+            calls.read_fd = [](int fd, void *d, std::size_t n) { return hit() ? fail<ssize_t>(-1) : sys().read_fd(fd, d, n); };
             break;
         case FileCall::write_fd:
             calls.write_fd = [](int fd, const void *d, std::size_t n) {

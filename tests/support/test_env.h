@@ -4,12 +4,14 @@
 // Windows. Windows has no fork: a test that needs a child skips there first.
 #pragma once
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <functional>
 #include <ios>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -104,6 +106,26 @@ inline int wait_child(pid_t pid, int seconds = child_deadline_seconds) {
         ::usleep(2000);
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs fn(0) to fn(n - 1) in n child processes let go at the same moment; how
+// many of them exited with 0 within the deadline.
+inline int run_together(int n, const std::function<int(int)> &fn) {
+    int gate[2];
+    if (::pipe(gate) != 0) {
+        return -1;
+    }
+    std::vector<pid_t> pids;
+    for (int i = 0; i < n; ++i) {
+        pids.push_back(run_child([&, i] {
+            char c = 0;
+            ::close(gate[1]);  // the parent's close lets every child go at once
+            return ::read(gate[0], &c, 1) == 0 ? fn(i) : -1;
+        }));
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    return static_cast<int>(std::count_if(pids.begin(), pids.end(), [](pid_t pid) { return wait_child(pid) == 0; }));
 }
 #endif
 

@@ -1,6 +1,7 @@
 // The install operations end to end in the test's own prefix: real font
 // files (some LZ-compressed with mscompress), WIN.INI in the Windows
 // directory, and fontconfig with its caches in the test's tree.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/platform.h"
 #include "razivu/razivu.h"
@@ -23,6 +25,11 @@ namespace fx = razivu::test::fonts;
 // The files of a folder below the prefix, one a line.
 std::string folder(const std::string &windows_path) {
     return run_command("(LC_ALL=C ls -A '" + host(windows_path) + "' 2>/dev/null)").out;
+}
+
+int32_t install_as_x(const std::string &source) {
+    char x[] = "x.ttf";
+    return InstallTrueTypeFont(source.c_str(), x);
 }
 
 class FontInstall : public ::testing::Test {
@@ -76,11 +83,6 @@ TEST_F(FontInstall, an_lz_compressed_truetype_font_is_expanded_entered_and_liste
     EXPECT_NE(listed.find(target + ": DejaVu Sans"), std::string::npos) << listed;
 }
 
-int32_t install_as_x(const std::string &source) {
-    char x[] = "x.ttf";
-    return InstallTrueTypeFont(source.c_str(), x);
-}
-
 TEST_F(FontInstall, a_new_font_replaces_the_installed_one_and_its_entries) {
     make_dirs(host("C:\\WINDOWS"));
     write_file(host("C:\\WINDOWS\\WIN.INI"),
@@ -125,6 +127,87 @@ TEST_F(FontInstall, a_source_that_cannot_be_read_or_copied_changes_nothing_insta
     EXPECT_EQ(win_ini(), ini) << "an entry for a font that was not copied";
 }
 
+// Links and FIFOs planted at the target and where the old steps wrote their
+// temporary files, which leave a FIFO in the font folder: the installs write
+// their own files only, wait for nothing, and no byte or mode outside the
+// prefix changes. A link at WIN.INI itself is refused.
+TEST_F(FontInstall, planted_links_and_fifos_change_nothing_outside_the_prefix_and_block_nothing) {
+    const std::string outside = root() + "/outside";
+    write_file(outside, "not a font");
+    ::chmod(outside.c_str(), 0600);
+    const std::string conf = root() + "/home/.config/fontconfig/conf.d/90-razivu-fonts.conf";
+    const std::string planted[] = {host("C:\\WINDOWS\\FONTS\\x.ttf"), host("C:\\WINDOWS\\FONTS\\x.ttf.razivu-tmp"),
+                                   host("C:\\WINDOWS\\SYSTEM\\COURE.FON.razivu-tmp"),
+                                   host("C:\\WINDOWS\\WIN.INI.razivu-tmp"), conf + ".razivu-tmp"};
+    for (const bool fifo : {false, true}) {
+        std::filesystem::remove(host("C:\\WINDOWS\\WIN.INI"));
+        for (const std::string &p : planted) {
+            make_dirs(p.substr(0, p.rfind('/')));
+            std::filesystem::remove(p);
+            ASSERT_EQ(fifo ? ::mkfifo(p.c_str(), 0666) : ::symlink(outside.c_str(), p.c_str()), 0);
+        }
+        EXPECT_EQ(run_together(1, [](int) {
+                      char coure[] = "coure.fon";
+                      return install_as_x(fx::dejavu_sans) +
+                             InstallFontResourceFile((fx::wine_fonts + "/coure.fon").c_str(), coure);
+                  }), 1) << (fifo ? "FIFOs" : "links");
+        EXPECT_TRUE(read_file(host("C:\\WINDOWS\\FONTS\\x.ttf")) == read_file(fx::dejavu_sans));
+    }
+    EXPECT_EQ(read_file(outside), "not a font");
+    EXPECT_EQ(std::filesystem::status(outside).permissions(), std::filesystem::perms(0600));
+    const std::string ini = win_ini();
+    EXPECT_EQ(ini, "[fonts]\r\nDejaVu Sans (TrueType)=X.ttf\r\nCourier 10 (VGA res)=COURE.FON\r\n");
+    std::filesystem::rename(host("C:\\WINDOWS\\WIN.INI"), outside);
+    ASSERT_EQ(::symlink(outside.c_str(), host("C:\\WINDOWS\\WIN.INI").c_str()), 0);
+    EXPECT_EQ(install_as_x(fx::free_sans_bold), RAZIVU_STATUS_FAILED);
+    EXPECT_EQ(read_file(outside), ini);
+    // A folder name that would break the XML of the conf file is not listed in it.
+    ::setenv("RAZIVU_PREFIX", (root() + "/line\nbreak").c_str(), 1);
+    EXPECT_EQ(install_as_x(fx::dejavu_sans), RAZIVU_STATUS_OK);
+    EXPECT_EQ(read_file(conf).find("break"), std::string::npos);
+}
+
+// Installs take turns where they share a file: no entry is lost, and fonts
+// installed under one name at once leave one whole font and its face's entry.
+TEST_F(FontInstall, concurrent_installs_lose_no_entry_and_leave_one_font_per_name) {
+    constexpr int n = 40;
+    std::vector<std::string> sources;
+    for (int i = 0; i < n; ++i) {
+        const std::string number = std::to_string(i);
+        const std::u16string face = u"Face " + std::u16string(number.begin(), number.end());
+        sources.push_back(source("c" + number + ".ttf", fx::truetype_file({{face}})));
+    }
+    EXPECT_EQ(run_together(n, [&](int i) {
+                  std::string name = "c" + std::to_string(i) + ".ttf";
+                  return InstallTrueTypeFont(sources[static_cast<std::size_t>(i)].c_str(), name.data());
+              }), n);
+    const std::string ini = win_ini();
+    EXPECT_EQ(std::count(ini.begin(), ini.end(), '\n'), n + 1) << ini;
+    const std::string fonts[] = {fx::dejavu_sans, fx::free_sans_bold};
+    EXPECT_EQ(run_together(8, [&](int i) {
+                  char same[] = "same.ttf";
+                  return InstallTrueTypeFont(fonts[i % 2].c_str(), same);
+              }), 8);
+    const std::string same = read_file(host("C:\\WINDOWS\\FONTS\\same.ttf"));
+    const bool dejavu = same == read_file(fonts[0]);
+    EXPECT_TRUE(dejavu || same == read_file(fonts[1]));
+    EXPECT_TRUE(entered((dejavu ? "DejaVu Sans" : "FreeSans Fett") + std::string(" (TrueType)=SAME.ttf")));
+    const std::string after = win_ini();
+    EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), n + 2) << after;
+}
+
+// A WIN.INI larger than the old 16 MiB cap is read and written whole.
+TEST_F(FontInstall, a_large_win_ini_keeps_every_entry) {
+    std::string ini = "[windows]\r\nload=x\r\n[fonts]\r\n";
+    for (int i = 0; i < 18000; ++i) {
+        ini += "Entry" + std::to_string(i) + "=" + std::string(1000, 'v') + "\r\n";
+    }
+    make_dirs(host("C:\\WINDOWS"));
+    write_file(host("C:\\WINDOWS\\WIN.INI"), ini);
+    ASSERT_EQ(install_as_x(fx::dejavu_sans), RAZIVU_STATUS_OK);
+    EXPECT_TRUE(win_ini() == ini + "DejaVu Sans (TrueType)=X.ttf\r\n");
+}
+
 TEST_F(FontInstall, the_same_path_in_any_case_is_refused_before_anything_changes) {
     make_dirs(host("C:\\WINDOWS\\FONTS"));
     make_dirs(host("C:\\WINDOWS\\SYSTEM"));
@@ -153,7 +236,7 @@ TEST_F(FontInstall, keys_are_entered_up_to_their_limits) {
         {u"IPAゴシック", "IPAゴシック (TrueType)=K1.ttf"}, {u"\xD83D\xDE00", "\xF0\x9F\x98\x80 (TrueType)=K2.ttf"},
         {u"", "(TrueType)=K3.ttf"},  // a font without a full name
         {std::u16string(117, u'g'), ""}, {u"A=B", ""}, {u"Evil\r\n[boot]", ""}, {u"[x", ""},
-        {u"x\xDC00", ""}, {u"\xD800x", ""}};
+        {u" [windows] ", ""}, {u"  ;x", ""}, {u"x\xDC00", ""}, {u"\xD800x", ""}};
     for (std::size_t i = 0; i < faces.size(); ++i) {
         std::string file_name = "k" + std::to_string(i) + ".ttf";
         const std::string path = source(file_name, fx::truetype_file({{faces[i].first}}));
@@ -187,7 +270,8 @@ TEST_F(FontInstall, font_resource_files_raster_and_vector) {
         {": CONTINUOUSSCALING" + n228, true, "CONTINUOUSSCALING" + n228 + " (Plotter)"},
         {": CONTINUOUSSCALING" + n228 + "n", true, ""},
         {"FONTRES no colon", true, ""}, {"colon:", true, ""}, {"FONTRES :x", true, ""},
-        {"", true, ""}, {"FONTRES : No Dir", false, ""}};
+        {"", true, ""}, {"FONTRES : No Dir", false, ""}, {"FONTRES :  [windows] ", true, ""},
+        {"FONTRES : x\x81", true, ""}, {"FONTRES : Caf\xe9 ", true, "Caf\xc3\xa9"}};  // code page 1252
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto &[description, fontdir, key] = cases[i];
         std::string file_name = "f" + std::to_string(i) + ".fon";
@@ -195,7 +279,7 @@ TEST_F(FontInstall, font_resource_files_raster_and_vector) {
         EXPECT_EQ(InstallFontResourceFile(src.c_str(), file_name.data()), key.empty() ? 1 : 0) << description;
         EXPECT_TRUE(key.empty() || entered(key + "=" + file_name)) << description;
     }
-    EXPECT_EQ(folder("C:\\WINDOWS\\SYSTEM"), "COURE.FON\nF0.FON\nF1.FON\nF2.FON\n");
+    EXPECT_EQ(folder("C:\\WINDOWS\\SYSTEM"), "COURE.FON\nF0.FON\nF1.FON\nF11.FON\nF2.FON\n");
 }
 
 }  // namespace

@@ -220,7 +220,8 @@ TEST(WindowsDir, reads_and_reports_an_unreadable_directory) {
 }
 
 // Backslashes separate every path on Linux: a base without a drive letter is
-// a folder below the working folder, a UNC path lies below <prefix>/unc, and
+// a folder below the working folder, a UNC path lies below <prefix>/unc, no
+// path climbs out of its drive or share, and
 // a process without RAZIVU_PREFIX, XDG_DATA_HOME or HOME finds the user's
 // home in the password database.
 TEST(HostPaths, backslashes_separate_and_unc_paths_and_homes_have_their_places) {
@@ -236,6 +237,17 @@ TEST(HostPaths, backslashes_separate_and_unc_paths_and_homes_have_their_places) 
     EXPECT_EQ(std::string(path), test::root() + "/prefix/unc/srv/share/a.txt");
     ASSERT_EQ(GetHostPath("abc\\setup.exe", path, sizeof path), 0);
     EXPECT_STREQ(path, "abc/setup.exe");
+    // As on Windows, no step climbs above a drive's or a share's root.
+    const std::string prefix = test::root() + "/prefix";
+    for (const auto &[given, mapped] : {std::pair{"C:\\..\\..\\..\\x.ini", "/drive_c/x.ini"},
+                                        {"c:..\\..\\x.ini", "/drive_c/x.ini"}, {"C:\\a\\.\\b\\..\\..\\c\\", "/drive_c/c/"},
+                                        {"\\\\srv\\share\\..\\..\\x", "/unc/srv/share/x"}}) {
+        ASSERT_EQ(GetHostPath(given, path, sizeof path), 0);
+        EXPECT_EQ(path, prefix + mapped) << given;
+    }
+    write_profile(profile_with("C:\\..\\..\\"));
+    WriteLog("errstack.txt", "KQ-P", RAZIVU_LOG_ERROR, "entry");
+    EXPECT_TRUE(exists(prefix + "/drive_c/var/opt/TARNEX/dro/log/errstack.txt"));
     const pid_t pid = test::run_child([&] {
         for (const char *name : {"RAZIVU_PREFIX", "XDG_DATA_HOME", "HOME"}) {
             test::unset_env(name);

@@ -74,6 +74,19 @@ TEST_F(Profile, lookups_follow_the_win32_rules_and_are_cut_to_the_buffer) {
 }
 
 TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling_add_and_delete) {
+    // Names and values are checked as they are written, without the blanks
+    // around them: none adds a line, a section or a comment.
+    const std::string before = read_file(host("D:\\app.ini"));
+    const struct { const char *section, *key, *value; } refused[] = {
+        {"s\r\n[x", "k", "v"}, {"s", " [windows] ", "v"}, {"s", " ;k", "v"}, {"s", "a=b", "v"},
+        {"s", "k", "v\r\nk2=w"}, {"s", " ", "v"}, {"s", "k\x01", "v"}};
+    for (const auto &r : refused) {
+        EXPECT_EQ(ProfilePutString(r.section, r.key, r.value, "D:\\app.ini"), 1) << r.key << r.value;
+    }
+    EXPECT_EQ(read_file(host("D:\\app.ini")), before);
+    EXPECT_EQ(ProfilePutString(" other ", " KEY1 ", "blanks", "D:\\app.ini"), 0);
+    EXPECT_EQ(read_file(host("D:\\app.ini")).find("KEY1"), std::string::npos) << "added again";
+    EXPECT_EQ(get("other", "key1"), "blanks");
     EXPECT_EQ(ProfilePutString("SEC ONE", "KEY1", "  new  ", "D:\\app.ini"), 0);
     EXPECT_EQ(get("sec one", "key1"), "new");
     const std::string text = read_file(host("D:\\app.ini"));
@@ -94,49 +107,48 @@ TEST_F(Profile, writes_replace_in_place_keeping_the_first_spelling_add_and_delet
     EXPECT_EQ(update("[s]\r\nk=1\r\n[t]\r\n", "S", nullptr, nullptr), "[t]\r\n");
 }
 
-// The old file is read by the first open and close; the new text is written
-// beside it and renamed over it.
+// A write takes the lock file (the first open), reads the old file whole
+// (the second, and the reads to its end), writes the new text beside it (the
+// third) and renames it over it.
 TEST_F(Profile, a_failing_step_of_a_write_returns_1_and_leaves_the_old_file_alone) {
     if (razivu::test::on_windows) {
         GTEST_SKIP() << "these are the Linux stand-in's steps; Windows writes the file itself";
     }
     using razivu::test::FileCall;
     const std::string before = read_file(host("D:\\app.ini"));
-    const std::pair<FileCall, int> steps[] = {{FileCall::open_fd, 1}, {FileCall::open_fd, 2},  {FileCall::write_fd, 1},
-                                              {FileCall::sync_fd, 1}, {FileCall::close_fd, 2}, {FileCall::rename_host, 1}};
+    const std::pair<FileCall, int> steps[] = {{FileCall::open_fd, 1}, {FileCall::open_fd, 2}, {FileCall::open_fd, 3},
+                                              {FileCall::read_fd, 2}, {FileCall::write_fd, 1}, {FileCall::sync_fd, 1},
+                                              {FileCall::close_fd, 2}, {FileCall::rename_host, 1}};
     for (const auto &[call, nth] : steps) {
         razivu::test::FileFault fault(call, nth, EIO);
         EXPECT_EQ(ProfilePutString("sec one", "Key1", "new", "D:\\app.ini"), 1) << static_cast<int>(call) << nth;
-        EXPECT_EQ(fault.calls(), nth) << static_cast<int>(call);
+        EXPECT_GE(fault.calls(), nth) << static_cast<int>(call);
         EXPECT_EQ(read_file(host("D:\\app.ini")), before);
-        const auto files = std::distance(std::filesystem::directory_iterator(host("D:\\")), {});
-        EXPECT_EQ(files, 1) << static_cast<int>(call) << ": a temporary file was left";
+        EXPECT_EQ(razivu::test::run_command("ls -A " + host("D:\\") + " | grep -v lock").out, "app.ini\n");
     }
 }
 
-// A write changes the file a link names and keeps its mode; a folder that
-// refuses the temporary file (which root never meets for real) gets the
-// write in place, any other failure leaves the file alone.
-TEST_F(Profile, writes_follow_links_keep_the_mode_and_go_in_place_where_no_temporary_file_can_be_made) {
+// A link or a FIFO at the profile's name is never written through or waited
+// on: the write is refused and both stay. The new file takes the old one's
+// mode and, where the writer may give it away (root), its owner.
+TEST_F(Profile, writes_refuse_links_and_fifos_and_keep_the_mode_and_owner) {
     if (razivu::test::on_windows) {
-        GTEST_SKIP() << "links, modes and the temporary file are the Linux stand-in's";
+        GTEST_SKIP() << "links, FIFOs, modes and owners are the Linux stand-in's";
     }
     namespace fs = std::filesystem;
-    const std::string real = host("D:\\app.ini");
+    using razivu::test::run_command;
+    const std::string real = "'" + host("D:\\app.ini") + "'";
     fs::create_symlink("app.ini", host("D:\\link.ini"));
-    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(ProfilePutString("sec one", "Key1", "through link", "D:\\link.ini"), 0);
-    EXPECT_TRUE(fs::is_symlink(host("D:\\link.ini")));
-    EXPECT_EQ(get("sec one", "Key1"), "through link");
-    EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    for (const auto &[err, written] : {std::pair{EACCES, true}, std::pair{ENOSPC, false}}) {
-        {
-            razivu::test::FileFault fault(razivu::test::FileCall::open_fd, 2, err);  // the temporary file
-            EXPECT_EQ(ProfilePutString("sec one", "Key1", "in place", "D:\\app.ini"), written ? 0 : 1) << err;
-        }
-        EXPECT_EQ(get("sec one", "Key1"), written ? "in place" : "through link") << err;
-        ProfilePutString("sec one", "Key1", "through link", "D:\\app.ini");
+    ASSERT_EQ(run_command("mkfifo '" + host("D:\\fifo.ini") + "'").status, 0);
+    for (const char *file : {"D:\\link.ini", "D:\\fifo.ini"}) {
+        EXPECT_EQ(ProfilePutString("sec one", "Key1", "through", file), 1) << file;
     }
+    EXPECT_TRUE(fs::is_symlink(host("D:\\link.ini")) && fs::is_fifo(host("D:\\fifo.ini")));
+    EXPECT_EQ(get("sec one", "Key1"), "value one");
+    const std::string uid = run_command("id -u").out;
+    ASSERT_EQ(run_command("chmod 640 " + real + (uid == "0\n" ? " && chown 65534 " + real : "")).status, 0);
+    EXPECT_EQ(ProfilePutString("sec one", "Key1", "new", "D:\\app.ini"), 0);
+    EXPECT_EQ(run_command("stat -c %a:%u " + real).out, "640:" + (uid == "0\n" ? "65534\n" : uid));
 }
 
 TEST_F(Profile, files_are_created_on_write_in_an_existing_folder_only_and_bare_names_live_in_the_windows_directory) {

@@ -1,6 +1,7 @@
 // The Linux stand-in for Program Manager with real files in the test's own
 // XDG folders: what desktop-file-validate and an XML reader (xmllint) say
 // about them, the command language, ids and Exec lines, and the tool.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -130,10 +131,39 @@ TEST_F(ProgmanStandIn, refusals_write_nothing) {
     EXPECT_EQ(CreateProgramGroup(), RAZIVU_STATUS_DDE_COMMAND);
 }
 
+// DeleteGroup removes launchers of its own naming only, and none through a
+// link to another folder, whatever the menu names.
+TEST_F(ProgmanStandIn, delete_group_removes_only_its_own_launchers_in_their_own_folder) {
+    ASSERT_EQ(CreateProgramGroup(), 0);
+    ASSERT_EQ(AddProgramItem("C:\\E.EXE", "E", nullptr, 0, 0, 0), 0);
+    fs::create_directories(launcher("razivu-kov-x"));
+    write_file(root() + "/victim", "kept");
+    std::string menu = read_file(menu_file("kov"));
+    menu.insert(menu.find("</Include>"), "<Filename>razivu-kov-x/../../victim</Filename>");
+    write_file(menu_file("kov"), menu);
+    fs::rename(data() + "/applications", root() + "/elsewhere");
+    fs::create_directory_symlink(root() + "/elsewhere", data() + "/applications");
+    ASSERT_TRUE(pm::execute("[DeleteGroup(KOV)]"));
+    EXPECT_EQ(read_file(root() + "/victim"), "kept");
+    EXPECT_TRUE(fs::exists(root() + "/elsewhere/razivu-kov-e.desktop"));
+}
+
+// Concurrent edits of one group's menu take turns: none is lost.
+TEST_F(ProgmanStandIn, concurrent_items_are_all_in_the_menu) {
+    constexpr int n = 40;
+    ASSERT_EQ(CreateProgramGroup(), 0);
+    EXPECT_EQ(run_together(n, [](int i) {
+                  return AddProgramItem("C:\\E.EXE", ("Item" + std::to_string(i)).c_str(), nullptr, 0, 0, 0);
+              }), n);
+    const std::string listed = read_back("kov");
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), n) << listed;
+}
+
 TEST_F(ProgmanStandIn, commands_are_carried_out_or_refused_whole) {
     const std::pair<const char *, bool> cases[] = {
         {"[CreateGroup(KOV)]", true}, {" [createGROUP( KOV , 1 )]\r\n", true},
         {"[ShowGroup(\"KOV\",1)][AddItem(C:\\E.EXE,E,,,-1,-1,C:\\KOV,0,1)]", true},
+        {"[AddItem(C:\\F.EXE,F,,,-1,-1,KOV,0,1)]", false},  // a relative working folder
         {"[ReplaceItem(e)][AddItem(C:\\E.EXE)]", true}, {"[DeleteItem(E)]", true},
         {"[DeleteItem(E)]", false},  // gone already
         {"[ShowGroup(Missing,1)]", false}, {"[ShowGroup(KOV)]", false},
@@ -165,6 +195,7 @@ TEST(ProgmanFiles, ids_are_distinct_and_exec_lines_quote_arguments) {
         {"/usr/bin/env  a  \"b c\"", "/usr/bin/env a \"b c\""},
         {"x \"a\\\"b\" c\\\\d 'e' 5%", "x \"a\\\"b\" \"c\\\\\\\\d\" \"'e'\" 5%%"},
         {"x \"\" a\\\\\\\"b", "x \"\" \"a\\\\\\\"b\""},
+        {"x a\x01--evil", "x \"a\x01--evil\""},  // written as a blank: one argument all the same
         {"  ", ""},
     };
     for (const auto &[line, exec] : cases) {

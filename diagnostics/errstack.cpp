@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "diagnostics/boundary.h"
+#include "diagnostics/trace_internal.h"
 #include "platform/platform.h"
+#include "platform/threads.h"
 #include "razivu/diagnostics.h"
 #include "razivu/logfile.h"
 
@@ -15,8 +17,10 @@ namespace {
 constexpr int32_t depth = RAZIVU_ERROR_STACK_DEPTH;
 constexpr int32_t text_cap = RAZIVU_ERROR_TEXT_CAP;
 
-// The process-wide ring. The texts are static storage, so setting up the
-// ring cannot fail and a text handed out by a pop is never freed.
+// The ring of the calling thread: the records of its own calls, as errno is
+// its own. The texts are part of the ring, so setting it up cannot fail, and
+// a text handed out by a pop stays valid until a later push of the thread
+// reuses its slot, or the thread ends.
 struct Ring {
     ErrorRecord records[depth];  // the slots; text points into texts
     char texts[depth][text_cap]; // each slot's text, at most 99 characters
@@ -26,7 +30,7 @@ struct Ring {
     int32_t initialised = 0;     // the slots have been set up
     int32_t pending_code = 0;    // code of the latest COMPushError
 };
-Ring ring;
+razivu::platform::PerThread<Ring> rings;
 
 void fill_text(char *text, const char *label, const char *function, const char *detail) {
     std::snprintf(text, text_cap, "%s function %s:  %s", label,
@@ -38,6 +42,7 @@ void fill_text(char *text, const char *label, const char *function, const char *
 extern "C" {
 
 RAZIVU_API void COMInitErrorStack(void) try {
+    Ring &ring = rings.get();
     if (ring.initialised != 0) {
         return;
     }
@@ -53,6 +58,7 @@ RAZIVU_API void COMInitErrorStack(void) try {
 
 RAZIVU_API void COMPushErrorOfKind(const char *function, int32_t kind) try {
     const int saved_errno = razivu::platform::last_errno();
+    Ring &ring = rings.get();
     COMInitErrorStack();
     if (ring.write == ring.oldest && ring.records[ring.oldest].in_use != 0) {
         ring.overflow = 1;
@@ -80,6 +86,7 @@ RAZIVU_API void COMPushErrorOfKind(const char *function, int32_t kind) try {
 } RAZIVU_CATCH_VOID(nullptr)
 
 RAZIVU_API void COMPushError(const char *function, int32_t code) try {
+    Ring &ring = rings.get();
     ring.pending_code = code;
     COMPushErrorOfKind(function, RAZIVU_KIND_LIBRARY);
 } RAZIVU_CATCH_VOID(nullptr)
@@ -89,6 +96,7 @@ RAZIVU_API void COMPushSysError(const char *function) try {
 } RAZIVU_CATCH_VOID(nullptr)
 
 RAZIVU_API int32_t COMErrorStackIsEmpty(void) try {
+    Ring &ring = rings.get();
     COMInitErrorStack();
     if (ring.write == ring.oldest && ring.records[ring.oldest].in_use == 0) {
         ring.overflow = 0;
@@ -98,6 +106,7 @@ RAZIVU_API int32_t COMErrorStackIsEmpty(void) try {
 } RAZIVU_CATCH(1, nullptr)
 
 RAZIVU_API char *COMGetLastErrorText(void) try {
+    Ring &ring = rings.get();
     COMInitErrorStack();
     if (COMErrorStackIsEmpty() != 0) {
         return nullptr;
@@ -109,6 +118,7 @@ RAZIVU_API char *COMGetLastErrorText(void) try {
 
 // A null record pops nothing: the record would be lost unseen.
 RAZIVU_API int32_t COMPopError(ErrorRecord *record) try {
+    Ring &ring = rings.get();
     if (record == nullptr || COMErrorStackIsEmpty() != 0) {
         return 0;
     }
@@ -120,13 +130,23 @@ RAZIVU_API int32_t COMPopError(ErrorRecord *record) try {
     return 1;
 } RAZIVU_CATCH(0, nullptr)
 
+// Without a stream the stack goes to the trace file, while no other thread
+// writes there.
 RAZIVU_API void COMPrintErrorStack(FILE *stream) try {
     if (stream == nullptr) {
-        stream = COMGetTraceFile();
-        if (stream == nullptr) {
-            return;
-        }
+        razivu::diagnostics::with_trace_file(
+            [](std::FILE *trace, const char *) { razivu::diagnostics::print_error_stack(trace); },
+            nullptr);
+        return;
     }
+    razivu::diagnostics::print_error_stack(stream);
+} RAZIVU_CATCH_VOID(nullptr)
+
+}  // extern "C"
+
+namespace razivu::diagnostics {
+
+void print_error_stack(std::FILE *stream) {
     std::fputs("Print error stack:\n", stream);
     std::fflush(stream);
     ErrorRecord rec{};
@@ -136,6 +156,6 @@ RAZIVU_API void COMPrintErrorStack(FILE *stream) try {
     }
     std::fputs("Error stack printed.\n\n", stream);
     std::fflush(stream);
-} RAZIVU_CATCH_VOID(nullptr)
+}
 
-}  // extern "C"
+}  // namespace razivu::diagnostics

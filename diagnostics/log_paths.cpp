@@ -11,6 +11,7 @@
 #include "diagnostics/boundary.h"
 #include "diagnostics/logfile_internal.h"
 #include "platform/platform.h"
+#include "platform/threads.h"
 #include "razivu/logfile.h"
 
 namespace razivu::diagnostics {
@@ -18,6 +19,7 @@ namespace {
 
 // Process-wide state of the path resolution.
 struct Preset {
+    platform::Lock lock;              // held while the path is copied in or out
     char path[preset_path_cap] = {};  // SetDefaultLogFilePath's path
     bool set = false;                 // a preset has been given; it cannot be unset
 };
@@ -111,8 +113,11 @@ int32_t append_dir_and_create(char *path, const char *name) {
 // A path that would not fit the 1024-byte buffer is never opened under a
 // cut name: that step is skipped.
 void resolve_log_path(const char *module, const char *file, char *result) {
-    if (preset.set) {
-        copy_path(result, preset.path);
+    {
+        platform::Locked held(preset.lock);
+        if (preset.set) {
+            copy_path(result, preset.path);
+        }
     }
     if (module == nullptr) {
         return;
@@ -169,6 +174,7 @@ RAZIVU_API int32_t GetHostPath(const char *path, char *result, int32_t size) try
 RAZIVU_API void SetDefaultLogFilePath(const char *path) try {
     if (path != nullptr) {
         auto &preset = razivu::diagnostics::preset;
+        razivu::platform::Locked held(preset.lock);
         std::snprintf(preset.path, sizeof preset.path, "%s", path);
         preset.set = true;
     }

@@ -10,13 +10,16 @@
 #include "diagnostics/format.h"
 #include "diagnostics/logfile_internal.h"
 #include "platform/platform.h"
+#include "platform/threads.h"
 #include "razivu/logfile.h"
 
 namespace razivu::diagnostics {
 namespace {
 
-// Process-wide state of the log writer.
+// Process-wide state of the log writer. The lock is held over the header,
+// so that no thread appends to the file before the first entry empties it.
 struct Writer {
+    platform::Lock lock;
     int32_t first_entry = 1;    // > 0 until a WriteLog reached its header step
     int32_t protocol_part = 0;  // counted up before each header
 };
@@ -26,8 +29,12 @@ Writer writer;
 // timestamp, the level label and the line end.
 constexpr std::size_t entry_frame_cap = 64;
 
-char message[log_message_cap];                 // the formatted text of one WriteLog entry
-char entry[log_message_cap + entry_frame_cap];  // the entry as it goes into the file
+// One thread's entry in the making.
+struct Entry {
+    char message[log_message_cap];                 // the formatted text of one WriteLog entry
+    char text[log_message_cap + entry_frame_cap];  // the entry as it goes into the file
+};
+platform::PerThread<Entry> entries;
 
 const char *stamp_text() {
     const char *stamp = GetLogTimestamp();
@@ -64,14 +71,20 @@ bool write_header(const char *path, const char *module) {
 
 // The whole entry goes out in one write, so that the entries of processes
 // sharing a log file (the workers of a server) never interleave.
-void write_entry(const char *path, int32_t level) {
+void write_entry(Entry &entry, const char *path, int32_t level) {
     const char *label = level_label(level);
-    const int len = std::snprintf(entry, sizeof entry, "%s%s %s%s\n", label[0] != '\0' ? "\n" : "",
-                                  stamp_text(), label, message);
+    const int len = std::snprintf(entry.text, sizeof entry.text, "%s%s %s%s\n",
+                                  label[0] != '\0' ? "\n" : "", stamp_text(), label, entry.message);
     if (len > 0) {
-        platform::append_whole(path, entry,
-                               std::min(static_cast<std::size_t>(len), sizeof entry - 1));
+        platform::append_whole(path, entry.text,
+                               std::min(static_cast<std::size_t>(len), sizeof entry.text - 1));
     }
+}
+
+// True when the entry may follow: the header is written, or was tried.
+bool header_done(const char *path, const char *module) {
+    platform::Locked held(writer.lock);
+    return writer.first_entry <= 0 || write_header(path, module != nullptr ? module : "");
 }
 
 }  // namespace
@@ -82,16 +95,16 @@ void write_log(const char *file, const char *module, int32_t level, const char *
     if (format == nullptr) {
         return;
     }
-    format_cut(message, sizeof message, format, args);
+    Entry &entry = entries.get();
+    format_cut(entry.message, sizeof entry.message, format, args);
     char path[RAZIVU_PATH_CAP] = {};
     resolve_log_path(module, file, path);
     if (path[0] == '\0') {
         std::snprintf(path, sizeof path, "%s", last_resort_log);
     }
-    if (writer.first_entry > 0 && !write_header(path, module != nullptr ? module : "")) {
-        return;
+    if (header_done(path, module)) {
+        write_entry(entry, path, level);
     }
-    write_entry(path, level);
 }
 
 }  // namespace razivu::diagnostics

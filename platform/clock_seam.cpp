@@ -1,5 +1,7 @@
 // The calendar time the library stamps its logs and traces with, read through
 // a seam so that tests can set the clock (a 32-bit time_t past 2038, say).
+#include <atomic>
+
 #include "platform/platform.h"
 
 namespace razivu::platform {
@@ -11,7 +13,7 @@ std::time_t system_clock() {
 
 // Process-wide state of the seam.
 struct Seam {
-    std::time_t (*read)() = system_clock;  // set_clock's clock, or the system's
+    std::atomic<std::time_t (*)()> read{system_clock};  // set_clock's clock, or the system's
 };
 Seam seam;
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <strings.h>
 
+#include "platform/threads.h"
 #include "standins/files.h"
 #include "standins/paths.h"
 #include "standins/progman.h"
@@ -30,11 +31,24 @@ constexpr std::size_t menu_file_cap = 1024 * 1024;
 // AddItem's optional number fields: icon index, x, y, hot key, minimize.
 constexpr std::size_t add_item_numbers[] = {3, 4, 5, 7, 8};
 
-// Process-wide, like the shell's own state behind the service.
+// Process-wide, like the shell's own state behind the service. The lock is
+// held only while the id is read or changed: commands of several threads run
+// side by side, as the shell serves several clients.
 struct Shell {
+    platform::Lock lock;
     std::string current;  // id of the group items are added to; empty: none yet
 };
 Shell shell;
+
+std::string current_group() {
+    platform::Locked held(shell.lock);
+    return shell.current;
+}
+
+void set_current_group(const std::string &id) {
+    platform::Locked held(shell.lock);
+    shell.current = id;
+}
 
 bool write_file(const std::string &path, std::string_view text) {
     return replace_file(path, text, file_mode, dir_mode);
@@ -118,7 +132,7 @@ bool create_group(const std::vector<std::string> &args) {
         })) {
         return false;
     }
-    shell.current = g.id;
+    set_current_group(g.id);
     return true;
 }
 
@@ -127,13 +141,13 @@ bool show_group(const std::vector<std::string> &args) {
     if (!is_number(args[1]) || !group_of(id_of(args[0]), g) || !is_regular_file(g.directory_path)) {
         return false;
     }
-    shell.current = g.id;
+    set_current_group(g.id);
     return true;
 }
 
 bool add_item(const std::vector<std::string> &args) {
     Group g;
-    if (!group_of(shell.current, g) || !is_regular_file(g.directory_path)) {
+    if (!group_of(current_group(), g) || !is_regular_file(g.directory_path)) {
         return false;
     }
     for (std::size_t i : add_item_numbers) {
@@ -201,7 +215,7 @@ bool listed(const Group &g, const std::string &file) {
 // ReplaceItem and DeleteItem alike: the next AddItem takes the place.
 bool delete_item(const std::vector<std::string> &args) {
     Group g;
-    if (!group_of(shell.current, g)) {
+    if (!group_of(current_group(), g)) {
         return false;
     }
     const std::string file = launcher_file(g, id_of(args[0]));
@@ -234,8 +248,11 @@ bool delete_group(const std::vector<std::string> &args) {
             return false;
         }
     }
-    if (shell.current == g.id) {
-        shell.current.clear();
+    {
+        platform::Locked held(shell.lock);
+        if (shell.current == g.id) {
+            shell.current.clear();
+        }
     }
     const FileLock lock(g.menu_path);  // no folder: no menu, and no one to wait for
     const ReadResult read = lock.held() || errno == ENOENT
@@ -286,7 +303,7 @@ bool execute(std::string_view text) {
 }
 
 void reset_shell() {
-    shell = Shell{};
+    set_current_group({});
 }
 
 }  // namespace razivu::standins::progman

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/system_calls.h"
+#include "platform/threads.h"
 #include "standins/progman.h"
 
 namespace razivu::platform {
@@ -24,6 +25,7 @@ constexpr uint32_t error_dll_usage = 0x4004;
 
 // Process-wide DDE bookkeeping.
 struct Dde {
+    Lock lock;
     uint32_t last_instance = 0;  // id given to the latest instance; ids start at 1
     uint32_t live = 0;           // instances set up and not yet released
 };
@@ -38,6 +40,7 @@ uint32_t sys_initialize(uint32_t *instance_io, DdeCallback callback, uint32_t, u
     if (instance_io == nullptr || callback == nullptr || *instance_io != 0) {
         return error_dll_usage;
     }
+    Locked held(dde.lock);
     *instance_io = ++dde.last_instance;
     ++dde.live;
     return 0;
@@ -84,6 +87,7 @@ int32_t sys_free_string(uint32_t instance, void *string) {
 }
 
 int32_t sys_uninitialize(uint32_t instance) {
+    Locked held(dde.lock);
     if (instance == 0 || instance > dde.last_instance || dde.live == 0) {
         return 0;
     }

@@ -1,5 +1,6 @@
 // Files, directories, profiles and the Windows directory on Linux: the
 // system's calls, with Windows-form paths mapped by the stand-ins.
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -15,7 +16,7 @@
 namespace razivu::platform {
 namespace {
 
-bool windows_dir_unreadable = false;  // test seam of set_windows_dir_unreadable
+std::atomic<bool> windows_dir_unreadable{false};  // test seam of set_windows_dir_unreadable
 
 // Writing on drive C creates it and the Windows directory first, as they
 // always exist on Windows.

@@ -3,6 +3,7 @@
 // There is no session to start here; startup and cleanup only count, so
 // that a cleanup without a start fails the way WSACleanup does.
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -22,29 +23,29 @@ namespace {
 // WSANOTINITIALISED: what WSACleanup reports without a started session.
 constexpr int32_t error_not_initialised = 10093;
 
-// Process-wide session stand-in.
-struct Session {
-    int32_t starts = 0;      // startups not yet matched by a cleanup
-    int32_t last_error = 0;  // what last_error() reports, as WSAGetLastError would
-};
-Session session;
+// Process-wide session stand-in: the startups not yet matched by a cleanup.
+std::atomic<int32_t> session_starts{0};
+// What last_error() reports: per thread, as WSAGetLastError's is.
+thread_local int32_t session_error = 0;
 
 int32_t sys_startup() {
-    ++session.starts;
+    ++session_starts;
     return 0;
 }
 
 int32_t sys_cleanup() {
-    if (session.starts == 0) {
-        session.last_error = error_not_initialised;
+    int32_t starts = session_starts.load();
+    while (starts > 0 && !session_starts.compare_exchange_weak(starts, starts - 1)) {
+    }
+    if (starts == 0) {
+        session_error = error_not_initialised;
         return -1;
     }
-    --session.starts;
     return 0;
 }
 
 int32_t sys_last_error() {
-    return session.last_error;
+    return session_error;
 }
 
 int32_t sys_unhook_blocking_hook() {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diagnostics/boundary.h"
+#include "diagnostics/trace_internal.h"
 #include "razivu/diagnostics.h"
 #include "rpc/message_internal.h"
 #include "rpc/transport_internal.h"
@@ -18,7 +19,7 @@ namespace transport = razivu::transport;
 // file there is nothing to write and no stack to print, so the dump is not
 // even built.
 void trace_buffer(const char *function, const char *buffer, int32_t count) {
-    if (COMGetTraceFile() == nullptr) {
+    if (razivu::diagnostics::trace_file() == nullptr) {
         return;
     }
     char dump[transport::dump_cap];

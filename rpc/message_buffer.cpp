@@ -43,12 +43,13 @@ Layer &settled() {
 
 // The one exit of the buffer. A piece flushed in mid-message goes with more
 // set, so that the library's own COMSend may let it wait in the socket for
-// the rest, or join the pieces gathered for one send without a stop in
-// COMSend; any other send function takes it as it always did.
+// the rest or gather it; any other send function takes it as it always did.
+// COMSend with no trace file open has nothing to echo, and its work is done
+// here without the stop.
 void send_packed(bool more) {
     Layer &l = settled();
-    if (more && l.send == COMSend && razivu::diagnostics::trace_file() == nullptr &&
-        razivu::transport::gather_piece(l.socket, l.buffer, l.cursor)) {
+    if (l.send == COMSend && razivu::diagnostics::trace_file() == nullptr) {
+        razivu::transport::send_piece(l.socket, l.buffer, l.cursor, more);
         return;
     }
     l.more = more;

@@ -43,6 +43,15 @@ char *dump_text(const char *buffer, int32_t count, char *out) {
     return out;
 }
 
+int32_t send_piece(int32_t s, const char *buffer, int32_t count, bool more) noexcept {
+    try {
+        return write_piece(s, buffer, count, 0, more);
+    } catch (...) {
+        diagnostics::report_exception("COMSend");
+        return -1;
+    }
+}
+
 }  // namespace razivu::transport
 
 extern "C" {
@@ -51,7 +60,7 @@ extern "C" {
 // may wait in the socket for the rest.
 RAZIVU_API int32_t COMSend(int32_t socket, char *buffer, int32_t count) try {
     trace_buffer("COMSend", buffer, count);
-    return transport::write_piece(socket, buffer, count, 0, razivu::message::more_follows());
+    return transport::send_piece(socket, buffer, count, razivu::message::more_follows());
 } RAZIVU_CATCH(-1, "COMSend")
 
 // The dump shows what the buffer holds also after a failed or short read.

@@ -68,31 +68,12 @@ bool send_gathered(int32_t s, int32_t flags) {
     return ok;
 }
 
-// The gathered pieces of s when count more bytes fit them.
-std::string *gathered_for(int32_t s, int32_t count) {
-    std::string *gathered = gathered_pieces(s);
-    return gathered != nullptr && gathered->size() + static_cast<std::size_t>(count) <= gather_cap
-               ? gathered
-               : nullptr;
-}
-
-// What write_piece does with such a piece, less what cannot happen to it: a
-// socket that gathers is open and not retired, and nothing is traced.
-bool gather_piece(int32_t s, const char *piece, int32_t count) {
-    std::string *gathered = gathered_for(s, count);
-    if (gathered == nullptr) {
-        return false;
-    }
-    gathered->append(piece, static_cast<std::size_t>(count));
-    return true;
-}
-
 int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags, bool more) {
     if (refuse_handle(s, "COMWriteSock") || refuse_arguments(buffer, count, "COMWriteSock")) {
         return -1;
     }
-    std::string *gathered = flags == 0 ? gathered_for(s, count) : nullptr;
-    if (gathered != nullptr) {
+    std::string *gathered = flags == 0 ? gathered_pieces(s) : nullptr;
+    if (gathered != nullptr && gathered->size() + static_cast<std::size_t>(count) <= gather_cap) {
         bool ok = true;
         if (!more && gathered->empty()) {
             // A message in one piece leaves from where it is, without the copy.

@@ -152,11 +152,10 @@ void forget_tuning(int32_t s);
 // COMWriteSock with the hold decision for the piece: one send, the socket
 // closed after a failure or a short count.
 int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags, bool more);
-// The message layer's short cut for a piece of count >= 0 bytes that the
-// rest of its message follows, when its send slot is COMSend and no trace
-// file is open: true when s gathers and the piece joined the gathered ones,
-// as write_piece would have done; false, doing nothing, otherwise.
-bool gather_piece(int32_t s, const char *piece, int32_t count);
+// COMSend without its trace echo, which the message layer calls directly
+// when no trace file is open: the same result, and an exception reported as
+// COMSend's.
+int32_t send_piece(int32_t s, const char *buffer, int32_t count, bool more) noexcept;
 
 // ---- Trace dumps ---------------------------------------------------------------------
 

@@ -130,6 +130,22 @@ const char *receive_exact(int32_t n) {
     return l.receive(l.socket, l.buffer, n) == n ? l.buffer : nullptr;
 }
 
+// Between a decoder's header read and its body read nothing runs that could
+// change the slot, the trace file or the socket's state, so a header taken
+// from the read-ahead buffer vouches for the body's fast path.
+const char *receive_body(int32_t n) {
+    Layer &l = layer;
+    if (l.lent != nullptr && n >= 0 && n <= buffer_cap) {
+        if (const char *bytes = transport::take_more(l.socket, n); bytes != nullptr) {
+            reset(l);
+            l.lent = bytes;
+            l.lent_len = n;
+            return bytes;
+        }
+    }
+    return receive_exact(n);
+}
+
 void keep_last_read(const char *region, std::size_t len) {
     const std::less<const char *> before;
     if (layer.lent != nullptr && !before(layer.lent, region) && before(layer.lent, region + len)) {

@@ -100,6 +100,9 @@ int32_t pack_return_code(int32_t code);
 // on and are copied in only if something looks at the buffer (buffer_start,
 // a packer, SendBuffer) before the next read or ResetBuffer.
 const char *receive_exact(int32_t n);
+// receive_exact for the body of the field whose header receive_exact has just
+// read in the same decoder call.
+const char *receive_body(int32_t n);
 // The transport is about to refill or free len bytes at region: a last read
 // that still lies there is copied into the buffer first. Only the caller's
 // message layer is looked at; should the layer ever be one per thread, each

@@ -149,18 +149,26 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags) {
     return n;
 }
 
-// Read-ahead on, so that taking bytes never spends the buffer and drops it.
-// A socket with a buffer is not retired (retiring drops it, and a buffer is
-// made only for a socket that was just adopted or that COMSetSockReadAhead
-// accepted), so COMReadSock would refuse nothing here.
-const char *take_buffered(int32_t s, int32_t n) {
+const char *take_more(int32_t s, int32_t n) {
     Buffered *b = state_of(s);
-    if (b == nullptr || !b->on || b->end - b->begin < n || !b->gathered.empty() || holds_piece(s)) {
+    if (b == nullptr || b->end - b->begin < n) {
         return nullptr;
     }
     const char *bytes = b->bytes.get() + b->begin;
     b->begin += n;
     return bytes;
+}
+
+// Read-ahead on, so that taking bytes never spends the buffer and drops it.
+// A socket with a buffer is not retired (retiring drops it, and a buffer is
+// made only for a socket that was just adopted or that COMSetSockReadAhead
+// accepted), so COMReadSock would refuse nothing here.
+const char *take_buffered(int32_t s, int32_t n) {
+    const Buffered *b = state_of(s);
+    if (b == nullptr || !b->on || !b->gathered.empty() || holds_piece(s)) {
+        return nullptr;
+    }
+    return take_more(s, n);
 }
 
 std::string *gathered_pieces(int32_t s) {

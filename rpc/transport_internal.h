@@ -102,6 +102,9 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags);
 // either), or nullptr, taking nothing, when the read must go through
 // COMReadSock.
 const char *take_buffered(int32_t s, int32_t n);
+// take_buffered right after one that succeeded on s, with nothing done to s
+// in between: only the count is checked.
+const char *take_more(int32_t s, int32_t n);
 // With read-ahead on, the pieces of a long message are gathered and leave in
 // one send with the final piece, where MSG_MORE would still cost one system
 // call per piece: the buffer for s, or nullptr when s does not gather.

@@ -38,7 +38,7 @@ int32_t fail(const char *function, int32_t code = RAZIVU_E_TRANSFER) {
 // Reads len data bytes and the separator after them, for a length in
 // min..max: the bytes, or null; nothing is read for a length refused.
 const char *read_body(int32_t len, int32_t min, int32_t max) {
-    return len >= min && len <= max ? msg::receive_exact(len + 1) : nullptr;
+    return len >= min && len <= max ? msg::receive_body(len + 1) : nullptr;
 }
 
 // Checks the separator at pos of the last read (data): the cursor stops past

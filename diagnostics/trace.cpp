@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
 #include "diagnostics/format.h"
+#include "diagnostics/trace_internal.h"
 
 namespace {
 
@@ -25,6 +26,17 @@ razivu::LineBuffer trace_line;
 razivu::LineBuffer debug_printf_line;
 
 }  // namespace
+
+namespace razivu::diagnostics {
+
+std::FILE *trace_file() noexcept {
+    if (trace.decided == 0) {
+        COMInitTrace();
+    }
+    return trace.file;
+}
+
+}  // namespace razivu::diagnostics
 
 extern "C" {
 
@@ -50,8 +62,7 @@ RAZIVU_API void COMSetTraceFile(const char *path) try {
 } RAZIVU_CATCH_VOID(nullptr)
 
 RAZIVU_API FILE *COMGetTraceFile(void) try {
-    COMInitTrace();
-    return trace.file;
+    return razivu::diagnostics::trace_file();
 } RAZIVU_CATCH(nullptr, nullptr)
 
 RAZIVU_API void COMWriteTraceLine(const char *text) try {

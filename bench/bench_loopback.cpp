@@ -5,24 +5,33 @@
 //
 // Calls: the worked-example Echo (59 bytes), a 500-byte call carrying one
 // string, and 2000- and 8000-byte calls of byte arrays, which leave in pieces
-// of at most 999 bytes; the replies have the same fields with the function
-// name replaced by return code 10. Each runs faithfully (two exact-count
+// of at most 999 bytes. The server decodes every field and checks its value.
+// Two reply shapes: the same fields as the call with the function name
+// replaced by return code 10 (rows marked "=", the kernel's share doubled),
+// and the 16 bytes most real calls get back, return code 10 and the number
+// of fields decoded (rows marked "16"). Each runs faithfully (two exact-count
 // reads per field) and with read-ahead on both ends (rows marked "+ra"). The
 // multi-piece calls run once more with TCP_NODELAY off on both ends, to show
-// what it saves.
+// what it saves. A counting allocator gives the allocations per round trip
+// of both ends, the blocks the decoders hand to the caller apart.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <sched.h>
+#include <sys/mman.h>
 
+#include "rpc/message_internal.h"
 #include "rpc/transport_internal.h"
 #include "tests/unit/loopback.h"
 
@@ -40,6 +49,8 @@ constexpr int64_t nagle_iterations = 40;
 constexpr double min_seconds = 1.0;
 
 enum class Shape { worked, text, blobs };
+// The reply as large as the call, or return code and one integer.
+enum class Reply { echoed, small };
 
 struct Payload {
     const char *label;
@@ -47,11 +58,79 @@ struct Payload {
     Shape shape;
     int32_t blobs;
     int32_t blob_len;
-    std::string call;   // the bytes of the call on the wire
-    std::string reply;  // the bytes of the reply
+    std::string call;         // the bytes of the call on the wire
+    std::string reply;        // the bytes of the echoed reply
+    std::string small_reply;  // the bytes of the small reply
 };
 
 const char worked_bytes[] = {'\0', '\xff'};
+
+// ---- Counting allocations -----------------------------------------------------------------
+//
+// malloc is replaced in this program (operator new reaches it too) and the
+// decoders' blocks come through the message layer's allocation seam, so both
+// ends count: the client around its library calls, the server while it
+// serves. The counters live in memory shared with the forked servers; each
+// has one writer, so a count is a plain load and store, which adds no locked
+// instruction to the library's side of the measurement.
+
+enum Role { client_role, server_role, roles };
+
+struct AllocCounts {
+    std::atomic<uint64_t> allocations[roles];  // every malloc, calloc and realloc
+    std::atomic<uint64_t> blocks[roles];       // of them, decoded blocks handed to the caller
+};
+AllocCounts *alloc_counts = nullptr;
+Role role = client_role;
+bool counting = false;
+
+AllocCounts &shared_counts() {
+    if (alloc_counts == nullptr) {
+        void *page = ::mmap(nullptr, sizeof(AllocCounts), PROT_READ | PROT_WRITE,
+                            MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        alloc_counts = new (page) AllocCounts{};
+    }
+    return *alloc_counts;
+}
+
+void count(std::atomic<uint64_t> &counter) {
+    counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+void note_allocation() {
+    if (counting) {
+        count(alloc_counts->allocations[role]);
+    }
+}
+
+void *counted_block(std::size_t n) {
+    if (counting) {
+        count(alloc_counts->blocks[role]);
+    }
+    return std::malloc(n);
+}
+
+// The data of the text and byte-array fields, made once.
+const std::string &text_value() {
+    static const std::string text(text_len, 't');
+    return text;
+}
+const std::string &blob_value() {
+    static const std::string blob(big_blob_len, 'b');
+    return blob;
+}
+
+// Fields after the function name or the return code.
+int32_t field_count(const Payload &p) {
+    return p.shape == Shape::worked ? 5 : p.shape == Shape::text ? 1 : 1 + p.blobs;
+}
+
+void pack_small_reply(const Payload &p) {
+    ResetBuffer();
+    PackReturnCode(RAZIVU_OK);
+    PackInteger(field_count(p));
+    SendBuffer();
+}
 
 void pack_payload(const Payload &p, bool as_reply) {
     ResetBuffer();
@@ -67,19 +146,23 @@ void pack_payload(const Payload &p, bool as_reply) {
         PackBoolean(1);
         PackByteArray(worked_bytes, 2);
     } else if (p.shape == Shape::text) {
-        PackString(std::string(text_len, 't').c_str());
+        PackString(text_value().c_str());
     } else {
         PackInteger(p.blobs);
-        const std::string blob(static_cast<std::size_t>(p.blob_len), 'b');
         for (int32_t i = 0; i < p.blobs; ++i) {
-            PackByteArray(blob.data(), p.blob_len);
+            PackByteArray(blob_value().data(), p.blob_len);
         }
     }
     SendBuffer();
 }
 
-// Decodes the fields after the function name or the return code.
-bool unpack_body(Shape shape) {
+bool same_bytes(const char *block, int32_t count, const char *expected, int32_t len) {
+    return block != nullptr && count == len && std::memcmp(block, expected, static_cast<std::size_t>(len)) == 0;
+}
+
+// Decodes the fields after the function name or the return code and checks
+// their values, as a real server does before it acts on them.
+bool unpack_body(const Payload &p) {
     char *text = nullptr;
     char *null_text = nullptr;
     char *bytes = nullptr;
@@ -87,23 +170,34 @@ bool unpack_body(Shape shape) {
     int32_t flag = 0;
     int32_t count = 0;
     bool ok = true;
-    if (shape == Shape::worked) {
+    if (p.shape == Shape::worked) {
         ok = UnpackString(&text) == 0 && UnpackString(&null_text) == 0 &&
              UnpackInteger(&number) == 0 && UnpackBoolean(&flag) == 0 &&
-             UnpackByteArray(&bytes, &count) == 0;
-    } else if (shape == Shape::text) {
-        ok = UnpackString(&text) == 0;
+             UnpackByteArray(&bytes, &count) == 0 && text != nullptr &&
+             std::strcmp(text, "abc") == 0 && null_text == nullptr && number == 42 && flag == 1 &&
+             same_bytes(bytes, count, worked_bytes, 2);
+    } else if (p.shape == Shape::text) {
+        ok = UnpackString(&text) == 0 && text != nullptr && text_value() == text;
     } else {
-        ok = UnpackInteger(&number) == 0;
+        ok = UnpackInteger(&number) == 0 && number == p.blobs;
         for (int32_t i = 0; ok && i < number; ++i) {
-            ok = UnpackByteArray(&bytes, &count) == 0;
+            ok = UnpackByteArray(&bytes, &count) == 0 &&
+                 same_bytes(bytes, count, blob_value().data(), p.blob_len);
             UnpackFree(bytes);
             bytes = nullptr;
         }
     }
     UnpackFree(text);
+    UnpackFree(null_text);
     UnpackFree(bytes);
     return ok;
+}
+
+// Decodes the reply to a call of p after its return code.
+bool unpack_reply(const Payload &p, Reply shape) {
+    int32_t fields = 0;
+    return shape == Reply::echoed ? unpack_body(p)
+                                  : UnpackInteger(&fields) == 0 && fields == field_count(p);
 }
 
 std::string &sink() {
@@ -126,23 +220,26 @@ std::string capture(const Payload &p, bool as_reply) {
 std::vector<Payload> &payloads() {
     static std::vector<Payload> all = [] {
         std::vector<Payload> out = {
-            {"echo", "Echo", Shape::worked, 0, 0, {}, {}},
-            {"text500", "Text", Shape::text, 0, 0, {}, {}},
-            {"blobs2000", "Blobs2000", Shape::blobs, 2, blob_len, {}, {}},
-            {"blobs8000", "Blobs8000", Shape::blobs, 8, big_blob_len, {}, {}},
+            {"echo", "Echo", Shape::worked, 0, 0, {}, {}, {}},
+            {"text500", "Text", Shape::text, 0, 0, {}, {}, {}},
+            {"blobs2000", "Blobs2000", Shape::blobs, 2, blob_len, {}, {}, {}},
+            {"blobs8000", "Blobs8000", Shape::blobs, 8, big_blob_len, {}, {}, {}},
         };
         for (Payload &p : out) {
             p.call = capture(p, false);
             p.reply = capture(p, true);
+            sink().clear();
+            pack_small_reply(p);
+            p.small_reply = sink();
         }
         return out;
     }();
     return all;
 }
 
-const Payload *find_payload(const std::string &function) {
+const Payload *find_payload(const char *function) {
     for (const Payload &p : payloads()) {
-        if (function == p.function) {
+        if (std::strcmp(function, p.function) == 0) {
             return &p;
         }
     }
@@ -151,30 +248,57 @@ const Payload *find_payload(const std::string &function) {
 
 // ---- The servers --------------------------------------------------------------------------
 
-// Calls on one connection until the client leaves. "Setup" (two booleans)
-// switches TCP_NODELAY and read-ahead on this end of the connection.
+// Answers "Setup" (three booleans), which switches TCP_NODELAY, read-ahead
+// and small replies on this end of the connection.
+void set_up_connection(int32_t conn, Reply *reply) {
+    int32_t nodelay = 1;
+    int32_t read_ahead = 0;
+    int32_t small = 0;
+    UnpackBoolean(&nodelay);
+    UnpackBoolean(&read_ahead);
+    UnpackBoolean(&small);
+    platform::net_calls().set_option(conn, platform::SocketOption::no_delay, nodelay);
+    COMSetSockReadAhead(conn, read_ahead);
+    *reply = small != 0 ? Reply::small : Reply::echoed;
+    ResetBuffer();
+    PackReturnCode(RAZIVU_OK);
+    SendBuffer();
+}
+
+// Decodes and answers one call; false when the client left or sent
+// something unexpected. Out of line, as library_call, so that a profile
+// shows the cost of one call on each end.
+[[gnu::noinline]] bool serve_call(int32_t conn, Reply *reply) {
+    char *name = nullptr;
+    if (UnpackFunctionName(&name) != 0) {
+        return false;
+    }
+    const Payload *p = find_payload(name);
+    const bool setup = std::strcmp(name, "Setup") == 0;
+    UnpackFree(name);
+    if (setup) {
+        set_up_connection(conn, reply);
+        return true;
+    }
+    if (p == nullptr || !unpack_body(*p)) {
+        return false;
+    }
+    if (*reply == Reply::small) {
+        pack_small_reply(*p);
+    } else {
+        pack_payload(*p, true);
+    }
+    return true;
+}
+
+// Calls on one connection until the client leaves.
 void serve_library_connection(int32_t conn) {
     SetTransport(COMSend, COMReceive, conn);
-    for (char *name = nullptr; UnpackFunctionName(&name) == 0; name = nullptr) {
-        const std::string function = name;
-        UnpackFree(name);
-        const Payload *p = find_payload(function);
-        if (function == "Setup") {
-            int32_t nodelay = 1;
-            int32_t read_ahead = 0;
-            UnpackBoolean(&nodelay);
-            UnpackBoolean(&read_ahead);
-            platform::net_calls().set_option(conn, platform::SocketOption::no_delay, nodelay);
-            COMSetSockReadAhead(conn, read_ahead);
-            ResetBuffer();
-            PackReturnCode(RAZIVU_OK);
-            SendBuffer();
-        } else if (p == nullptr || !unpack_body(p->shape)) {
-            break;
-        } else {
-            pack_payload(*p, true);
-        }
+    Reply reply = Reply::echoed;
+    counting = true;
+    while (serve_call(conn, &reply)) {
     }
+    counting = false;
     COMCloseSock(conn);
     test::pop_all();
 }
@@ -263,11 +387,17 @@ struct Result {
     double calls_per_second = 0;
     double p50_us = 0;
     double p99_us = 0;
+    double allocations = -1;  // per round trip on both ends, blocks excluded; -1 if not counted
+    double blocks = 0;        // decoded blocks handed to the caller per round trip, both ends
 };
-// Keyed by placement, then "<payload>", "raw/<payload>" or "<payload>/nagle".
+// Keyed by placement, then "<run>", "raw/<run>" or "<payload>/nagle", where a
+// run is "<payload><mode><reply>".
 std::map<std::string, std::map<std::string, Result>> results;
 // Marks the keys of the runs with read-ahead on both ends.
 constexpr const char *read_ahead_suffix = "+ra";
+const char *reply_suffix(Reply reply) {
+    return reply == Reply::small ? " 16" : " =";
+}
 
 // The servers of the running placement.
 struct Servers {
@@ -279,24 +409,24 @@ struct Servers {
 };
 Servers servers;
 
-void record(benchmark::State &state, const std::string &key, std::vector<double> &ns,
-            const std::string &counter_prefix) {
+Result &record(benchmark::State &state, const std::string &key, std::vector<double> &ns,
+               const std::string &counter_prefix) {
+    Result &r = results[servers.placement->name][key];
     if (ns.empty()) {
-        return;
+        return r;
     }
     std::sort(ns.begin(), ns.end());
     double total = 0;
     for (double v : ns) {
         total += v;
     }
-    Result r;
     r.calls_per_second = static_cast<double>(ns.size()) / (total / 1e9);
     r.p50_us = ns[ns.size() / 2] / 1e3;
     r.p99_us = ns[std::min(ns.size() - 1, ns.size() * 99 / 100)] / 1e3;
-    results[servers.placement->name][key] = r;
     state.counters[counter_prefix + "calls/s"] = r.calls_per_second;
     state.counters[counter_prefix + "p50_us"] = r.p50_us;
     state.counters[counter_prefix + "p99_us"] = r.p99_us;
+    return r;
 }
 
 double elapsed_ns(Clock::time_point start) {
@@ -304,16 +434,19 @@ double elapsed_ns(Clock::time_point start) {
 }
 
 // One library call: send, then decode the reply field by field.
-bool library_call(const Payload &p) {
+[[gnu::noinline]] bool library_call(const Payload &p, Reply reply) {
+    counting = true;
     pack_payload(p, false);
     ResetBuffer();
     int32_t code = 0;
-    return UnpackReturnCode(&code) == 0 && code == RAZIVU_OK && unpack_body(p.shape);
+    const bool ok = UnpackReturnCode(&code) == 0 && code == RAZIVU_OK && unpack_reply(p, reply);
+    counting = false;
+    return ok;
 }
 
 // A library connection whose both ends use TCP_NODELAY and hold pieces back,
-// or neither, and read ahead or not.
-int32_t library_connect(bool low_latency, bool read_ahead) {
+// or neither, read ahead or not, and get the small reply or the echoed one.
+int32_t library_connect(bool low_latency, bool read_ahead, Reply reply) {
     razivu::transport::set_low_latency(low_latency);
     test::use_test_port(servers.library);
     const int32_t s = COMConnectToServerSock("127.0.0.1", COMGetServiceName());
@@ -326,6 +459,7 @@ int32_t library_connect(bool low_latency, bool read_ahead) {
     PackFunctionName("Setup");
     PackBoolean(low_latency ? 1 : 0);
     PackBoolean(read_ahead ? 1 : 0);
+    PackBoolean(reply == Reply::small ? 1 : 0);
     SendBuffer();
     ResetBuffer();
     int32_t code = 0;
@@ -337,12 +471,13 @@ int32_t library_connect(bool low_latency, bool read_ahead) {
 }
 
 // A raw connection that has told the server the byte counts of p.
-int raw_connect(const Payload &p) {
+int raw_connect(const Payload &p, Reply reply) {
     const int fd = test::raw_connect(servers.raw);
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const std::string &answer = reply == Reply::small ? p.small_reply : p.reply;
     const uint32_t counts[2] = {static_cast<uint32_t>(p.call.size()),
-                                static_cast<uint32_t>(p.reply.size())};
+                                static_cast<uint32_t>(answer.size())};
     const std::string header(reinterpret_cast<const char *>(counts), sizeof counts);
     if (fd >= 0 && !test::raw_send(fd, header)) {
         ::close(fd);
@@ -351,45 +486,68 @@ int raw_connect(const Payload &p) {
     return fd;
 }
 
+// Allocations of both ends so far: every one, and the decoded blocks.
+std::pair<uint64_t, uint64_t> allocations_so_far() {
+    const AllocCounts &c = shared_counts();
+    return {c.allocations[client_role] + c.allocations[server_role],
+            c.blocks[client_role] + c.blocks[server_role]};
+}
+
+// Calls before the measured ones, so that buffers have grown to their size.
+constexpr int warm_up_calls = 16;
+
 // Each iteration makes one library call and one raw round trip of the same
 // byte counts, one right after the other, so that both see the same load on
 // a shared machine.
 bool use_placement(const Placement &where);
 
 void BM_call_and_raw(benchmark::State &state, const Payload *p, const Placement *where,
-                     bool read_ahead) {
+                     bool read_ahead, Reply reply) {
     if (!use_placement(*where)) {
         state.SkipWithError("the servers could not be started");
         return;
     }
-    const int32_t s = library_connect(true, read_ahead);
-    const int fd = raw_connect(*p);
+    const int32_t s = library_connect(true, read_ahead, reply);
+    const int fd = raw_connect(*p, reply);
     if (s < 0 || fd < 0) {
         state.SkipWithError("no connection to the servers");
         return;
     }
-    std::string reply(p->reply.size(), '\0');
+    bool ok = true;
+    for (int i = 0; ok && i < warm_up_calls; ++i) {
+        ok = library_call(*p, reply);
+    }
+    std::string answer(reply == Reply::small ? p->small_reply.size() : p->reply.size(), '\0');
     std::vector<double> lib_ns;
     std::vector<double> raw_ns;
+    const auto before = allocations_so_far();
     for (auto _ : state) {
         auto start = Clock::now();
-        if (!library_call(*p)) {
+        if (!ok || !library_call(*p, reply)) {
             state.SkipWithError("a call failed");
             break;
         }
         lib_ns.push_back(elapsed_ns(start));
         start = Clock::now();
-        if (!test::raw_send(fd, p->call) || !recv_exact(fd, reply.data(), reply.size())) {
+        if (!test::raw_send(fd, p->call) || !recv_exact(fd, answer.data(), answer.size())) {
             state.SkipWithError("the raw peer went away");
             break;
         }
         raw_ns.push_back(elapsed_ns(start));
     }
+    const auto after = allocations_so_far();
     COMCloseSock(s);
     ::close(fd);
-    const std::string key = std::string(p->label) + (read_ahead ? read_ahead_suffix : "");
+    const std::string key =
+        std::string(p->label) + (read_ahead ? read_ahead_suffix : "") + reply_suffix(reply);
     record(state, "raw/" + key, raw_ns, "raw_");
-    record(state, key, lib_ns, "");
+    Result &r = record(state, key, lib_ns, "");
+    if (!lib_ns.empty()) {
+        const auto calls = static_cast<double>(lib_ns.size());
+        r.blocks = static_cast<double>(after.second - before.second) / calls;
+        r.allocations = static_cast<double>(after.first - before.first) / calls - r.blocks;
+        state.counters["allocs"] = r.allocations;
+    }
 }
 
 void BM_call_with_nagle(benchmark::State &state, const Payload *p, const Placement *where) {
@@ -397,7 +555,7 @@ void BM_call_with_nagle(benchmark::State &state, const Payload *p, const Placeme
         state.SkipWithError("the servers could not be started");
         return;
     }
-    const int32_t s = library_connect(false, false);
+    const int32_t s = library_connect(false, false, Reply::echoed);
     if (s < 0) {
         state.SkipWithError("no connection to the library server");
         return;
@@ -405,7 +563,7 @@ void BM_call_with_nagle(benchmark::State &state, const Payload *p, const Placeme
     std::vector<double> ns;
     for (auto _ : state) {
         const auto start = Clock::now();
-        if (!library_call(*p)) {
+        if (!library_call(*p, Reply::echoed)) {
             state.SkipWithError("a call failed");
             break;
         }
@@ -418,13 +576,16 @@ void BM_call_with_nagle(benchmark::State &state, const Payload *p, const Placeme
 
 void register_benchmarks(const Placement &where, bool with_nagle) {
     const std::string suffix = where.suffix;
-    for (const bool read_ahead : {false, true}) {
-        const std::string mode = read_ahead ? "call_read_ahead_and_raw/" : "call_and_raw/";
-        for (const Payload &p : payloads()) {
-            benchmark::RegisterBenchmark((mode + p.label + suffix).c_str(), BM_call_and_raw, &p,
-                                         &where, read_ahead)
-                ->MinTime(min_seconds)
-                ->UseRealTime();
+    for (const Reply reply : {Reply::echoed, Reply::small}) {
+        const std::string shape = reply == Reply::small ? "/small" : "/echoed";
+        for (const bool read_ahead : {false, true}) {
+            const std::string mode = read_ahead ? "call_read_ahead_and_raw/" : "call_and_raw/";
+            for (const Payload &p : payloads()) {
+                benchmark::RegisterBenchmark((mode + p.label + shape + suffix).c_str(),
+                                             BM_call_and_raw, &p, &where, read_ahead, reply)
+                    ->MinTime(min_seconds)
+                    ->UseRealTime();
+            }
         }
     }
     for (const Payload &p : payloads()) {
@@ -438,13 +599,15 @@ void register_benchmarks(const Placement &where, bool with_nagle) {
     }
 }
 
-void print_row(const char *label, const std::string &bytes, const Result &lib, const Result *raw) {
-    std::printf("%-13s %11s | %10.0f %8.1f %8.1f", label, bytes.c_str(), lib.calls_per_second,
-                lib.p50_us, lib.p99_us);
+void print_row(const std::string &label, const std::string &bytes, const Result &lib,
+               const Result *raw) {
+    std::printf("%-16s %9s | %8.0f %7.1f %7.1f", label.c_str(), bytes.c_str(),
+                lib.calls_per_second, lib.p50_us, lib.p99_us);
     if (raw != nullptr) {
-        std::printf(" | %10.0f %8.1f %8.1f | %5.2f\n", raw->calls_per_second, raw->p50_us,
-                    raw->p99_us,
-                    raw->calls_per_second > 0 ? lib.calls_per_second / raw->calls_per_second : 0.0);
+        std::printf(" | %8.0f %7.1f %7.1f | %5.2f | %6.2f %6.2f\n", raw->calls_per_second,
+                    raw->p50_us, raw->p99_us,
+                    raw->calls_per_second > 0 ? lib.calls_per_second / raw->calls_per_second : 0.0,
+                    lib.allocations, lib.blocks);
     } else {
         std::printf("\n");
     }
@@ -452,19 +615,25 @@ void print_row(const char *label, const std::string &bytes, const Result &lib, c
 
 void print_summary() {
     std::printf("\nround trips over 127.0.0.1: calls per second, p50 and p99 in microseconds;\n"
-                "ratio = library calls/s over raw ping-pong calls/s, measured side by side\n");
+                "ratio = library calls/s over raw ping-pong calls/s, measured side by side;\n"
+                "reply \"=\" as large as the call, \"16\" return code and one integer;\n"
+                "allocs = allocations per round trip of both ends besides the decoded blocks\n");
     for (const auto &[placement, rows] : results) {
-        std::printf("\n%s\n%-13s %11s | %10s %8s %8s | %10s %8s %8s | %s\n", placement.c_str(),
-                    "call", "bytes", "library", "p50", "p99", "raw", "p50", "p99", "ratio");
-        for (const char *mode : {"", read_ahead_suffix}) {
-            for (const Payload &p : payloads()) {
-                const std::string bytes =
-                    std::to_string(p.call.size()) + "/" + std::to_string(p.reply.size());
-                const std::string key = std::string(p.label) + mode;
-                const auto lib = rows.find(key);
-                const auto raw = rows.find("raw/" + key);
-                if (lib != rows.end() && raw != rows.end()) {
-                    print_row(key.c_str(), bytes, lib->second, &raw->second);
+        std::printf("\n%s\n%-16s %9s | %8s %7s %7s | %8s %7s %7s | %5s | %6s %6s\n",
+                    placement.c_str(), "call", "bytes", "library", "p50", "p99", "raw", "p50",
+                    "p99", "ratio", "allocs", "blocks");
+        for (const Reply reply : {Reply::echoed, Reply::small}) {
+            for (const char *mode : {"", read_ahead_suffix}) {
+                for (const Payload &p : payloads()) {
+                    const std::string &answer = reply == Reply::small ? p.small_reply : p.reply;
+                    const std::string bytes =
+                        std::to_string(p.call.size()) + "/" + std::to_string(answer.size());
+                    const std::string key = std::string(p.label) + mode + reply_suffix(reply);
+                    const auto lib = rows.find(key);
+                    const auto raw = rows.find("raw/" + key);
+                    if (lib != rows.end() && raw != rows.end()) {
+                        print_row(key, bytes, lib->second, &raw->second);
+                    }
                 }
             }
         }
@@ -491,7 +660,7 @@ std::string private_prefix() {
 void stop_servers() {
     for (pid_t pid : {servers.library_pid, servers.raw_pid}) {
         if (pid > 0) {
-            ::kill(pid, SIGKILL);
+            ::kill(pid, SIGTERM);
             ::waitpid(pid, nullptr, 0);
         }
     }
@@ -510,6 +679,7 @@ bool start_servers(const Placement &where) {
     }
     const int cpu = where.server_cpu;
     servers.library_pid = test::run_child([listening, cpu] {
+        role = server_role;
         pin_to(cpu);
         return library_server(listening);
     });
@@ -537,12 +707,34 @@ bool use_placement(const Placement &where) {
 
 }  // namespace
 
+// The counting allocator: glibc's own functions do the work.
+extern "C" {
+void *__libc_malloc(std::size_t n);
+void *__libc_calloc(std::size_t n, std::size_t size);
+void *__libc_realloc(void *block, std::size_t n);
+
+void *malloc(std::size_t n) noexcept {
+    note_allocation();
+    return __libc_malloc(n);
+}
+void *calloc(std::size_t n, std::size_t size) noexcept {
+    note_allocation();
+    return __libc_calloc(n, size);
+}
+void *realloc(void *block, std::size_t n) noexcept {
+    note_allocation();
+    return __libc_realloc(block, n);
+}
+}  // extern "C"
+
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
     const std::string prefix = private_prefix();
+    shared_counts();
+    razivu::message::set_allocate(counted_block);
     payloads();
     const bool two = ::sysconf(_SC_NPROCESSORS_ONLN) > 1;
     register_benchmarks(one_core, !two);

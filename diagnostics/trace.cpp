@@ -62,6 +62,10 @@ void write_line(std::FILE *file, const char *text) {
 
 namespace razivu::diagnostics {
 
+std::FILE *trace_file() noexcept {
+    return current_file();
+}
+
 void with_trace_file(void (*write)(std::FILE *file, const char *text), const char *text) {
     if (current_file() == nullptr) {
         return;

@@ -1,7 +1,9 @@
 // Decimal texts of the wire format, written and read without the C library so
 // that packing stays a few stores per field and reading never depends on the
 // locale. The results are those of "%5.5ld", "%4.4ld", "%ld" and atoi.
+#include <array>
 #include <cassert>
+#include <cstring>
 
 #include "rpc/message_internal.h"
 
@@ -26,6 +28,23 @@ int32_t count_digits(uint32_t value) {
     return n;
 }
 
+// "00" to "99", for writing a slot two digits at a time.
+constexpr std::array<char, 200> digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (uint32_t i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / radix);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % radix);
+    }
+    return pairs;
+}();
+
+// The four lowest digits of value, zero-padded, into out.
+void write_four_digits(char *out, uint32_t value) {
+    value %= 10000;
+    std::memcpy(out, &digit_pairs[2 * (value / 100)], 2);
+    std::memcpy(out + 2, &digit_pairs[2 * (value % 100)], 2);
+}
+
 uint32_t magnitude(int32_t value) {
     return value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
@@ -47,10 +66,10 @@ void write_slot(char *out, int32_t value) {
     assert(value >= min_return_code && value <= max_return_code);
     if (value < 0) {
         out[0] = '-';
-        write_digits(out + 1, slot_len - 1, magnitude(value));
     } else {
-        write_digits(out, slot_len, magnitude(value));
+        out[0] = static_cast<char>('0' + value / 10000);
     }
+    write_four_digits(out + 1, magnitude(value));
 }
 
 int32_t write_number(char *out, int32_t value) {
@@ -82,6 +101,20 @@ int32_t parse_decimal(const char *text, int32_t len) {
         value = value * static_cast<int32_t>(radix) + (text[i] - '0');
     }
     return negative ? -value : value;
+}
+
+// Lengths are written with five digits: those need no scan for blanks or a
+// sign.
+int32_t parse_slot(const char *text) {
+    static_assert(slot_len == 5);
+    const auto digit = [text](int32_t i) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(text[i])) - '0';
+    };
+    const uint32_t d[slot_len] = {digit(0), digit(1), digit(2), digit(3), digit(4)};
+    if (d[0] >= radix || d[1] >= radix || d[2] >= radix || d[3] >= radix || d[4] >= radix) {
+        return parse_decimal(text, slot_len);
+    }
+    return static_cast<int32_t>((((d[0] * radix + d[1]) * radix + d[2]) * radix + d[3]) * radix + d[4]);
 }
 
 }  // namespace razivu::message

@@ -1,6 +1,6 @@
 // Latency tuning of the library's connections: TCP_NODELAY on every new
 // connection, and pieces of a long message held back until its last piece.
-#include <set>
+#include <map>
 
 #include "platform/platform.h"
 #include "rpc/transport_internal.h"
@@ -8,13 +8,29 @@
 namespace razivu::transport {
 namespace {
 
-// Process-wide tuning state.
+// Process-wide tuning state. Holding a piece back is a flag on the socket's
+// entry, so that a message in pieces allocates nothing.
 struct Tuning {
-    bool low_latency = true;  // TCP_NODELAY on new connections, pieces held back
-    std::set<int32_t> tuned;  // open sockets that got TCP_NODELAY from the library
-    std::set<int32_t> held;   // tuned sockets that may hold pieces back
+    bool low_latency = true;            // TCP_NODELAY on new connections, pieces held back
+    std::map<int32_t, bool> tuned;      // open sockets that got TCP_NODELAY from the library,
+                                        // each with whether it holds a piece back
+    int32_t holding = 0;                // how many of them hold a piece back
 };
 Tuning tuning;
+
+// s stops holding a piece back; true when it held one.
+bool release(int32_t s) {
+    if (tuning.holding == 0) {
+        return false;
+    }
+    const auto found = tuning.tuned.find(s);
+    if (found == tuning.tuned.end() || !found->second) {
+        return false;
+    }
+    found->second = false;
+    --tuning.holding;
+    return true;
+}
 
 }  // namespace
 
@@ -25,7 +41,7 @@ void set_low_latency(bool on) {
 void tune_connection(int32_t s) {
     if (tuning.low_latency &&
         platform::net_calls().set_option(s, platform::SocketOption::no_delay, 1) == 0) {
-        tuning.tuned.insert(s);
+        tuning.tuned.emplace(s, false);
     }
 }
 
@@ -33,30 +49,45 @@ void tune_connection(int32_t s) {
 // TCP_NODELAY on, which must not change a socket of the caller's own.
 int32_t piece_flags(int32_t s, bool more) {
     const int32_t more_flag = platform::more_flag();
-    if (!more || !tuning.low_latency || more_flag == 0 || tuning.tuned.count(s) == 0) {
+    if (!more || !tuning.low_latency || more_flag == 0) {
         return 0;
     }
-    tuning.held.insert(s);
+    const auto found = tuning.tuned.find(s);
+    if (found == tuning.tuned.end()) {
+        return 0;
+    }
+    if (!found->second) {
+        found->second = true;
+        ++tuning.holding;
+    }
     return more_flag;
 }
 
 // A send without the "more" flag takes whatever was held along with it.
 void sent(int32_t s, int32_t flags) {
-    if ((flags & platform::more_flag()) == 0 && !tuning.held.empty()) {
-        tuning.held.erase(s);
+    if ((flags & platform::more_flag()) == 0) {
+        release(s);
     }
 }
 
 // Switching TCP_NODELAY on (again) sends what the socket holds back.
 void push_held(int32_t s) {
-    if (!tuning.held.empty() && tuning.held.erase(s) != 0) {
+    if (release(s)) {
         platform::net_calls().set_option(s, platform::SocketOption::no_delay, 1);
     }
 }
 
+bool holds_piece(int32_t s) {
+    if (tuning.holding == 0) {
+        return false;
+    }
+    const auto found = tuning.tuned.find(s);
+    return found != tuning.tuned.end() && found->second;
+}
+
 void forget_tuning(int32_t s) {
+    release(s);
     tuning.tuned.erase(s);
-    tuning.held.erase(s);
 }
 
 }  // namespace razivu::transport

@@ -3,6 +3,8 @@
 //
 // The buffer holds the outgoing message while packing and the bytes of the
 // last read while decoding; the cursor is the next write or read position.
+// (A last read that the read-ahead buffer held in full is copied in only when
+// something looks at the buffer: see receive_exact.)
 #pragma once
 
 #include <cstddef>
@@ -47,10 +49,6 @@ constexpr char tag_bytes = 'a';
 // Buffer primitives. set_cursor and advance keep the cursor inside the buffer
 // only if their callers do; every caller has checked the room first.
 char *buffer_start();
-char *at_cursor();
-char byte_at_cursor();
-void put_byte(char byte);
-void put_nul();
 int32_t cursor();
 void set_cursor(int32_t pos);
 void advance(int32_t n = 1);
@@ -72,12 +70,15 @@ int32_t write_number(char *out, int32_t value);
 // atoi over at most len bytes: blanks skipped, a sign, digits up to the
 // first other byte (a NUL included); no digits give 0.
 int32_t parse_decimal(const char *text, int32_t len);
+// parse_decimal of the five characters of a length slot.
+int32_t parse_slot(const char *text);
 
 // Makes room for a field of n bytes: when cursor + n + 1 exceeds the buffer,
 // the bytes packed so far go to the send slot and the buffer is emptied.
-// Returns -1, sending nothing and changing nothing, when n can never fit or
-// a flush is needed and no send slot is registered.
-int32_t ensure_room(int32_t n);
+// Returns where the field goes (at the cursor, which the caller advances), or
+// null, sending nothing and changing nothing, when n can never fit or a flush
+// is needed and no send slot is registered.
+char *room_for(int32_t n);
 
 // The packers' bodies. Each returns 0, or -1 for a value the wire format
 // cannot carry, leaving buffer and cursor as they were and pushing nothing:
@@ -88,9 +89,25 @@ int32_t pack_number(int32_t value, char tag);
 int32_t pack_return_code(int32_t code);
 
 // Empties the buffer and reads n bytes into it through the receive slot;
-// returns the slot's result. -1 without reading when n does not fit the
-// buffer or no receive slot is registered.
-int32_t fill_buffer(int32_t n);
+// returns the bytes, or null when the slot gave anything but n (the buffer
+// holds what it read) and without reading when n does not fit the buffer or
+// no receive slot is registered.
+// When the slot is the library's COMReceive or COMReceiveWithTimeout, no
+// trace file is open and the socket's read-ahead buffer holds all n bytes
+// (read-ahead on, nothing waiting to be sent), the slot is not called: the
+// bytes are taken from the read-ahead buffer as COMReadSock would take them
+// and returned where they lie. They count as the message buffer's from then
+// on and are copied in only if something looks at the buffer (buffer_start,
+// a packer, SendBuffer) before the next read or ResetBuffer.
+const char *receive_exact(int32_t n);
+// receive_exact for the body of the field whose header receive_exact has just
+// read in the same decoder call.
+const char *receive_body(int32_t n);
+// The transport is about to refill or free len bytes at region: a last read
+// that still lies there is copied into the buffer first. Only the caller's
+// message layer is looked at; should the layer ever be one per thread, each
+// thread's lent read must be kept before another thread reads that socket.
+void keep_last_read(const char *region, std::size_t len);
 
 // Reads a 7-byte header. The tag (as a signed char) and the length are stored
 // before the separator is checked. -1 with ("unpack_header", 54) pushed.

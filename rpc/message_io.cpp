@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diagnostics/boundary.h"
+#include "diagnostics/trace_internal.h"
 #include "razivu/diagnostics.h"
 #include "rpc/message_internal.h"
 #include "rpc/transport_internal.h"
@@ -18,7 +19,7 @@ namespace transport = razivu::transport;
 // file there is nothing to write and no stack to print, so the dump is not
 // even built.
 void trace_buffer(const char *function, const char *buffer, int32_t count) {
-    if (COMGetTraceFile() == nullptr) {
+    if (razivu::diagnostics::trace_file() == nullptr) {
         return;
     }
     char dump[transport::dump_cap];
@@ -42,6 +43,15 @@ char *dump_text(const char *buffer, int32_t count, char *out) {
     return out;
 }
 
+int32_t send_piece(int32_t s, const char *buffer, int32_t count, bool more) noexcept {
+    try {
+        return write_piece(s, buffer, count, 0, more);
+    } catch (...) {
+        diagnostics::report_exception("COMSend");
+        return -1;
+    }
+}
+
 }  // namespace razivu::transport
 
 extern "C" {
@@ -50,7 +60,7 @@ extern "C" {
 // may wait in the socket for the rest.
 RAZIVU_API int32_t COMSend(int32_t socket, char *buffer, int32_t count) try {
     trace_buffer("COMSend", buffer, count);
-    return transport::write_piece(socket, buffer, count, 0, razivu::message::more_follows());
+    return transport::send_piece(socket, buffer, count, razivu::message::more_follows());
 } RAZIVU_CATCH(-1, "COMSend")
 
 // The dump shows what the buffer holds also after a failed or short read.

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
 #include "razivu/transport.h"
+#include "rpc/message_internal.h"
 #include "rpc/transport_internal.h"
 
 namespace razivu::transport {
@@ -47,8 +48,19 @@ Buffered *state_of(int32_t s) {
     return read_ahead.last;
 }
 
+// A read the message layer took from the buffer is handed over before the
+// buffer goes or is refilled.
+void keep_lent_bytes(const Buffered &b) {
+    if (b.bytes) {
+        message::keep_last_read(b.bytes.get(), static_cast<std::size_t>(read_ahead_cap));
+    }
+}
+
 void forget(int32_t s) {
-    read_ahead.sockets.erase(s);
+    if (const auto found = read_ahead.sockets.find(s); found != read_ahead.sockets.end()) {
+        keep_lent_bytes(found->second);
+        read_ahead.sockets.erase(found);
+    }
     if (s == read_ahead.last_socket) {
         read_ahead.last_socket = -1;
         read_ahead.last = nullptr;
@@ -122,6 +134,7 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags) {
         if (count >= read_ahead_cap || flags != 0) {
             return recv_from_socket(s, buffer, count, flags);
         }
+        keep_lent_bytes(b);
         const int32_t got = recv_from_socket(s, b.bytes.get(), read_ahead_cap, 0);
         if (got <= 0) {
             return got;
@@ -134,6 +147,28 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags) {
     b.begin += n;
     forget_if_spent(s, b);
     return n;
+}
+
+const char *take_more(int32_t s, int32_t n) {
+    Buffered *b = state_of(s);
+    if (b == nullptr || b->end - b->begin < n) {
+        return nullptr;
+    }
+    const char *bytes = b->bytes.get() + b->begin;
+    b->begin += n;
+    return bytes;
+}
+
+// Read-ahead on, so that taking bytes never spends the buffer and drops it.
+// A socket with a buffer is not retired (retiring drops it, and a buffer is
+// made only for a socket that was just adopted or that COMSetSockReadAhead
+// accepted), so COMReadSock would refuse nothing here.
+const char *take_buffered(int32_t s, int32_t n) {
+    const Buffered *b = state_of(s);
+    if (b == nullptr || !b->on || !b->gathered.empty() || holds_piece(s)) {
+        return nullptr;
+    }
+    return take_more(s, n);
 }
 
 std::string *gathered_pieces(int32_t s) {

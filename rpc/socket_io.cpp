@@ -8,6 +8,7 @@
 #include <string>
 
 #include "diagnostics/boundary.h"
+#include "diagnostics/trace_internal.h"
 #include "platform/platform.h"
 #include "razivu/diagnostics.h"
 #include "rpc/transport_internal.h"
@@ -32,7 +33,7 @@ bool refuse_arguments(const char *buffer, int32_t count, const char *function) {
 // Byte counts are traced on every read and write; without a trace file
 // there is nothing to format them for.
 void trace_count(char direction, int32_t n) {
-    if (COMGetTraceFile() != nullptr) {
+    if (razivu::diagnostics::trace_file() != nullptr) {
         COMTrace("%c Bytes: %d\n", direction, static_cast<int>(n));
     }
 }
@@ -73,8 +74,15 @@ int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags,
     }
     std::string *gathered = flags == 0 ? gathered_pieces(s) : nullptr;
     if (gathered != nullptr && gathered->size() + static_cast<std::size_t>(count) <= gather_cap) {
-        gathered->append(buffer, static_cast<std::size_t>(count));
-        if (!more && !send_gathered(s, 0)) {
+        bool ok = true;
+        if (!more && gathered->empty()) {
+            // A message in one piece leaves from where it is, without the copy.
+            ok = send_whole(s, buffer, static_cast<std::size_t>(count), 0);
+        } else {
+            gathered->append(buffer, static_cast<std::size_t>(count));
+            ok = more || send_gathered(s, 0);
+        }
+        if (!ok) {
             return fail_and_close(s, "COMWriteSock");
         }
         trace_count('>', count);

@@ -95,6 +95,16 @@ bool has_buffered(int32_t s);
 // One recv as COMReadSock's loop makes it: from the buffer when it holds
 // bytes, else from the socket (retried on EINTR). 0 means the peer closed.
 int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags);
+// COMReadSock of n > 0 bytes on s without its copy, for a read that it would
+// serve from the buffer alone: read-ahead on, at least n bytes buffered and
+// nothing waiting to be sent first. Returns where the bytes lie, valid until
+// the buffer is refilled or dropped (message::keep_last_read is called before
+// either), or nullptr, taking nothing, when the read must go through
+// COMReadSock.
+const char *take_buffered(int32_t s, int32_t n);
+// take_buffered right after one that succeeded on s, with nothing done to s
+// in between: only the count is checked.
+const char *take_more(int32_t s, int32_t n);
 // With read-ahead on, the pieces of a long message are gathered and leave in
 // one send with the final piece, where MSG_MORE would still cost one system
 // call per piece: the buffer for s, or nullptr when s does not gather.
@@ -131,6 +141,8 @@ int32_t piece_flags(int32_t s, bool more);
 void sent(int32_t s, int32_t flags);
 // Sends at once whatever s holds back; called before every wait for data.
 void push_held(int32_t s);
+// s holds a piece back.
+bool holds_piece(int32_t s);
 // s was closed: its number keeps no tuning.
 void forget_tuning(int32_t s);
 
@@ -143,6 +155,10 @@ void forget_tuning(int32_t s);
 // COMWriteSock with the hold decision for the piece: one send, the socket
 // closed after a failure or a short count.
 int32_t write_piece(int32_t s, const char *buffer, int32_t count, int32_t flags, bool more);
+// COMSend without its trace echo, which the message layer calls directly
+// when no trace file is open: the same result, and an exception reported as
+// COMSend's.
+int32_t send_piece(int32_t s, const char *buffer, int32_t count, bool more) noexcept;
 
 // ---- Trace dumps ---------------------------------------------------------------------
 

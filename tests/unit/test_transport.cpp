@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "loopback.h"
+#include "rpc/message_internal.h"
 #include "rpc/transport_internal.h"
 #include "support/memory_transport.h"
 #include "support/test_env.h"
@@ -472,6 +473,48 @@ TEST(ReadAhead, one_fill_serves_the_fields_pieces_leave_in_one_send_and_nothing_
     EXPECT_STREQ(rest, "tail!");
     EXPECT_THAT(pushes(), ElementsAre("11 COMReadSock"));
     EXPECT_EQ(COMGetSockReadAhead(c.client), -1) << "closed, its buffer gone";
+}
+
+// Fields the read-ahead buffer holds are decoded without a call of the
+// receive slot, and still as the format reads them: the message buffer holds
+// the last read, also after the read-ahead buffer was refilled or dropped,
+// and a packer appends after it; a trace file gets every echo, and a receive
+// function of the caller's is called for every read.
+TEST(ReadAhead, fields_taken_from_the_buffer_leave_the_message_buffer_traces_and_slots_as_without_it) {
+    Connection c;
+    const auto last_read = [] { return std::string(razivu::message::buffer_start(), razivu::message::cursor()); };
+    const auto send_and_wait = [&c](const std::string &bytes) {
+        test::raw_send(c.server, bytes);
+        ASSERT_TRUE(test::readable_within(c.client, 1000));
+    };
+    ASSERT_EQ(COMSetSockReadAhead(c.client, 1), 0);
+    SetTransport(COMSend, COMReceive, c.client);
+    int32_t value = 0;
+    char *text = nullptr;
+    send_and_wait("i00002|42|s00003|abc|b00001|1|");
+    ASSERT_EQ(std::make_pair(UnpackInteger(&value), value), std::make_pair(0, 42));
+    ASSERT_EQ(PackInteger(7), 0);
+    SendBuffer();
+    EXPECT_EQ(test::raw_recv(c.server, 12), "42|i00001|7|");
+    ASSERT_EQ(UnpackString(&text), 0);
+    UnpackFree(text);
+    test::raw_send(c.server, std::string(40, 'z'));
+    char rest[49];
+    ASSERT_EQ(COMReadSock(c.client, rest, 49, 0), 49) << "the 9 bytes buffered, then a refill";
+    EXPECT_EQ(last_read(), "abc|");
+    send_and_wait("b00001|1|");
+    ASSERT_EQ(UnpackBoolean(&value), 0);
+    ASSERT_EQ(COMSetSockReadAhead(c.client, 0), 0);  // spent and off: the buffer goes
+    EXPECT_EQ(last_read(), "1|");
+
+    static int receives = 0;
+    ASSERT_EQ(COMSetSockReadAhead(c.client, 1), 0);
+    send_and_wait("i00001|5|i00001|6|");
+    EXPECT_THAT(traced([&] { EXPECT_EQ(UnpackInteger(&value), 0); }), HasSubstr("(COMReceive) buffer <5|>"));
+    SetTransport(nullptr, [](int32_t s, char *b, int32_t n) { return ++receives, COMReceive(s, b, n); }, c.client);
+    EXPECT_EQ(std::make_tuple(UnpackInteger(&value), value, receives), std::make_tuple(0, 6, 2));
+    SetTransport(nullptr, COMReceive, c.client);
+    EXPECT_THAT(pushes(), IsEmpty());
 }
 
 // ---- Decoding from the wire ----------------------------------------------------------------

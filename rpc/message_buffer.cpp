@@ -9,6 +9,7 @@
 
 #include "diagnostics/boundary.h"
 #include "diagnostics/trace_internal.h"
+#include "platform/threads.h"
 #include "razivu/diagnostics.h"
 #include "razivu/transport.h"
 #include "rpc/message_internal.h"
@@ -18,7 +19,8 @@ namespace {
 
 namespace msg = razivu::message;
 
-// Process-wide state of the message layer.
+// The message layer of the calling thread: each thread packs and decodes its
+// own calls, over its own transport slots.
 struct Layer {
     char buffer[msg::buffer_cap] = {};   // the outgoing message, or the bytes of the last read
     int32_t cursor = 0;                  // next write position (packing) or read position (decoding)
@@ -28,17 +30,37 @@ struct Layer {
     bool more = false;                   // the send slot is taking a piece that the rest of its message follows
     const char *lent = nullptr;          // the last read where the read-ahead buffer holds it, not yet copied in
     int32_t lent_len = 0;                // its length
+    int32_t lent_socket = -1;            // the socket whose buffer holds it
+    uint64_t lent_id = 0;                // and which allocation that buffer is
 };
-Layer layer;
+razivu::platform::PerThread<Layer> layers;
+
+Layer &this_layer() {
+    return layers.get();
+}
 
 // Copies a last read that still lies in a read-ahead buffer into the buffer:
-// everything that reads or writes the buffer's bytes goes through this.
-Layer &settled() {
-    if (layer.lent != nullptr) {
-        std::memcpy(layer.buffer, layer.lent, static_cast<std::size_t>(layer.lent_len));
-        layer.lent = nullptr;
+// everything that reads or writes the buffer's bytes goes through this. The
+// buffer it lies in is looked up again, under the table's lock: another
+// thread may have closed the socket since. Bytes gone with their socket
+// leave the buffer as it was.
+Layer &settled(Layer &l) {
+    if (l.lent != nullptr) {
+        razivu::transport::copy_lent(l.lent_socket, l.lent_id, l.lent, l.lent_len, l.buffer);
+        l.lent = nullptr;
     }
-    return layer;
+    return l;
+}
+
+Layer &settled() {
+    return settled(this_layer());
+}
+
+void lend(Layer &l, const char *bytes, int32_t n, uint64_t id) {
+    l.lent = bytes;
+    l.lent_len = n;
+    l.lent_socket = l.socket;
+    l.lent_id = id;
 }
 
 // The one exit of the buffer. A piece flushed in mid-message goes with more
@@ -80,12 +102,12 @@ bool reads_read_ahead(RazivuTransportFn receive) {
 namespace razivu::message {
 
 char *buffer_start() { return settled().buffer; }
-int32_t cursor() { return layer.cursor; }
-void set_cursor(int32_t pos) { layer.cursor = pos; }
-void advance(int32_t n) { layer.cursor += n; }
-RazivuTransportFn send_slot() { return layer.send; }
-RazivuTransportFn receive_slot() { return layer.receive; }
-bool more_follows() { return layer.more; }
+int32_t cursor() { return this_layer().cursor; }
+void set_cursor(int32_t pos) { this_layer().cursor = pos; }
+void advance(int32_t n) { this_layer().cursor += n; }
+RazivuTransportFn send_slot() { return this_layer().send; }
+RazivuTransportFn receive_slot() { return this_layer().receive; }
+bool more_follows() { return this_layer().more; }
 
 // Without a send slot a flush would lose the packed bytes, so the field is
 // refused instead and the message stays as it was.
@@ -115,15 +137,15 @@ char *room_for(int32_t n) {
 // The lent bytes stay valid until the read-ahead buffer is refilled or
 // dropped, and the transport calls keep_last_read before either.
 const char *receive_exact(int32_t n) {
-    Layer &l = layer;
+    Layer &l = this_layer();
     reset(l);
     if (l.receive == nullptr || n < 0 || n > buffer_cap) {
         return nullptr;
     }
     if (reads_read_ahead(l.receive)) {
-        if (const char *bytes = transport::take_buffered(l.socket, n); bytes != nullptr) {
-            l.lent = bytes;
-            l.lent_len = n;
+        uint64_t id = 0;
+        if (const char *bytes = transport::take_buffered(l.socket, n, &id); bytes != nullptr) {
+            lend(l, bytes, n, id);
             return bytes;
         }
     }
@@ -134,22 +156,26 @@ const char *receive_exact(int32_t n) {
 // change the slot, the trace file or the socket's state, so a header taken
 // from the read-ahead buffer vouches for the body's fast path.
 const char *receive_body(int32_t n) {
-    Layer &l = layer;
+    Layer &l = this_layer();
     if (l.lent != nullptr && n >= 0 && n <= buffer_cap) {
-        if (const char *bytes = transport::take_more(l.socket, n); bytes != nullptr) {
+        uint64_t id = 0;
+        if (const char *bytes = transport::take_more(l.socket, n, &id); bytes != nullptr) {
             reset(l);
-            l.lent = bytes;
-            l.lent_len = n;
+            lend(l, bytes, n, id);
             return bytes;
         }
     }
     return receive_exact(n);
 }
 
+// The calling thread works on the socket whose buffer this is, so the bytes
+// are still there: copied without a look-up.
 void keep_last_read(const char *region, std::size_t len) {
+    Layer &l = this_layer();
     const std::less<const char *> before;
-    if (layer.lent != nullptr && !before(layer.lent, region) && before(layer.lent, region + len)) {
-        settled();
+    if (l.lent != nullptr && !before(l.lent, region) && before(l.lent, region + len)) {
+        std::memcpy(l.buffer, l.lent, static_cast<std::size_t>(l.lent_len));
+        l.lent = nullptr;
     }
 }
 
@@ -158,12 +184,12 @@ void keep_last_read(const char *region, std::size_t len) {
 extern "C" {
 
 RAZIVU_API void ResetBuffer(void) try {
-    reset(layer);
+    reset(this_layer());
 } RAZIVU_CATCH_VOID(nullptr)
 
 // Without a send slot there is nowhere to send to; the buffer stays as it is.
 RAZIVU_API void SendBuffer(void) try {
-    if (layer.send == nullptr) {
+    if (this_layer().send == nullptr) {
         COMPushError("SendBuffer", RAZIVU_E_NOTHING_SENT);
         return;
     }
@@ -171,23 +197,24 @@ RAZIVU_API void SendBuffer(void) try {
 } RAZIVU_CATCH_VOID("SendBuffer")
 
 RAZIVU_API void SetTransport(RazivuTransportFn send, RazivuTransportFn receive, int32_t socket) try {
+    Layer &l = this_layer();
     if (send != nullptr) {
-        layer.send = send;
+        l.send = send;
     }
     if (receive != nullptr) {
-        layer.receive = receive;
+        l.receive = receive;
     }
-    layer.socket = socket;
+    l.socket = socket;
 } RAZIVU_CATCH_VOID(nullptr)
 
 RAZIVU_API void SetSocket(int32_t socket) try {
-    layer.socket = socket;
+    this_layer().socket = socket;
 } RAZIVU_CATCH_VOID(nullptr)
 RAZIVU_API void ClearSocket(void) try {
-    layer.socket = -1;
+    this_layer().socket = -1;
 } RAZIVU_CATCH_VOID(nullptr)
 RAZIVU_API int32_t GetSocket(void) try {
-    return layer.socket;
+    return this_layer().socket;
 } RAZIVU_CATCH(-1, nullptr)
 
 }  // extern "C"

@@ -104,9 +104,9 @@ const char *receive_exact(int32_t n);
 // read in the same decoder call.
 const char *receive_body(int32_t n);
 // The transport is about to refill or free len bytes at region: a last read
-// that still lies there is copied into the buffer first. Only the caller's
-// message layer is looked at; should the layer ever be one per thread, each
-// thread's lent read must be kept before another thread reads that socket.
+// of the calling thread that still lies there is copied into its buffer
+// first. Another thread's lent read is not touched: that thread copies it
+// later, if the bytes are still there (transport::copy_lent).
 void keep_last_read(const char *region, std::size_t len);
 
 // Reads a 7-byte header. The tag (as a signed char) and the length are stored

@@ -1,6 +1,8 @@
 // Read-ahead: exact-count reads served from a per-socket buffer that large
 // recv calls fill, for callers that let the library read past a field.
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "diagnostics/boundary.h"
 #include "platform/platform.h"
+#include "platform/threads.h"
 #include "razivu/diagnostics.h"
 #include "razivu/transport.h"
 #include "rpc/message_internal.h"
@@ -18,34 +21,55 @@ namespace {
 
 struct Buffered {
     std::unique_ptr<char[]> bytes;  // read_ahead_cap bytes once read-ahead was on
+    uint64_t id = 0;                // which allocation bytes is, for a lender's late copy
     int32_t begin = 0;              // first byte not yet served
     int32_t end = 0;                // one past the last byte received
     bool on = false;                // fills allowed; off, the rest is still served
     std::string gathered;           // pieces of the message being sent, not yet sent
 };
 
-// Process-wide read-ahead state: sockets that have it on or bytes left.
+// Process-wide read-ahead state: sockets that have it on or bytes left. The
+// lock is held while the table is searched or changed, never across a recv:
+// an entry is used by the thread working on its socket (one socket is never
+// used by two threads at once), and elements of the map keep their place.
 struct ReadAhead {
+    platform::Lock lock;
     std::unordered_map<int32_t, Buffered> sockets;
-    // The socket looked up last: a call reads one socket many times in a row.
-    // Elements of the map keep their place, so the pointer stays good until
-    // that socket's entry is erased.
-    int32_t last_socket = -1;
-    Buffered *last = nullptr;
+    std::atomic<std::size_t> count{0};     // entries, read without the lock
+    std::atomic<uint64_t> changes{0};      // entries made or erased so far
+    uint64_t last_id = 0;                  // id of the latest allocation
 };
 ReadAhead read_ahead;
 
+// The socket a thread looked up last: a call reads one socket many times in
+// a row. Good while no entry has been made or erased since.
+struct Recent {
+    int32_t socket = -1;
+    uint64_t changes = 0;
+    Buffered *entry = nullptr;
+};
+platform::PerThread<Recent> recent;
+
 Buffered *state_of(int32_t s) {
-    if (s == read_ahead.last_socket) {
-        return read_ahead.last;
-    }
-    if (read_ahead.sockets.empty()) {
+    if (read_ahead.count.load(std::memory_order_acquire) == 0) {
         return nullptr;
     }
+    Recent &r = recent.get();
+    const uint64_t changes = read_ahead.changes.load(std::memory_order_acquire);
+    if (r.socket == s && r.changes == changes) {
+        return r.entry;
+    }
+    platform::Locked held(read_ahead.lock);
     const auto found = read_ahead.sockets.find(s);
-    read_ahead.last_socket = s;
-    read_ahead.last = found != read_ahead.sockets.end() ? &found->second : nullptr;
-    return read_ahead.last;
+    r = Recent{s, read_ahead.changes.load(std::memory_order_relaxed),
+               found != read_ahead.sockets.end() ? &found->second : nullptr};
+    return r.entry;
+}
+
+// The caller holds the lock.
+void changed_locked() {
+    read_ahead.count.store(read_ahead.sockets.size(), std::memory_order_release);
+    read_ahead.changes.fetch_add(1, std::memory_order_release);
 }
 
 // A read the message layer took from the buffer is handed over before the
@@ -57,13 +81,11 @@ void keep_lent_bytes(const Buffered &b) {
 }
 
 void forget(int32_t s) {
-    if (const auto found = read_ahead.sockets.find(s); found != read_ahead.sockets.end()) {
-        keep_lent_bytes(found->second);
-        read_ahead.sockets.erase(found);
-    }
-    if (s == read_ahead.last_socket) {
-        read_ahead.last_socket = -1;
-        read_ahead.last = nullptr;
+    if (const Buffered *b = state_of(s); b != nullptr) {
+        keep_lent_bytes(*b);
+        platform::Locked held(read_ahead.lock);
+        read_ahead.sockets.erase(s);
+        changed_locked();
     }
 }
 
@@ -90,10 +112,12 @@ void set_read_ahead(int32_t s, bool on) {
         }
         return;
     }
+    platform::Locked held(read_ahead.lock);
     Buffered &b = read_ahead.sockets[s];
-    read_ahead.last_socket = -1;  // the map may have grown a new entry
     if (!b.bytes) {
         b.bytes = std::make_unique<char[]>(read_ahead_cap);
+        b.id = ++read_ahead.last_id;
+        changed_locked();
     }
     b.on = true;
 }
@@ -149,26 +173,42 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags) {
     return n;
 }
 
-const char *take_more(int32_t s, int32_t n) {
+const char *take_more(int32_t s, int32_t n, uint64_t *id_out) {
     Buffered *b = state_of(s);
     if (b == nullptr || b->end - b->begin < n) {
         return nullptr;
     }
     const char *bytes = b->bytes.get() + b->begin;
     b->begin += n;
+    *id_out = b->id;
     return bytes;
+}
+
+bool copy_lent(int32_t s, uint64_t id, const char *from, int32_t len, char *out) {
+    platform::Locked held(read_ahead.lock);
+    const auto found = read_ahead.sockets.find(s);
+    if (found == read_ahead.sockets.end() || found->second.id != id || len < 0) {
+        return false;
+    }
+    const char *start = found->second.bytes.get();
+    const std::less_equal<const char *> not_after;
+    if (!not_after(start, from) || !not_after(from + len, start + read_ahead_cap)) {
+        return false;
+    }
+    std::memcpy(out, from, static_cast<std::size_t>(len));
+    return true;
 }
 
 // Read-ahead on, so that taking bytes never spends the buffer and drops it.
 // A socket with a buffer is not retired (retiring drops it, and a buffer is
 // made only for a socket that was just adopted or that COMSetSockReadAhead
 // accepted), so COMReadSock would refuse nothing here.
-const char *take_buffered(int32_t s, int32_t n) {
+const char *take_buffered(int32_t s, int32_t n, uint64_t *id_out) {
     const Buffered *b = state_of(s);
     if (b == nullptr || !b->on || !b->gathered.empty() || holds_piece(s)) {
         return nullptr;
     }
-    return take_more(s, n);
+    return take_more(s, n, id_out);
 }
 
 std::string *gathered_pieces(int32_t s) {

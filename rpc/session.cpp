@@ -7,6 +7,7 @@
 // connection starts a new one.
 #include "diagnostics/boundary.h"
 #include "platform/platform.h"
+#include "platform/threads.h"
 #include "razivu/diagnostics.h"
 #include "razivu/transport.h"
 
@@ -14,8 +15,9 @@ namespace {
 
 namespace platform = razivu::platform;
 
-// Process-wide session state.
+// Process-wide session state, changed under the lock.
 struct Session {
+    platform::Lock lock;
     int32_t started = 0;       // the library's session is started
     int32_t last_result = 0;   // what the last WSAStartup returned; 0 is success
 };
@@ -35,23 +37,26 @@ auto bracketed(Call call) {
 extern "C" {
 
 RAZIVU_API int32_t PTWSAStartup(void) try {
-    if (session.started != 0) {
-        return session.last_result;
+    int32_t result = 0;
+    {
+        platform::Locked held(session.lock);
+        if (session.started != 0) {
+            return session.last_result;
+        }
+        result = session.last_result = platform::net_calls().startup();
+        session.started = result == 0 ? 1 : 0;
     }
-    session.last_result = platform::net_calls().startup();
-    if (session.last_result != 0) {
-        session.started = 0;
+    if (result != 0) {
         COMPushError("PTWSAStartup", RAZIVU_E_NO_SERVICE_ENTRY);
-    } else {
-        session.started = 1;
     }
-    return session.last_result;
+    return result;
 } RAZIVU_CATCH(-1, "PTWSAStartup")
 
 // Only a blocking call in progress keeps the session; every other failure,
 // including a session that was never started, counts as ended.
 RAZIVU_API int32_t PTWSACleanup(void) try {
     const platform::NetCalls &calls = platform::net_calls();
+    platform::Locked held(session.lock);
     const int32_t rc = calls.cleanup();
     if (rc != 0 && calls.last_error() == platform::net_error_in_progress) {
         return rc;

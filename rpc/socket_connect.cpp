@@ -1,10 +1,12 @@
 // Client connections: the service name and default port, the service and
 // host look-ups, and the connect itself.
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 #include "diagnostics/boundary.h"
 #include "platform/platform.h"
+#include "platform/threads.h"
 #include "razivu/diagnostics.h"
 #include "rpc/transport_internal.h"
 #include "razivu/transport.h"
@@ -18,15 +20,17 @@ constexpr const char *connect_name = "COMConnectToServerSock";
 // The 24-character ctime text, its newline and the terminator, with room to spare.
 constexpr std::size_t time_text_cap = 32;
 
-// Process-wide client state.
+// Process-wide client state, read and changed under the lock; the resolver
+// is asked without it.
 struct Client {
+    platform::Lock lock;
     // Set by COMSetServiceName. One buffer that never moves: callers keep the
     // pointer COMGetServiceName gives and may write through it.
     char service[transport::service_name_cap] = {};
     // The last name set did not fit: the buffer is empty, and a look-up of it
     // is refused as the look-up of the long name would be.
     bool service_too_long = false;
-    int16_t default_port = 0;  // network byte order; 0 means none
+    std::atomic<int16_t> default_port{0};  // network byte order; 0 means none
     // The last host resolved; empty when none is remembered.
     char host[transport::host_name_cap] = {};
     platform::Ipv4Endpoint server;  // its address; the port changes with every connect
@@ -44,7 +48,11 @@ bool fits(const char *name, std::size_t cap) {
 // The system's entry for a service; a name of 50 or more characters is not
 // looked up, so that it can never match a shorter name.
 const ::servent *find_service(const char *service, const char *protocol) {
-    const bool refused_name = service == client.service && client.service_too_long;
+    bool refused_name = false;
+    {
+        platform::Locked held(client.lock);
+        refused_name = service == client.service && client.service_too_long;
+    }
     if (refused_name || (service != nullptr && !fits(service, transport::service_name_cap))) {
         platform::set_errno(ENAMETOOLONG);
         return nullptr;
@@ -56,18 +64,29 @@ const ::servent *find_service(const char *service, const char *protocol) {
 // A host that is missing, empty, too long to remember whole or unknown to the
 // resolver is not found: pushes code 1, traces the host warning, forgets the
 // remembered host and returns false.
-bool resolve_host(const char *host) {
-    if (client.host[0] != '\0' && host != nullptr && std::strcmp(client.host, host) == 0) {
-        return true;
+bool resolve_host(const char *host, platform::Ipv4Endpoint &server_out) {
+    {
+        platform::Locked held(client.lock);
+        if (client.host[0] != '\0' && host != nullptr && std::strcmp(client.host, host) == 0) {
+            server_out = client.server;
+            return true;
+        }
     }
     uint32_t addr = 0;
-    if (host != nullptr && host[0] != '\0' && fits(host, transport::host_name_cap) &&
-        platform::net_calls().host_address(host, &addr) == 0) {
-        std::strcpy(client.host, host);
-        client.server = platform::Ipv4Endpoint{addr, 0};
+    const bool found = host != nullptr && host[0] != '\0' && fits(host, transport::host_name_cap) &&
+                       platform::net_calls().host_address(host, &addr) == 0;
+    {
+        platform::Locked held(client.lock);
+        if (found) {
+            std::strcpy(client.host, host);
+            client.server = server_out = platform::Ipv4Endpoint{addr, 0};
+        } else {
+            client.host[0] = '\0';
+        }
+    }
+    if (found) {
         return true;
     }
-    client.host[0] = '\0';
     COMPushError(connect_name, RAZIVU_E_UNKNOWN_HOST);
     COMTrace("Warning (%s): Host %s not found in /etc/hosts. \nPlease add it and try again.\n",
              connect_name, shown(host));
@@ -94,6 +113,7 @@ extern "C" {
 // A name that does not fit is never cut into another name: the buffer is
 // emptied and the look-up of it fails with ENAMETOOLONG.
 RAZIVU_API void COMSetServiceName(const char *name) try {
+    razivu::platform::Locked held(client.lock);
     const char *given = name != nullptr ? name : "";
     client.service_too_long = !fits(given, transport::service_name_cap);
     const char *kept = client.service_too_long ? "" : given;
@@ -123,11 +143,13 @@ RAZIVU_API int16_t COMGetPortByName(const char *service, const char *protocol) t
     COMPushError("COMGetPortByName", RAZIVU_E_NO_SERVICE_ENTRY);
     COMTrace("Warning (%s): Servive %s not found in /etc/services\n", "COMGetPortByName",
              shown(service));
-    return client.default_port != 0 ? client.default_port : transport::no_port;
+    const int16_t fallback = client.default_port;
+    return fallback != 0 ? fallback : transport::no_port;
 } RAZIVU_CATCH(transport::no_port, "COMGetPortByName")
 
 RAZIVU_API int32_t COMConnectToServerSock(const char *host, const char *service) try {
-    if (PTWSAStartup() != 0 || !resolve_host(host)) {
+    platform::Ipv4Endpoint server;
+    if (PTWSAStartup() != 0 || !resolve_host(host, server)) {
         return -1;
     }
     const int16_t port = COMGetPortByName(service, "tcp");
@@ -136,7 +158,7 @@ RAZIVU_API int32_t COMConnectToServerSock(const char *host, const char *service)
         COMPushError(connect_name, RAZIVU_E_NO_SERVICE_ENTRY);
         return -1;
     }
-    client.server.port = static_cast<uint16_t>(port);
+    server.port = static_cast<uint16_t>(port);
     const platform::NetCalls &calls = platform::net_calls();
     const int32_t s = calls.open_tcp();
     if (s == platform::invalid_socket) {
@@ -145,7 +167,7 @@ RAZIVU_API int32_t COMConnectToServerSock(const char *host, const char *service)
         return -1;
     }
     transport::adopt(s);
-    if (transport::retry_interrupted([&] { return calls.connect(s, &client.server); }) != 0) {
+    if (transport::retry_interrupted([&] { return calls.connect(s, &server); }) != 0) {
         COMPushSysError(connect_name);
         COMTrace("   %s: unable to connect to remote %s\n", connect_name, shown(host));
         return close_failed(s);

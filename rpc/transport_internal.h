@@ -101,10 +101,16 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags);
 // the buffer is refilled or dropped (message::keep_last_read is called before
 // either), or nullptr, taking nothing, when the read must go through
 // COMReadSock.
-const char *take_buffered(int32_t s, int32_t n);
+// *id_out names the buffer's allocation, for copy_lent.
+const char *take_buffered(int32_t s, int32_t n, uint64_t *id_out);
 // take_buffered right after one that succeeded on s, with nothing done to s
 // in between: only the count is checked.
-const char *take_more(int32_t s, int32_t n);
+const char *take_more(int32_t s, int32_t n, uint64_t *id_out);
+// Copies len bytes that a take left at from, in the buffer id of s, to out;
+// false, copying nothing, when that buffer is gone (another thread closed s
+// s since). Takes the table's lock: for a thread whose lent read was not
+// kept because another thread used the socket after it.
+bool copy_lent(int32_t s, uint64_t id, const char *from, int32_t len, char *out);
 // With read-ahead on, the pieces of a long message are gathered and leave in
 // one send with the final piece, where MSG_MORE would still cost one system
 // call per piece: the buffer for s, or nullptr when s does not gather.

@@ -2,6 +2,7 @@
 // 7-byte header first and then exactly the announced data and separator, so
 // nothing of the next field is ever consumed. A length that the buffer or the
 // value cannot hold is refused before any data are read.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,7 +21,7 @@ void *heap_allocate(std::size_t n) {
 
 // Process-wide state of the decoders.
 struct Decoding {
-    msg::Allocate allocate = heap_allocate;  // source of decoded blocks; a test may make it fail
+    std::atomic<msg::Allocate> allocate{heap_allocate};  // source of decoded blocks; a test may make it fail
 };
 Decoding decoding;
 
@@ -52,7 +53,7 @@ bool separator_at(const char *data, int32_t pos) {
 char *allocate(int32_t n) {
     // One byte at least: an empty byte array is a block the caller frees, and
     // malloc(0) may give null, which would read as a failure.
-    return static_cast<char *>(decoding.allocate(static_cast<std::size_t>(n > 0 ? n : 1)));
+    return static_cast<char *>(decoding.allocate.load(std::memory_order_relaxed)(static_cast<std::size_t>(n > 0 ? n : 1)));
 }
 
 // The text of len bytes up to its first NUL, padded with NUL to len + 1.
@@ -166,7 +167,7 @@ int32_t unpack_integer(int32_t *out, int32_t len) {
 }
 
 void set_allocate(Allocate fn) {
-    decoding.allocate = fn != nullptr ? fn : heap_allocate;
+    decoding.allocate.store(fn != nullptr ? fn : heap_allocate);
 }
 
 }  // namespace razivu::message

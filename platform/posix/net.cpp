@@ -20,6 +20,9 @@
 namespace razivu::platform {
 namespace {
 
+// Room for the names and aliases of one services-database entry.
+constexpr std::size_t service_text_cap = 4096;
+
 // WSANOTINITIALISED: what WSACleanup reports without a started session.
 constexpr int32_t error_not_initialised = 10093;
 
@@ -60,8 +63,20 @@ int32_t sys_host_name(char *buf, int32_t cap) {
     return ::gethostname(buf, static_cast<std::size_t>(cap));
 }
 
+// The entry lives in storage of the calling thread, as WinSock keeps it: the
+// C library's getservbyname shares one buffer among all threads.
 ::servent *sys_service_by_name(const char *name, const char *protocol) {
-    return name != nullptr ? ::getservbyname(name, protocol) : nullptr;
+    struct Found {
+        ::servent entry;
+        char text[service_text_cap];
+    };
+    thread_local Found found;
+    ::servent *result = nullptr;
+    if (name == nullptr ||
+        ::getservbyname_r(name, protocol, &found.entry, found.text, sizeof found.text, &result) != 0) {
+        return nullptr;
+    }
+    return result;
 }
 
 int32_t sys_host_address(const char *name, uint32_t *addr_out) {

@@ -3,6 +3,7 @@
 
 #include "diagnostics/boundary.h"
 #include "platform/platform.h"
+#include "platform/threads.h"
 #include "razivu/logfile.h"
 #include "diagnostics/logfile_internal.h"
 
@@ -22,14 +23,19 @@ const char *format_timestamp(const std::tm *tm, int32_t ms, char *buf, std::size
 }  // namespace razivu::diagnostics
 
 namespace {
-// Holds the text last returned by GetLogTimestamp; room for any int fields.
-char timestamp_text[96];
+// The text last returned by GetLogTimestamp on the calling thread; room for
+// any int fields.
+struct Stamp {
+    char text[96];
+};
+razivu::platform::PerThread<Stamp> stamps;
 }  // namespace
 
 extern "C" RAZIVU_API const char *GetLogTimestamp(void) try {
     std::tm local{};
     const bool known = razivu::platform::local_time(razivu::platform::now(), &local);
     const int32_t ms = razivu::platform::now_millis();
-    return razivu::diagnostics::format_timestamp(known ? &local : nullptr, ms, timestamp_text,
-                                             sizeof timestamp_text);
+    Stamp &stamp = stamps.get();
+    return razivu::diagnostics::format_timestamp(known ? &local : nullptr, ms, stamp.text,
+                                                 sizeof stamp.text);
 } RAZIVU_CATCH(nullptr, nullptr)

@@ -43,7 +43,17 @@ struct FakeServer {
               script(fd);
               ::close(fd);
           }) {}
-    ~FakeServer() { thread.join(); }
+    ~FakeServer() { done(); }
+    void done() {
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+    // What the tool sent, once the server is done with the connection.
+    const std::string &received() {
+        done();
+        return call;
+    }
     std::string port() const { return std::to_string(listener.port); }
 };
 
@@ -111,7 +121,7 @@ TEST_F(Tool, call_ends_with_its_documented_status_within_its_time_out_whatever_t
         EXPECT_EQ(r.status, row.status) << row.name << ": " << r.err;
         EXPECT_THAT(r.err, HasSubstr(row.message)) << row.name;
         EXPECT_LT(r.seconds, timeout_seconds + slack_seconds) << row.name;
-        EXPECT_EQ(server.call, call) << row.name;
+        EXPECT_EQ(server.received(), call) << row.name;
     }
 }
 
@@ -124,7 +134,7 @@ TEST_F(Tool, call_sends_what_its_arguments_say_and_shows_the_reply_three_ways) {
     });
     const ToolRun r = run_tool({"call", "-v", "127.0.0.1", server.port(), "Fn", "s:null", "s:\\null", "s:\\\\null",
                                 "a:00ff", "i:42", "b:1", "a:null"});
-    EXPECT_EQ(server.call, call);
+    EXPECT_EQ(server.received(), call);
     EXPECT_EQ(r.status, 1) << "a reply with return code 61";
     EXPECT_EQ(r.out, "return   61 (No matching COMrpc function found at server.)\nstring   \"\\xe9\\\"\"\n");
     EXPECT_THAT(r.err, HasSubstr("> 0        #00002|Fn|s-0001|s00004|null|s00005|\\\\null|a00002|\\x00\\xff|i00002|42|b0\n"
@@ -204,7 +214,7 @@ TEST_F(Tool, proxy_relays_every_byte_unchanged_and_prints_both_directions) {
     ::close(client);
     const ToolRun r = proxy.get();
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(server.call, call);
+    EXPECT_EQ(server.received(), call);
     for (const char *line :
          {" call  0        function \"Echo\"\n", " call  12       string   \"abc\"\n",
           " call  23       bytes    00ff (2 bytes)\n", " the client closed its side\n",

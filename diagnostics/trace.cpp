@@ -44,8 +44,8 @@ void decide_locked() {
     trace.decided.store(true, std::memory_order_release);
 }
 
-std::FILE *current_file() {
-    if (!trace.decided.load(std::memory_order_acquire)) {
+inline std::FILE *current_file() {
+    if (!trace.decided.load(std::memory_order_acquire)) [[unlikely]] {
         razivu::platform::Locked held(trace.lock);
         decide_locked();
     }

@@ -99,6 +99,9 @@ bool refuse_handle(int32_t s, const char *function, bool closing) {
     if (s < 0) {
         return refuse(function);
     }
+    if (handles.count.load(std::memory_order_acquire) == 0) {
+        return false;
+    }
     const std::optional<platform::SocketIdentity> was = retired_as(s);
     if (!was) {
         return false;

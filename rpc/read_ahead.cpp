@@ -50,20 +50,24 @@ struct Recent {
 };
 platform::PerThread<Recent> recent;
 
-Buffered *state_of(int32_t s) {
-    if (read_ahead.count.load(std::memory_order_acquire) == 0) {
-        return nullptr;
-    }
-    Recent &r = recent.get();
-    const uint64_t changes = read_ahead.changes.load(std::memory_order_acquire);
-    if (r.socket == s && r.changes == changes) {
-        return r.entry;
-    }
+// The table is searched only when the thread's last look-up does not stand.
+[[gnu::noinline]] Buffered *look_up(int32_t s, Recent &r) {
     platform::Locked held(read_ahead.lock);
     const auto found = read_ahead.sockets.find(s);
     r = Recent{s, read_ahead.changes.load(std::memory_order_relaxed),
                found != read_ahead.sockets.end() ? &found->second : nullptr};
     return r.entry;
+}
+
+inline Buffered *state_of(int32_t s) {
+    if (read_ahead.count.load(std::memory_order_acquire) == 0) {
+        return nullptr;
+    }
+    Recent &r = recent.get();
+    if (r.socket == s && r.changes == read_ahead.changes.load(std::memory_order_acquire)) {
+        return r.entry;
+    }
+    return look_up(s, r);
 }
 
 // The caller holds the lock.

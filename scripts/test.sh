@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test in the default and the
-# sanitizer build, checks the installed package, runs each fuzz target for a
+# Installs what is missing, builds and runs every test in the default, the
+# sanitizer and the ThreadSanitizer build, checks the installed package, runs each fuzz target for a
 # bounded time, then the Windows lanes: the 32-bit DLL's export list, the
 # whole suite of the 32-bit build under 32-bit Wine and of the 64-bit build
 # under wine64, and 32-bit Windows and Linux calling each other.
@@ -34,6 +34,11 @@ scripts/build.sh asan
 step "tests, sanitizer build"
 run_ctest asan ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+step "ThreadSanitizer build (clang++)"
+scripts/build.sh tsan
+step "tests, ThreadSanitizer build"
+run_ctest tsan
 
 step "fuzz targets"
 scripts/fuzz.sh "${RAZIVU_FUZZ_SECONDS:-30}"

@@ -44,13 +44,8 @@ static_assert(sizeof(pthread_mutex_t) <= 64);
 pthread_key_t record_key;
 pthread_once_t record_key_once = PTHREAD_ONCE_INIT;
 pthread_once_t fork_hooks_once = PTHREAD_ONCE_INIT;
-// The thread's record: one load on every call into the library. The initial-
-// exec model takes it from static TLS, which a library loaded later still
-// finds for so small a variable.
-__attribute__((tls_model("initial-exec"))) thread_local ThreadRecord *cached = nullptr;
-
 void end_of_thread(void *record) {
-    cached = nullptr;  // a destructor that calls in after this gets a new record
+    this_thread_record = nullptr;  // a destructor that calls in after this gets a new record
     free_thread_record(static_cast<ThreadRecord *>(record));
 }
 
@@ -66,14 +61,15 @@ void install_fork_hooks() {
 
 }  // namespace
 
-ThreadRecord &this_thread() {
-    if (ThreadRecord *r = cached) {
-        return *r;
-    }
+// The initial-exec model takes the record's address from static TLS, which a
+// library loaded later still finds for so small a variable.
+constinit thread_local ThreadRecord *this_thread_record = nullptr;
+
+ThreadRecord &make_this_thread() {
     ::pthread_once(&record_key_once, make_record_key);
     auto *record = new ThreadRecord();
     ::pthread_setspecific(record_key, record);
-    cached = record;
+    this_thread_record = record;
     return *record;
 }
 

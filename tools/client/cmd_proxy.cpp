@@ -20,7 +20,7 @@
 #include "cli/options.h"
 #include "client/errors.h"
 #include "client/field_print.h"
-#include "client/net_io.h"
+#include "common/net_io.h"
 #include "client/proxy_stream.h"
 #include "client/target.h"
 #include "common/fields.h"

@@ -7,6 +7,7 @@
 // `razivu serve` accepts and serves. posix/net_io.cpp and win32/net_io.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -29,6 +30,9 @@ struct Watch {
     bool readable = false;
     bool writable = false;
 };
+// The most sockets wait_any watches at once where the system bounds it
+// (select() on Windows); poll() on Linux takes any number.
+constexpr std::size_t max_watched_sockets = 1024;
 // Waits up to timeout_ms (negative: without end) until a socket is ready as
 // asked; a failed socket counts as ready both ways. The number of sockets
 // ready: 0 after the time-out or when a signal interrupted the wait, -1 on

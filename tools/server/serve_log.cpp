@@ -58,11 +58,15 @@ std::string stamp() {
 
 // 6512 as "6,512".
 std::string grouped(uint32_t n) {
-    std::string digits = std::to_string(n);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) {
-        digits.insert(at - 3, ",");
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
     }
-    return digits;
+    return out;
 }
 
 void to_stderr(const std::string &line) {

@@ -91,6 +91,10 @@ int32_t open_listening(uint16_t port, std::string &where) {
     // session, and with it every socket, when one was started.
     where = std::string(settings.bind) + ":" + std::to_string(PTntohs(port));
     std::string why;
+    if (PTWSAStartup() != 0) {
+        std::fprintf(stderr, "razivu serve: cannot listen: WinSock cannot be started\n");
+        return -1;
+    }
     const int32_t s = net::listen_at(addr, port, settings.backlog, why);
     if (s < 0) {
         std::fprintf(stderr, "razivu serve: cannot listen: %s\n", why.c_str());

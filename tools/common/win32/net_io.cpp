@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+static_assert(FD_SETSIZE == razivu_tool::net::max_watched_sockets);
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -34,6 +36,16 @@ int32_t failed() {
 
 SOCKET as_socket(int32_t s) {
     return static_cast<SOCKET>(s);
+}
+
+// The tool's sockets are its own: a process it starts must not hold one open
+// (a connection would never see its end, a listening socket would go on
+// taking connections).
+SOCKET not_inherited(SOCKET s) {
+    if (s != INVALID_SOCKET) {
+        SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    }
+    return s;
 }
 
 timeval as_timeval(long ms) {
@@ -177,7 +189,7 @@ int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &wh
     sin.sin_addr.s_addr = addr;
     sin.sin_port = port;
     const std::string where = ipv4_text(addr) + ":" + std::to_string(ntohs(port));
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    const SOCKET s = not_inherited(::socket(AF_INET, SOCK_STREAM, 0));
     const char on = 1;
     const char *step = "socket for";
     if (s != INVALID_SOCKET &&
@@ -197,7 +209,7 @@ int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &wh
 
 // A connection accepted on a non-blocking socket is non-blocking too.
 int32_t accept_now(int32_t listening) {
-    const SOCKET s = accept(as_socket(listening), nullptr, nullptr);
+    const SOCKET s = not_inherited(accept(as_socket(listening), nullptr, nullptr));
     if (s == INVALID_SOCKET) {
         return failed();
     }
@@ -212,7 +224,7 @@ int32_t connect_start(uint32_t addr, uint16_t port) {
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = addr;
     sin.sin_port = port;
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    const SOCKET s = not_inherited(::socket(AF_INET, SOCK_STREAM, 0));
     if (s == INVALID_SOCKET) {
         return failed();
     }

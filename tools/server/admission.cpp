@@ -21,7 +21,7 @@ int32_t idle_limit(int32_t idle_ms, bool under_pressure) {
 }
 
 int32_t first_byte_limit(int32_t idle_ms, bool under_pressure) {
-    return under_pressure ? std::min(idle_ms, pressure_floor_ms) : idle_ms;
+    return idle_limit(idle_ms, under_pressure);
 }
 
 int victim(std::span<const Worker> workers) {

@@ -46,9 +46,8 @@ struct Waiting {
 // are at least as many as the workers.
 bool pressure(std::size_t busy, std::size_t waiting, std::size_t workers);
 
-// The limits that hold now: the configured ones, or under pressure
-// shortened to a tenth (at least a second): idle between calls, and silent
-// before the first byte (a second).
+// The limits that hold now, silent between calls and before the first
+// byte: the idle limit, or under pressure a tenth of it (at least a second).
 int32_t idle_limit(int32_t idle_ms, bool under_pressure);
 int32_t first_byte_limit(int32_t idle_ms, bool under_pressure);
 

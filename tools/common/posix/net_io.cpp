@@ -81,8 +81,8 @@ int32_t wait_any(std::span<Watch> watched, int32_t timeout_ms) {
     }
     for (std::size_t i = 0; i < fds.size(); ++i) {
         const bool broken = (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-        watched[i].readable = (fds[i].revents & POLLIN) != 0 || broken;
-        watched[i].writable = (fds[i].revents & POLLOUT) != 0 || broken;
+        watched[i].readable = watched[i].read && ((fds[i].revents & POLLIN) != 0 || broken);
+        watched[i].writable = watched[i].write && ((fds[i].revents & POLLOUT) != 0 || broken);
     }
     return rc;
 }

@@ -130,8 +130,8 @@ void wait(std::span<net::Watch> watched, int32_t ms) {
     const int rc = ::ppoll(fds.data(), fds.size(), &limit, &pool.waiting);
     for (std::size_t i = 0; i < fds.size(); ++i) {
         const bool broken = rc > 0 && (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-        watched[i].readable = rc > 0 && ((fds[i].revents & POLLIN) != 0 || broken);
-        watched[i].writable = rc > 0 && ((fds[i].revents & POLLOUT) != 0 || broken);
+        watched[i].readable = watched[i].read && rc > 0 && ((fds[i].revents & POLLIN) != 0 || broken);
+        watched[i].writable = watched[i].write && rc > 0 && ((fds[i].revents & POLLOUT) != 0 || broken);
     }
 }
 

@@ -170,6 +170,7 @@ struct ServeProcess {
     pid_t pid = -1;
     uint16_t port = free_port();
     std::string output_path = root() + "/serve-" + std::to_string(port) + ".out";
+    int error_fd = -1;  // standard error when set; the output file otherwise
 
     // `razivu serve --port PORT args...`; false when it does not listen in time.
     bool start(std::vector<std::string> args = {}) {
@@ -182,7 +183,7 @@ struct ServeProcess {
         pid = run_child([this, &argv] {
             const int out = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             ::dup2(out, STDOUT_FILENO);
-            ::dup2(out, STDERR_FILENO);
+            ::dup2(error_fd >= 0 ? error_fd : out, STDERR_FILENO);
             ::unsetenv("RAZIVU_DEBUG");
             exec_or_exit(std::move(argv));
             return 127;

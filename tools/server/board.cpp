@@ -35,4 +35,9 @@ void attach(void *shared, bool fresh) {
     boards.current = fresh ? new (shared) Board : static_cast<Board *>(shared);
 }
 
+bool shared() {
+    return boards.current != &boards.own;
+}
+
 }  // namespace razivu_tool::board
+

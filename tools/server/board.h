@@ -62,6 +62,8 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free);
 Board &board();
 // From now on the board at shared, which is zeroed first when fresh.
 void attach(void *shared, bool fresh);
+// True once attached: the process is the listening process or one of its workers.
+bool shared();
 
 // Memory for a board that the processes started from now on share; nullptr
 // when the system gives none. posix/shared_memory.cpp, win32/workers.cpp.

@@ -194,7 +194,7 @@ void log_entry(int32_t level, const char *format, ...) {
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    WriteLog(server_log, GetVersionString(), level, "%s", message);
+    WriteLog(board::shared() ? server_log : connection_log, GetVersionString(), level, "%s", message);
 }
 
 }  // namespace razivu_tool::serve

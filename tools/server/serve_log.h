@@ -86,10 +86,14 @@ void summarise(bool final);
 // Writes an entry to the server's log with the library's log writer. A
 // process's first entry empties the file and heads it (so the listening
 // process writes one before the first worker starts, and workers only ever
-// append).
+// append). A process that serves one connection without a listening process
+// (one per connection, from the service manager) has no bound shared with
+// the others, so it writes to a file of its own, which its first entry
+// empties.
 void log_entry(int32_t level, const char *format, ...) RAZIVU_PRINTF(2, 3);
 
-// The file log_entry writes to.
+// The files log_entry writes to.
 constexpr const char *server_log = "errstack.txt";
+constexpr const char *connection_log = "serve-connection.txt";
 
 }  // namespace razivu_tool::serve

@@ -28,8 +28,6 @@ constexpr int32_t default_backlog = 128;
 constexpr int32_t default_call_ms = 10000;
 constexpr int32_t default_idle_ms = 30000;
 constexpr const char *default_bind = "0.0.0.0";
-// Where a process serving one connection only writes its first log entry.
-constexpr const char *connection_log = "serve-connection.txt";
 // The status of a worker that has served its connection.
 constexpr int worker_done = 0;
 
@@ -137,9 +135,10 @@ Outcome run_server(int32_t listening, const std::string &where, const std::strin
     return Outcome::ended;
 }
 
-// A connection the service manager accepted: every connection is then a
-// process of its own. The first log entry of a process empties its file, so
-// it goes to a file of its own, and the log the processes share only grows.
+// A connection the service manager accepted (every connection is then a
+// process of its own), or on Windows one the listening process handed over.
+// The first log entry of a process empties its file, so it goes to a file
+// of its own, and the log the processes share only grows.
 Outcome serve_one(int32_t conn) {
     const net::Peer peer = net::address_of(conn, net::Side::peer);
     WriteLog(connection_log, GetVersionString(), RAZIVU_LOG_PLAIN, "razivu serve: connection from %s",

@@ -98,10 +98,12 @@ End Worker::run() {
         }
         Field field;
         const Inbox::Got got = inbox_.next(field);
-        if (got != Inbox::Got::field) {
-            finish_call();  // what came before is answered
-            flush();
-            return failure(got == Inbox::Got::malformed ? End::malformed : End::broke);
+        if (got == Inbox::Got::malformed) {
+            finish_call();  // what came before it is answered
+            return flush() ? End::malformed : failure(End::malformed);
+        }
+        if (got == Inbox::Got::broke) {
+            return failure(End::broke);
         }
         if (field.kind == Kind::function && call_) {
             finish_call();

@@ -62,9 +62,13 @@ inline int count(const std::string &text, const std::string &what) {
 }
 
 // A TCP connection to host:port from the address from when one is given (any
-// 127.x.y.z address is this host's); -1 when it cannot be made.
+// 127.x.y.z address is this host's); -1 when it cannot be made. A port taken
+// for a source address stays open to another test's server that listens on
+// every address (both sockets reuse it).
 inline int connect_to(const char *host, uint16_t port, const char *from = nullptr) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in sin = loopback_address(0);
     const bool bound = from == nullptr || (::inet_pton(AF_INET, from, &sin.sin_addr) == 1 &&
                                            ::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) == 0);

@@ -217,8 +217,15 @@ bool decode_whole(std::string_view bytes, Field &out) {
     if (!decoder_takes(bytes, len)) {
         return false;
     }
+    std::size_t taken = 0;
+    return read_field(bytes, out, taken) == ReadResult::field;
+}
+
+ReadResult read_field(std::string_view bytes, Field &out, std::size_t &taken_out) {
     memory = Memory{bytes.data(), bytes.size(), 0};
-    return read_field(memory_receive, -1, out) == ReadResult::field;
+    const ReadResult r = read_field(memory_receive, -1, out);
+    taken_out = memory.pos;
+    return r;
 }
 
 bool packs(const Field &field) {

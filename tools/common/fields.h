@@ -46,6 +46,8 @@ enum class ReadResult { field, closed, failed };
 ReadResult read_field(RazivuTransportFn receive, int32_t handle, Field &out);
 // The same from a connection, through COMReceive.
 ReadResult read_field(int32_t socket, Field &out);
+// The same from bytes held in memory; taken_out is how many the decoder read.
+ReadResult read_field(std::string_view bytes, Field &out, std::size_t &taken_out);
 // The header read_field read last, for a message about a field that failed.
 std::string last_header();
 

@@ -144,7 +144,9 @@ Outcome serve_one(int32_t conn) {
     WriteLog(connection_log, GetVersionString(), RAZIVU_LOG_PLAIN, "razivu serve: connection from %s",
              net::text(peer).c_str());
     const int status = workers::serve_here(conn, peer, serve_connection);
-    summarise(true);
+    if (!board::shared()) {
+        summarise(true);  // a worker's board is the listening process's to sum up
+    }
     return status == worker_done ? Outcome::ended : Outcome::failed;
 }
 

@@ -320,7 +320,7 @@ TEST_F(Serve, a_client_is_answered_at_once_while_64_addresses_hold_8_connections
         {Attack::idle, "idle"}, {Attack::drip, "dripping"}, {Attack::keep_alive, "keep-alive"}};
     for (const auto &[kind, name] : kinds) {
         test::ServeProcess s;
-        ASSERT_TRUE(s.start({"--quiet"}));
+        ASSERT_TRUE(s.start({"--quiet"})) << s.output();
         const pid_t attacker = test::run_child([port = s.port, k = kind] { return attack(port, k); });
         ::usleep(1000 * 1000);
         int asked = 0;

@@ -192,9 +192,14 @@ struct ServeProcess {
             exec_or_exit(std::move(argv));
             return 127;
         });
+        int status = 0;
         for (const Clock::time_point t = Clock::now(); ms_since(t) < 5 * wait_ms; ::usleep(50000)) {
             if (!ready_text.empty() && output().find(ready_text) != std::string::npos) {
                 return true;
+            }
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return false;  // it ended: its output says why
             }
             if (const int probe = ready_text.empty() ? raw_connect(port) : -1; probe >= 0) {
                 ::close(probe);

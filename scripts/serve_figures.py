@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Figures of `razivu serve` under load and under a slow-drip attack.
+"""Figures of `razivu serve` under load and under attack.
 
     scripts/serve_figures.py [TOOL]      (TOOL: out/default/tools/razivu)
 
@@ -9,10 +9,16 @@ connection of its own kept open, and time every call; the server's memory
 Slow drip: 32 connections from 127.0.0.1 send one byte of a call every 8
 seconds, as in the report that led to the call time; a client from 127.0.0.2
 is timed meanwhile, and the drippers' ends are timed from their first byte.
-Everything runs on 127.0.0.1 with a temporary RAZIVU_PREFIX.
+Many addresses: 64 addresses (127.0.0.10 to 127.0.0.73) hold 8 connections
+each, opening again every one that is closed; they stay silent, drip a call
+a byte every 0.5 s, or make a call every 20 s and hold the connection. A
+client from 127.1.0.1 makes a call every 0.25 s meanwhile, a new connection
+each, and every call is timed.
+Everything runs on 127.0.0.x with a temporary RAZIVU_PREFIX.
 """
 import multiprocessing
 import os
+import selectors
 import socket
 import subprocess
 import sys
@@ -27,6 +33,11 @@ LEAP = b"#00014|VIZIIsLeapYear|i00004|2000|"
 LEAP_REPLY = b"r00010|i00001|1|"
 DRIPPERS = 32
 DRIP_SECONDS = 8
+ATTACK_ADDRESSES = 64
+ATTACK_CONNECTIONS = 8
+ATTACK_SECONDS = 25
+ATTACK_DRIP_SECONDS = 0.5
+KEEP_ALIVE_SECONDS = 20
 
 
 def free_port():
@@ -148,7 +159,10 @@ def load(tool, prefix):
 def slow_drip(tool, prefix):
     server, port = start(tool, prefix, "--quiet")
     drippers = [connect(port) for _ in range(DRIPPERS)]
-    time.sleep(0.3)
+    first_byte = time.monotonic()
+    for s in drippers:
+        s.send(LEAP[:1])
+    time.sleep(1)
     served = []
     for s in drippers:
         if closed(s, 0.01):
@@ -156,9 +170,6 @@ def slow_drip(tool, prefix):
         else:
             served.append(s)
     refused = DRIPPERS - len(served)
-    first_byte = time.monotonic()
-    for s in served:
-        s.send(LEAP[:1])
     waits = []
     for _ in range(10):
         t = time.monotonic()
@@ -186,11 +197,93 @@ def slow_drip(tool, prefix):
     server.terminate()
     server.wait()
     print(f"slow drip: {DRIPPERS} connections from 127.0.0.1, one byte every {DRIP_SECONDS} s: "
-          f"{refused} refused at once, {len(ends)} served and cut "
+          f"{refused} refused at their first byte, {len(ends)} served and cut "
           f"{min(ends, default=0):.2f} to {max(ends, default=0):.2f} s after their first byte, "
           f"{len(served)} never cut")
     print(f"another client (127.0.0.2) meanwhile: answered in {min(waits):.2f} to "
           f"{max(waits):.2f} ms (10 calls)")
+
+
+def attacker(port, kind, seconds):
+    """Holds ATTACK_CONNECTIONS connections from each of ATTACK_ADDRESSES addresses."""
+    sel = selectors.DefaultSelector()
+    state = {}
+
+    def open_one(address):
+        s = socket.socket()
+        s.setblocking(False)
+        s.bind((f"127.0.0.{10 + address}", 0))
+        try:
+            s.connect(("127.0.0.1", port))
+        except BlockingIOError:
+            pass
+        state[s] = {"address": address, "sent": 0, "next": time.monotonic() + 0.05}
+        sel.register(s, selectors.EVENT_READ)
+
+    for address in range(ATTACK_ADDRESSES):
+        for _ in range(ATTACK_CONNECTIONS):
+            open_one(address)
+    reopened = 0
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        for key, _ in sel.select(0.05):
+            s = key.fileobj
+            try:
+                gone = not s.recv(4096)
+            except BlockingIOError:
+                gone = False
+            except OSError:
+                gone = True
+            if gone:
+                address = state.pop(s)["address"]
+                sel.unregister(s)
+                s.close()
+                open_one(address)
+                reopened += 1
+        now = time.monotonic()
+        for s, st in state.items():
+            if kind == "idle" or now < st["next"]:
+                continue
+            try:
+                if kind == "drip":
+                    s.send(LEAP[st["sent"] % len(LEAP):][:1])
+                    st["sent"] += 1
+                    st["next"] = now + ATTACK_DRIP_SECONDS
+                else:
+                    s.send(LEAP)
+                    st["next"] = now + KEEP_ALIVE_SECONDS
+            except OSError:
+                pass
+    print(f"  the attackers opened {reopened} connections again", flush=True)
+
+
+def many_addresses(tool, prefix, kind):
+    server, port = start(tool, prefix, "--quiet")
+    attack = multiprocessing.Process(target=attacker, args=(port, kind, ATTACK_SECONDS))
+    attack.start()
+    time.sleep(2)
+    times = []
+    answered = 0
+    end = time.monotonic() + ATTACK_SECONDS - 4
+    while time.monotonic() < end:
+        t = time.monotonic()
+        try:
+            c = connect(port, "127.1.0.1")
+            c.settimeout(10)
+            c.sendall(LEAP)
+            answered += recv_exactly(c, len(LEAP_REPLY)) == LEAP_REPLY
+            c.close()
+        except OSError:
+            pass
+        times.append(time.monotonic() - t)
+        time.sleep(0.25)
+    attack.join()
+    server.terminate()
+    server.wait()
+    times.sort()
+    print(f"{ATTACK_ADDRESSES} addresses x {ATTACK_CONNECTIONS} connections, {kind}: another client "
+          f"answered {answered} of {len(times)} calls, median {times[len(times) // 2] * 1e3:.0f} ms, "
+          f"slowest {times[-1] * 1e3:.0f} ms")
 
 
 def main():
@@ -199,6 +292,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="razivu-figures.") as prefix:
         load(tool, prefix)
         slow_drip(tool, prefix)
+        for kind in ("idle", "drip", "keep-alive"):
+            many_addresses(tool, prefix, kind)
 
 
 if __name__ == "__main__":

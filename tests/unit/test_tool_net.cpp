@@ -1,8 +1,10 @@
 // `razivu call` and `razivu proxy` against servers that misbehave on
 // purpose: a raw-socket server of a few lines answers each connection with a
 // script, and the tool runs as a process of its own, as a user runs it.
+#include <fcntl.h>
 #include <functional>
 #include <future>
+#include <poll.h>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -223,6 +225,46 @@ TEST_F(Tool, proxy_relays_every_byte_unchanged_and_prints_both_directions) {
           " closed: 33 bytes of calls, 35 bytes of replies\n"}) {
         EXPECT_THAT(r.out, HasSubstr(line));
     }
+}
+
+// 200 clients at once through the proxy to `razivu serve` are all answered
+// while one sends a large call and reads nothing; the proxy listens only
+// where --bind says, and closes a connection silent for --idle.
+TEST_F(Tool, proxy_answers_200_clients_at_once_while_one_reads_nothing_and_closes_silent_ones) {
+    test::ServeProcess server;
+    ASSERT_TRUE(server.start({"--quiet", "--per-address", "32"}));
+    test::ServeProcess proxy;
+    ASSERT_TRUE(proxy.start_command({test::tool_path(), "proxy", "--bind", "127.0.0.2", "--idle", "2",
+                                     std::to_string(proxy.port), "127.0.0.1", std::to_string(server.port)},
+                                    "razivu proxy: listening on 127.0.0.2:"));
+    EXPECT_LT(test::raw_connect(proxy.port), 0) << "listening on 127.0.0.1";
+    const int deaf = test::connect_to("127.0.0.2", proxy.port);
+    const std::string large = "#00004|Echo|a00900|" + std::string(900, 'x') + "|";
+    for (int i = 0; i < 4000 && ::send(deaf, large.data(), large.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0; ++i) {
+    }
+    const std::string call = "#00014|VIZIIsLeapYear|i00004|2000|";
+    std::vector<pollfd> clients;
+    for (int i = 0; i < 200; ++i) {
+        clients.push_back(pollfd{test::connect_to("127.0.0.2", proxy.port), POLLIN, 0});
+        test::raw_send(clients.back().fd, call);
+    }
+    int answered = 0;
+    for (const test::Clock::time_point t = test::Clock::now();
+         answered < 200 && test::ms_since(t) < 5 * test::wait_ms && ::poll(clients.data(), clients.size(), 100) >= 0;) {
+        for (pollfd &c : clients) {
+            if (c.fd >= 0 && (c.revents & POLLIN) != 0) {
+                answered += test::recv_within(c.fd, 16, test::wait_ms) == "r00010|i00001|1|" ? 1 : 0;
+                ::close(c.fd);
+                c.fd = -1;
+            }
+        }
+    }
+    EXPECT_EQ(answered, 200);
+    const int silent = test::connect_to("127.0.0.2", proxy.port);
+    EXPECT_TRUE(test::closed_within(silent, 3 * test::wait_ms));
+    EXPECT_THAT(proxy.output(), HasSubstr(" idle for 2 s\n"));
+    ::close(silent);
+    ::close(deaf);
 }
 
 }  // namespace

@@ -201,15 +201,16 @@ TEST_F(WineInterop, the_windows_server_cuts_slow_calls_and_closes_silent_connect
 }
 
 // A second connection, from the address given, while a first from 127.0.0.1
-// is being served: held back by the worker bound until the first ends,
-// refused beyond an address's share, or served at once.
-enum class Fate { held, refused, served };
+// is idle after its call and holds the only worker or its address's share:
+// the first makes room for the second's call, the second is refused, or it
+// is served at once.
+enum class Fate { made_room, refused, served };
 
 TEST_F(WineInterop, the_windows_server_keeps_its_worker_bound_and_each_address_to_its_share) {
     const std::string second_call = "#00004|Echo|i00001|7|";
     const std::string second_reply = "r00010|i00001|7|";
     const std::tuple<std::vector<std::string>, const char *, Fate> rows[] = {
-        {{"--workers", "1"}, "127.0.0.1", Fate::held},
+        {{"--workers", "1"}, "127.0.0.1", Fate::made_room},
         {{"--workers", "4", "--per-address", "1"}, "127.0.0.1", Fate::refused},
         {{"--workers", "4", "--per-address", "1"}, "127.0.0.2", Fate::served},
     };
@@ -221,14 +222,44 @@ TEST_F(WineInterop, the_windows_server_keeps_its_worker_bound_and_each_address_t
         EXPECT_EQ(test::raw_recv(first, 7), "r00010|");
         const int second = test::connect_to("127.0.0.1", server.port, from);
         test::raw_send(second, second_call);
-        EXPECT_EQ(test::readable_within(second, 500), fate != Fate::held) << args[1] << " " << from;
-        ::close(first);
-        EXPECT_EQ(test::raw_recv(second, second_reply.size()), fate == Fate::refused ? "" : second_reply)
+        EXPECT_EQ(test::recv_within(second, second_reply.size(), close_wait_ms), fate == Fate::refused ? "" : second_reply)
             << args[1] << " " << from;
+        EXPECT_EQ(test::closed_within(first, 0), fate == Fate::made_room) << args[1] << " " << from;
+        ::close(first);
         ::close(second);
-        if (fate == Fate::refused) {
-            EXPECT_THAT(server.output(), HasSubstr("refused: 1 workers serve this address already"));
+        const char *line = fate == Fate::refused ? "refused: 1 workers serve this address already"
+                                                 : "closed to make room for other clients";
+        EXPECT_EQ(shows(server, line, 1), fate != Fate::served) << args[1] << " " << from;
+    }
+}
+
+// Ctrl-C (SIGINT from Linux, under Wine) reaches the listening process,
+// which tells its workers: the call begun is finished, the connection
+// between calls closed; a second one cuts what is left.
+TEST_F(WineInterop, the_windows_server_finishes_the_calls_begun_at_a_stop_and_cuts_them_at_a_second) {
+    const std::string call = "#00014|VIZIIsLeapYear|i00004|2000|";
+    for (const bool twice : {false, true}) {
+        test::ServeProcess server;
+        ASSERT_TRUE(start_windows_server(server, {"--call-time", "20"}));
+        const int idle = test::raw_connect(server.port);
+        test::raw_send(idle, call);
+        EXPECT_EQ(test::recv_within(idle, 16, close_wait_ms), "r00010|i00001|1|");
+        const int arriving = test::raw_connect(server.port);
+        test::raw_send(arriving, call.substr(0, 26));
+        ::usleep(500 * 1000);  // its worker has it
+        ::kill(server.pid, SIGINT);
+        EXPECT_TRUE(test::closed_within(idle, close_wait_ms));
+        if (twice) {
+            ::kill(server.pid, SIGINT);
+        } else {
+            test::raw_send(arriving, call.substr(26));
         }
+        EXPECT_EQ(test::recv_within(arriving, 16, close_wait_ms), twice ? "" : "r00010|i00001|1|");
+        EXPECT_EQ(server.stop(SIGCONT), 0) << "ended by itself";
+        EXPECT_EQ(test::count(server.output(), "closed: the server stopped"), twice ? 1 : 2) << server.output();
+        EXPECT_EQ(test::count(server.output(), "cut: the server stopped at once"), twice ? 1 : 0);
+        ::close(idle);
+        ::close(arriving);
     }
 }
 

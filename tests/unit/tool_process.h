@@ -62,9 +62,13 @@ inline int count(const std::string &text, const std::string &what) {
 }
 
 // A TCP connection to host:port from the address from when one is given (any
-// 127.x.y.z address is this host's); -1 when it cannot be made.
+// 127.x.y.z address is this host's); -1 when it cannot be made. A port taken
+// for a source address stays open to another test's server that listens on
+// every address (both sockets reuse it).
 inline int connect_to(const char *host, uint16_t port, const char *from = nullptr) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in sin = loopback_address(0);
     const bool bound = from == nullptr || (::inet_pton(AF_INET, from, &sin.sin_addr) == 1 &&
                                            ::bind(fd, reinterpret_cast<sockaddr *>(&sin), sizeof sin) == 0);
@@ -170,6 +174,7 @@ struct ServeProcess {
     pid_t pid = -1;
     uint16_t port = free_port();
     std::string output_path = root() + "/serve-" + std::to_string(port) + ".out";
+    int error_fd = -1;  // standard error when set; the output file otherwise
 
     // `razivu serve --port PORT args...`; false when it does not listen in time.
     bool start(std::vector<std::string> args = {}) {
@@ -182,14 +187,19 @@ struct ServeProcess {
         pid = run_child([this, &argv] {
             const int out = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             ::dup2(out, STDOUT_FILENO);
-            ::dup2(out, STDERR_FILENO);
+            ::dup2(error_fd >= 0 ? error_fd : out, STDERR_FILENO);
             ::unsetenv("RAZIVU_DEBUG");
             exec_or_exit(std::move(argv));
             return 127;
         });
+        int status = 0;
         for (const Clock::time_point t = Clock::now(); ms_since(t) < 5 * wait_ms; ::usleep(50000)) {
             if (!ready_text.empty() && output().find(ready_text) != std::string::npos) {
                 return true;
+            }
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return false;  // it ended: its output says why
             }
             if (const int probe = ready_text.empty() ? raw_connect(port) : -1; probe >= 0) {
                 ::close(probe);

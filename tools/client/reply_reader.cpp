@@ -7,7 +7,7 @@
 #include <razivu/razivu.h>
 
 #include "client/field_print.h"
-#include "client/net_io.h"
+#include "common/net_io.h"
 
 namespace razivu_tool::reply {
 namespace {

@@ -2,6 +2,7 @@
 // the message layer.
 #include "common/fields.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace razivu_tool {
@@ -9,6 +10,13 @@ namespace {
 
 // The longest data a decoder reads: data and separator fill the message buffer.
 constexpr int32_t max_decoded_len = RAZIVU_MESSAGE_CAP - 1;
+// The longest data a packed field carries: header, data, separator and a
+// terminator fill the message buffer.
+constexpr std::size_t max_packed_len = RAZIVU_MESSAGE_CAP - field_header_len - 2;
+// The longest decimal text of an integer field.
+constexpr int32_t max_number_text = 7;
+// The length slot of a null string, boolean or byte array.
+constexpr int32_t null_len = -1;
 
 // The header that read_field has read ahead of a decoder.
 struct Replay {
@@ -131,21 +139,98 @@ ReadResult read_field(int32_t socket, Field &out) {
     return read_field(COMReceive, socket, out);
 }
 
-bool field_size(const char *header, int32_t &size_out) {
+namespace {
+
+// The value of a header's length slot as the decoders read it; false, with
+// nothing pushed, when the header has no separator.
+bool slot_value(const char *header, int32_t &len_out) {
+    if (header[field_header_len - 1] != '|') {
+        return false;
+    }
     char as_code[field_header_len];
     std::memcpy(as_code, header, field_header_len);
     as_code[0] = 'r';  // a return code's decoder hands out the slot's value as it stands
     replay_header(as_code, nullptr, GetSocket());
-    int32_t len = 0;
-    const bool ok = UnpackReturnCode(&len) == 0;
+    const bool ok = UnpackReturnCode(&len_out) == 0;
     replay.pending = false;
-    if (!ok) {
-        drop_errors();
+    return ok;
+}
+
+// The bytes of one whole field, handed to a decoder as its receive slot.
+struct Memory {
+    const char *data = nullptr;
+    std::size_t len = 0;
+    std::size_t pos = 0;  // next byte to hand out
+};
+Memory memory;
+
+int32_t memory_receive(int32_t, char *buffer, int32_t count) {
+    const std::size_t n = std::min(memory.len - memory.pos, static_cast<std::size_t>(std::max(count, 0)));
+    std::memcpy(buffer, memory.data + memory.pos, n);
+    memory.pos += n;
+    return static_cast<int32_t>(n);
+}
+
+// What the decoder of each kind takes, as unpack.cpp has it: a length in
+// range, the separator after the data (a boolean's after its first
+// character), and a null value only for strings, booleans and byte arrays.
+bool decoder_takes(std::string_view f, int32_t len) {
+    const auto data = [&](int32_t max) { return len >= 0 && len <= max && f.back() == '|'; };
+    switch (f[0]) {
+    case 'r': return true;
+    case '#': return data(max_decoded_len);
+    case 's': return len < 0 || data(max_decoded_len);
+    case 'i': return data(max_number_text);
+    case 'b': return len < 0 || (len >= 1 && len <= max_decoded_len && f[field_header_len + 1] == '|');
+    case 'a': return data(max_decoded_len);
+    default: return false;
+    }
+}
+
+// The bytes the decoder of a field with this tag and length slot reads.
+int32_t size_of(char tag, int32_t len) {
+    const bool data_follow = tag != 'r' && len >= 0 && len <= max_decoded_len;
+    return field_header_len + (data_follow ? len + 1 : 0);
+}
+
+}  // namespace
+
+bool field_size(const char *header, int32_t &size_out) {
+    int32_t len = 0;
+    if (!slot_value(header, len)) {
         return false;
     }
-    const bool data_follow = header[0] != 'r' && len >= 0 && len <= max_decoded_len;
-    size_out = field_header_len + (data_follow ? len + 1 : 0);
+    size_out = size_of(header[0], len);
     return true;
+}
+
+bool decode_whole(std::string_view bytes, Field &out) {
+    int32_t len = 0;
+    if (bytes.size() < field_header_len || !is_type_tag(bytes[0]) || !slot_value(bytes.data(), len) ||
+        static_cast<std::size_t>(size_of(bytes[0], len)) != bytes.size()) {
+        return false;
+    }
+    if (bytes[0] == 'a' && len == null_len) {
+        out = Field{Kind::bytes, 0, {}, true};  // the decoder would push for it
+        return true;
+    }
+    if (!decoder_takes(bytes, len)) {
+        return false;
+    }
+    std::size_t taken = 0;
+    return read_field(bytes, out, taken) == ReadResult::field;
+}
+
+ReadResult read_field(std::string_view bytes, Field &out, std::size_t &taken_out) {
+    memory = Memory{bytes.data(), bytes.size(), 0};
+    const ReadResult r = read_field(memory_receive, -1, out);
+    taken_out = memory.pos;
+    return r;
+}
+
+bool packs(const Field &field) {
+    const bool has_data = field.kind == Kind::function || field.kind == Kind::string || field.kind == Kind::bytes;
+    return !has_data || field.data.size() <= max_packed_len;
 }
 
 int32_t discard_send(int32_t, char *, int32_t count) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include <razivu/razivu.h>
 
@@ -45,6 +46,8 @@ enum class ReadResult { field, closed, failed };
 ReadResult read_field(RazivuTransportFn receive, int32_t handle, Field &out);
 // The same from a connection, through COMReceive.
 ReadResult read_field(int32_t socket, Field &out);
+// The same from bytes held in memory; taken_out is how many the decoder read.
+ReadResult read_field(std::string_view bytes, Field &out, std::size_t &taken_out);
 // The header read_field read last, for a message about a field that failed.
 std::string last_header();
 
@@ -52,8 +55,20 @@ std::string last_header();
 // header included: 7 for a return code or a null value, 7 + length + 1
 // for a field with data, and 7 for a length no decoder takes (it refuses
 // the field after its header). The length slot is read by the library's own
-// decoder. False for a header that is not one (no separator).
+// decoder. False, with nothing pushed, for a header that is not one (no
+// separator).
 bool field_size(const char *header, int32_t &size_out);
+
+// Decodes one whole field held in memory (field_size bytes) with the
+// library's decoder of its kind, but only when that decoder takes it: every
+// refusal of a decoder is a push, and every push is written to the error
+// log, so a peer that sends what is not a field could grow the log without
+// end. False, with nothing pushed, for bytes the decoder would refuse.
+bool decode_whole(std::string_view bytes, Field &out);
+
+// True when pack() takes the field's value (it pushes when it refuses): a
+// text or byte array of at most the 991 bytes a packed field carries.
+bool packs(const Field &field);
 
 // A send function that drops everything: packing with it checks that every
 // value is one the message layer accepts.

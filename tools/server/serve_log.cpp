@@ -5,6 +5,9 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "server/board.h"
+#include "server/net.h"
+
 namespace razivu_tool::serve {
 namespace {
 
@@ -14,6 +17,27 @@ constexpr std::size_t tally_cap = 8;
 constexpr std::size_t shown_name_cap = 40;
 // Room for one formatted log message.
 constexpr std::size_t log_message_cap = 1024;
+// Lines of one kind of trouble written in a window; the rest are counted.
+constexpr uint32_t lines_per_window = 10;
+constexpr board::Ms window_ms = 60 * 1000;
+// The budget that counts the lines standard error could not take.
+constexpr std::size_t dropped_budget = static_cast<std::size_t>(Trouble::unserved) + 1;
+static_assert(dropped_budget < board::budget_kinds);
+
+// What a summary says each kind of line was, by Trouble and then the lines
+// standard error left out.
+constexpr const char *left_out_texts[] = {
+    "",
+    "cut: a call took over the call time",
+    "ended: not a call",
+    "ended: the client left in mid-call",
+    "ended: the reply could not be sent",
+    "closed to make room for other clients",
+    "refused: the address held its share of workers",
+    "closed while waiting for a worker",
+    "",
+};
+static_assert(std::size(left_out_texts) == dropped_budget + 1);
 
 // A client chooses its function names: control characters, blanks and
 // anything beyond ASCII could forge or break a line, so they show as '?'.
@@ -30,6 +54,36 @@ std::string printable(const std::string &name) {
 std::string stamp() {
     const char *text = GetLogTimestamp();
     return text != nullptr ? text : "[no time]";
+}
+
+// 6512 as "6,512".
+std::string grouped(uint32_t n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
+void to_stderr(const std::string &line) {
+    if (!net::write_line(line)) {
+        ++board::board().budgets[dropped_budget].left_out;
+    }
+}
+
+// True when a line of this kind may be written in this window; it is
+// counted as left out otherwise.
+bool within_budget(Trouble trouble) {
+    board::Budget &b = board::board().budgets[static_cast<std::size_t>(trouble)];
+    if (b.written++ < lines_per_window) {
+        return true;
+    }
+    ++b.left_out;
+    return false;
 }
 
 }  // namespace
@@ -68,10 +122,9 @@ void Record::close_call() {
     }
 }
 
-void Record::bytes(const net::Counts &counts) {
-    in_ = std::max(in_, counts.in);
-    out_ = std::max(out_, counts.out);
-    counted_ = counted_ || counts.counted;
+void Record::bytes(uint64_t in, int64_t out) {
+    in_ = in;
+    out_ = out;
 }
 
 std::string Record::line(const std::string &ending) {
@@ -87,18 +140,52 @@ std::string Record::line(const std::string &ending) {
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start_;
     char bytes[64] = "bytes not counted";
-    if (counted_) {
-        std::snprintf(bytes, sizeof bytes, "%llu bytes in, %llu out",
-                      static_cast<unsigned long long>(in_), static_cast<unsigned long long>(out_));
+    if (out_ >= 0) {
+        std::snprintf(bytes, sizeof bytes, "%llu bytes in, %lld out", static_cast<unsigned long long>(in_),
+                      static_cast<long long>(out_));
     }
     char tail[128];
     std::snprintf(tail, sizeof tail, "; %s; %.3f s; ", bytes, took.count());
-    return stamp() + " " + peer_ + " " + (calls.empty() ? "no calls" : calls) + tail + ending + "\n";
+    return peer_ + " " + (calls.empty() ? "no calls" : calls) + tail + ending;
 }
 
-std::string refusal_line(const std::string &peer, int serving) {
-    return stamp() + " " + peer + " refused: " + std::to_string(serving) +
-           " workers serve this address already\n";
+std::string refusal_line(const std::string &peer, std::size_t workers, std::size_t waiting) {
+    return peer + " refused: " +
+           (waiting > 0 ? std::to_string(waiting) + " connections of this address wait already"
+                        : std::to_string(workers) + " workers serve this address already");
+}
+
+void report(const std::string &line, Trouble trouble, bool quiet) {
+    if (trouble == Trouble::none) {
+        if (!quiet) {
+            to_stderr(stamp() + " " + line + "\n");
+        }
+        return;
+    }
+    if (within_budget(trouble)) {
+        to_stderr(stamp() + " " + line + "\n");
+        log_entry(RAZIVU_LOG_WARNING, "razivu serve: %s", line.c_str());
+    }
+}
+
+void summarise(bool final) {
+    for (std::size_t kind = 1; kind <= dropped_budget; ++kind) {
+        board::Budget &b = board::board().budgets[kind];
+        if (!final && board::age(b.start) < window_ms) {
+            continue;
+        }
+        b.start = board::now();
+        b.written = 0;
+        const uint32_t n = b.left_out.exchange(0);
+        if (n > 0) {
+            const std::string text =
+                kind == dropped_budget
+                    ? grouped(n) + " lines left out in the last minute: standard error could not take them"
+                    : "\u2026 and " + grouped(n) + " more like this in the last minute (" + left_out_texts[kind] + ")";
+            log_entry(RAZIVU_LOG_WARNING, "razivu serve: %s", text.c_str());
+            net::write_line(stamp() + " " + text + "\n");
+        }
+    }
 }
 
 void log_entry(int32_t level, const char *format, ...) {
@@ -107,7 +194,7 @@ void log_entry(int32_t level, const char *format, ...) {
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    WriteLog(server_log, GetVersionString(), level, "%s", message);
+    WriteLog(board::shared() ? server_log : connection_log, GetVersionString(), level, "%s", message);
 }
 
 }  // namespace razivu_tool::serve

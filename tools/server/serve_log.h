@@ -1,16 +1,24 @@
 // What `razivu serve` tells its operator: one line per connection on
-// standard error, and entries in the server's log, the error log
-// "errstack.txt" that the library's pushes go to as well.
+// standard error, and entries in the server's log, the library's error log
+// "errstack.txt".
+//
+// Whatever clients do, both stay bounded: a connection that ends in trouble
+// has its line and a WARNING entry only while its kind of trouble has had
+// fewer than ten in the last minute; the rest are counted, and once the
+// minute is over one line says how many were left out. Nothing a client
+// sends reaches a library call that would log an error of its own (see
+// common/fields.h decode_whole). A line standard error cannot take at once
+// is left out and counted the same way, so a reader who does not read
+// never holds the server up.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include <razivu/razivu.h>
-
-#include "server/net.h"
 
 namespace razivu_tool::serve {
 
@@ -22,11 +30,11 @@ public:
     void begin_call(const std::string &name);
     // A return code of the current call; its first one is the call's.
     void return_code(int32_t code);
-    // The connection's byte counts so far. They are taken now and then, as a
-    // connection that breaks loses them; the largest seen count.
-    void bytes(const net::Counts &counts);
-    // The connection's line: time, peer, calls by function and return code,
-    // bytes, duration and how it ended.
+    // Bytes received from the client, and those that reached it (-1: the
+    // system does not count them).
+    void bytes(uint64_t in, int64_t out);
+    // The connection's line without its time: peer, calls by function and
+    // return code, bytes, duration and how it ended.
     std::string line(const std::string &ending);
 
 private:
@@ -47,21 +55,45 @@ private:
     int32_t code_ = 0;             // its return code
     bool answered_ = false;        // it has one
     uint64_t in_ = 0;              // bytes received from the client
-    uint64_t out_ = 0;             // bytes sent to it
-    bool counted_ = false;         // the system counts them
+    int64_t out_ = -1;             // bytes that reached it; -1: not counted
 };
 
-// The line of a connection refused because its address has `serving`
-// workers already.
-std::string refusal_line(const std::string &peer, int serving);
+// The line of a connection refused because its address holds its share of
+// workers, or of the room to wait for one (waiting > 0).
+std::string refusal_line(const std::string &peer, std::size_t workers, std::size_t waiting);
+
+// What went wrong with a connection, for the bound on lines and entries.
+enum class Trouble {
+    none,          // it ended as connections do
+    cut,           // a call outlasted the call limit
+    malformed,     // it sent something that is not a call
+    broke,         // the client left in mid-call
+    reply_failed,  // a reply could not be sent
+    made_room,     // closed to make room for other clients
+    refused,       // its address held its share of workers
+    unserved,      // closed while waiting for a worker
+};
+
+// Writes a connection's line (from Record::line or refusal_line) to
+// standard error, unless quiet and it ended without trouble; trouble also
+// makes a WARNING entry in the log. Both within the bound above.
+void report(const std::string &line, Trouble trouble, bool quiet);
+// Says how many lines of each kind were left out, for every kind whose
+// minute is over (for every kind when final, at the stop). The listening
+// process calls it now and then.
+void summarise(bool final);
 
 // Writes an entry to the server's log with the library's log writer. A
 // process's first entry empties the file and heads it (so the listening
 // process writes one before the first worker starts, and workers only ever
-// append).
+// append). A process that serves one connection without a listening process
+// (one per connection, from the service manager) has no bound shared with
+// the others, so it writes to a file of its own, which its first entry
+// empties.
 void log_entry(int32_t level, const char *format, ...) RAZIVU_PRINTF(2, 3);
 
-// The file log_entry writes to.
+// The files log_entry writes to.
 constexpr const char *server_log = "errstack.txt";
+constexpr const char *connection_log = "serve-connection.txt";
 
 }  // namespace razivu_tool::serve

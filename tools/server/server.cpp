@@ -1,6 +1,7 @@
 // The server's life from the socket to the stop: see server.h.
 #include "server/server.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -8,7 +9,10 @@
 
 #include <razivu/razivu.h>
 
+#include "common/net_io.h"
 #include "server/activation.h"
+#include "server/board.h"
+#include "server/listener.h"
 #include "server/net.h"
 #include "server/serve_connection.h"
 #include "server/serve_log.h"
@@ -24,8 +28,6 @@ constexpr int32_t default_backlog = 128;
 constexpr int32_t default_call_ms = 10000;
 constexpr int32_t default_idle_ms = 30000;
 constexpr const char *default_bind = "0.0.0.0";
-// Where a process serving one connection only writes its first log entry.
-constexpr const char *connection_log = "serve-connection.txt";
 // The status of a worker that has served its connection.
 constexpr int worker_done = 0;
 
@@ -36,7 +38,7 @@ Config settings;
 Config with_defaults(Config c) {
     c.bind = c.bind != nullptr ? c.bind : default_bind;
     c.backlog = c.backlog != 0 ? c.backlog : default_backlog;
-    c.workers = c.workers != 0 ? c.workers : default_workers;
+    c.workers = std::min<int32_t>(c.workers != 0 ? c.workers : default_workers, board::max_slots);
     if (c.per_address == 0) {
         c.per_address = c.workers >= per_address_share ? c.workers / per_address_share : 1;
     }
@@ -54,14 +56,7 @@ int serve_connection(int32_t conn, const net::Peer &peer) {
     const Limits limits{settings.call_ms, settings.idle_ms};
     Record record(net::text(peer));
     const End end = serve_calls(conn, limits, record);
-    if (end == End::cut) {
-        // The read or send it interrupted has left an error entry; this says why.
-        log_entry(RAZIVU_LOG_WARNING, "razivu serve: %s %s", net::text(peer).c_str(),
-                  ending_text(end, limits).c_str());
-    }
-    if (!settings.quiet || (end != End::closed && end != End::idle)) {
-        net::write_line(record.line(ending_text(end, limits)));
-    }
+    report(record.line(ending_text(end, limits)), trouble_of(end), settings.quiet);
     return worker_done;
 }
 
@@ -94,6 +89,10 @@ int32_t open_listening(uint16_t port, std::string &where) {
     // session, and with it every socket, when one was started.
     where = std::string(settings.bind) + ":" + std::to_string(PTntohs(port));
     std::string why;
+    if (PTWSAStartup() != 0) {
+        std::fprintf(stderr, "razivu serve: cannot listen: WinSock cannot be started\n");
+        return -1;
+    }
     const int32_t s = net::listen_at(addr, port, settings.backlog, why);
     if (s < 0) {
         std::fprintf(stderr, "razivu serve: cannot listen: %s\n", why.c_str());
@@ -101,8 +100,13 @@ int32_t open_listening(uint16_t port, std::string &where) {
     return s;
 }
 
-// Accepts until a stop is asked for.
+// Serves until a stop is asked for.
 Outcome run_server(int32_t listening, const std::string &where, const std::string &note) {
+    std::string why;
+    if (!workers::start(static_cast<std::size_t>(settings.workers), settings.worker_args, why)) {
+        std::fprintf(stderr, "razivu serve: %s\n", why.c_str());
+        return Outcome::failed;
+    }
     // This process's first entry starts the log, before any worker exists:
     // workers then only append to it.
     if (!note.empty()) {
@@ -114,27 +118,14 @@ Outcome run_server(int32_t listening, const std::string &where, const std::strin
     std::printf("razivu serve: listening on %s, up to %d workers, %d per address\n", where.c_str(),
                 static_cast<int>(settings.workers), static_cast<int>(settings.per_address));
     std::fflush(stdout);
-    workers::start(settings.workers, settings.worker_args);
-    while (workers::wait_for_connection(listening)) {
-        const int32_t conn = COMWaitForConnectingSock(listening);
-        if (conn < 0) {
-            workers::rest();
-            continue;
-        }
-        const net::Peer peer = net::address_of(conn, net::Side::peer);
-        const int serving = workers::serving(peer.addr);
-        if (serving >= settings.per_address) {
-            net::write_line(refusal_line(net::text(peer), serving));
-            COMCloseSock(conn);
-            continue;
-        }
-        workers::spawn(listening, conn, peer, serve_connection);
-    }
-    workers::stop_all();
-    COMCloseSock(listening);
+    net::set_blocking(listening, false);
+    const ListenerConfig config{static_cast<std::size_t>(settings.workers),
+                                static_cast<std::size_t>(settings.per_address), settings.call_ms,
+                                settings.idle_ms, settings.quiet};
+    const Stopped stopped = listen_and_serve(listening, config, serve_connection);
     PTWSACleanup();
     const char *signal = workers::stop_signal();
-    if (signal[0] == '\0') {
+    if (stopped == Stopped::listening_failed) {
         log_entry(RAZIVU_LOG_ERROR, "razivu serve: the listening socket failed; stopped");
         std::fprintf(stderr, "razivu serve: the listening socket failed; stopped\n");
         return Outcome::failed;
@@ -144,15 +135,19 @@ Outcome run_server(int32_t listening, const std::string &where, const std::strin
     return Outcome::ended;
 }
 
-// A connection the service manager accepted: every connection is then a
-// process of its own. The first log entry of a process empties its file, so
-// it goes to a file of its own, and the log the processes share only grows.
+// A connection the service manager accepted (every connection is then a
+// process of its own), or on Windows one the listening process handed over.
+// The first log entry of a process empties its file, so it goes to a file
+// of its own, and the log the processes share only grows.
 Outcome serve_one(int32_t conn) {
     const net::Peer peer = net::address_of(conn, net::Side::peer);
     WriteLog(connection_log, GetVersionString(), RAZIVU_LOG_PLAIN, "razivu serve: connection from %s",
              net::text(peer).c_str());
-    return workers::serve_here(conn, peer, serve_connection) == worker_done ? Outcome::ended
-                                                                            : Outcome::failed;
+    const int status = workers::serve_here(conn, peer, serve_connection);
+    if (!board::shared()) {
+        summarise(true);  // a worker's board is the listening process's to sum up
+    }
+    return status == worker_done ? Outcome::ended : Outcome::failed;
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // The server of `razivu serve`, whole: what to listen on and the limits go in,
 // and it serves until a stop is asked for.
 //
-// The listening process accepts and hands each connection to a worker
-// process of its own (workers.h); the worker serves calls (serve_connection.h)
-// with the functions of serve_calls.h. Slow clients cannot starve the rest:
-// a call must be complete within a time from its first byte, a silent
-// connection is closed, and one client address may hold only part of the
-// workers. The socket may also come from systemd or inetd (activation.h).
+// The listening process takes every connection and hands it to a worker
+// process of its own (listener.h, workers.h); the worker serves calls
+// (serve_connection.h) with the functions of serve_calls.h. Slow clients
+// cannot starve the rest: each call must be complete within a time from its
+// first byte, a silent connection is closed, one client address may hold
+// only part of the workers, and when every worker is taken the least
+// productive makes room for a client whose call has begun (admission.h).
+// A first SIGTERM or SIGINT lets the calls under way finish, a second cuts
+// them. The socket may also come from systemd or inetd (activation.h).
 //
 // Nothing here knows a command line: a front-end fills a Config and words
 // what run() reports in its own terms.
@@ -28,7 +31,8 @@ struct Config {
 
     bool inetd = false;       // standard input is the socket: listening (inetd wait) or one connection
     int32_t workers = 0;      // connections served at once; default 32
-    int32_t per_address = 0;  // workers one client address may hold; default a quarter of workers
+    int32_t per_address = 0;  // workers (and waiting connections) one client address may
+                              // hold; default a quarter of workers. IPv6 counts by /64.
     int32_t call_ms = 0;      // from a call's first byte until it is answered; default 10 s
     int32_t idle_ms = 0;      // silence between calls before a connection is closed; default 30 s
     bool quiet = false;       // lines on standard error only for connections that end in trouble

@@ -19,12 +19,14 @@ const Option serve_options[] = {
     {"--port", nullptr, "N",
      "listen on port N; with a SERVICE, N is the port when the services database lacks it"},
     {"--bind", nullptr, "ADDR", "IPv4 address to listen on (default 0.0.0.0, every interface)"},
-    {"--backlog", nullptr, "N", "connections the system queues while workers are busy (128)"},
+    {"--backlog", nullptr, "N", "connections the system queues before the server takes them (128)"},
     {"--workers", nullptr, "N", "connections served at once, each by a worker process (32)"},
-    {"--per-address", nullptr, "N", "workers one client address may hold (a quarter of --workers)"},
+    {"--per-address", nullptr, "N",
+     "workers one client address may hold (a quarter of --workers); IPv6 clients count by their /64"},
     {"--call-time", nullptr, "SECONDS",
-     "time a call may take from its first byte until it is answered; a slower client is cut (10)"},
-    {"--idle", nullptr, "SECONDS", "time a connection may stay silent between calls (30)"},
+     "time each call may take from its first byte until it is answered; a slower client is cut (10)"},
+    {"--idle", nullptr, "SECONDS",
+     "time a connection may stay silent, before its first call and between calls (30)"},
     {"--quiet", nullptr, nullptr, "no line on standard error for connections that end normally"},
     {"--inetd", nullptr, nullptr,
      "standard input is the socket: listening (inetd wait) or one connection (nowait)"},
@@ -52,7 +54,27 @@ const Help serve_help{
     "                                           -> r 20 alone, at once\n"
     "  any other name                           -> r 61; its arguments are ignored\n"
     "\n"
-    "SIGTERM or SIGINT stops the server.",
+    "Every connection is taken at once. While a worker is free it is served at once; when\n"
+    "the workers and the connections waiting for one reach --workers, the server is under\n"
+    "pressure and defends itself, however many addresses the connections come from:\n"
+    "  - a connection gets a worker only once its call has begun to arrive;\n"
+    "  - the silence allowed before the first byte and between calls is cut to a tenth of\n"
+    "    --idle (at least 1 s);\n"
+    "  - a connection whose call has begun makes room: the worker idle between calls the\n"
+    "    longest, or slowest to complete its call, is closed (never one younger than 0.25 s);\n"
+    "  - waiting connections are served first from the addresses that hold the fewest\n"
+    "    workers, then from those served longest ago.\n"
+    "An address at its --per-address share is refused while a worker is free for others.\n"
+    "\n"
+    "SIGTERM or SIGINT stops taking connections: the calls begun are finished and answered\n"
+    "(within --call-time), connections between calls are closed, and the server ends. A\n"
+    "second SIGTERM or SIGINT cuts what is left at once.\n"
+    "\n"
+    "Each connection ends with a line on standard error. One that ends in trouble (cut, not\n"
+    "a call, the client gone in mid-call, refused, closed to make room) also has a WARNING\n"
+    "entry in the log errstack.txt; at most ten a minute of each kind are written, and a\n"
+    "line says how many more there were. Nothing a client sends adds an error entry. Lines\n"
+    "that standard error cannot take at once are left out and counted the same way.",
     serve_options,
     Operands::none};
 

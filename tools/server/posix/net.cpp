@@ -1,13 +1,14 @@
 // The socket work of `razivu serve` on Linux.
 #include "server/net.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -17,20 +18,24 @@ namespace {
 
 constexpr int ms_per_second = 1000;
 constexpr int us_per_ms = 1000;
+// How long a line that standard error took in part may wait for the rest.
+constexpr int line_rest_ms = 100;
+// Descriptors the listening process asks for, at most.
+constexpr rlim_t socket_room_cap = 16384;
 
 // The deadline of the current call; shared with the SIGALRM handler.
 struct Watchdog {
-    volatile std::sig_atomic_t conn = -1;   // the connection it shuts down
+    volatile std::sig_atomic_t conn = -1;   // the connection it cuts
     volatile std::sig_atomic_t fired = 0;   // the deadline passed
     bool installed = false;                 // the handler is in place
 };
 Watchdog watchdog;
 
-// shutdown is safe in a handler; SA_RESTART lets the interrupted read or
-// send go on, and it then finds the connection shut.
+// SA_RESTART lets the interrupted read or send go on, and it then finds the
+// connection cut.
 void on_alarm(int) {
     if (watchdog.conn >= 0) {
-        ::shutdown(watchdog.conn, SHUT_RDWR);
+        cut(watchdog.conn);
     }
     watchdog.fired = 1;
 }
@@ -42,61 +47,57 @@ void set_timer(int32_t ms) {
     ::setitimer(ITIMER_REAL, &t, nullptr);
 }
 
-std::string failed(const char *step, const std::string &where) {
-    return std::string(step) + " " + where + ": " + std::strerror(errno);
+// One try at writing out the rest of a line: bytes taken, or -1. A socket
+// (the journal's) takes MSG_DONTWAIT, which leaves the descriptor's flags,
+// shared with other processes, alone; anything else is written only after
+// poll has found room for it.
+ssize_t write_some(const char *data, std::size_t len, int wait_ms) {
+    pollfd p{STDERR_FILENO, POLLOUT, 0};
+    for (;;) {
+        const int rc = ::poll(&p, 1, wait_ms);
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        if (rc <= 0 || (p.revents & POLLOUT) == 0) {
+            return -1;
+        }
+        ssize_t n = ::send(STDERR_FILENO, data, len, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK) {
+            n = ::write(STDERR_FILENO, data, len);
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n;
+    }
 }
 
 }  // namespace
-
-int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = addr;
-    sin.sin_port = port;
-    char host[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &sin.sin_addr, host, sizeof host);
-    const std::string where = text(Peer{host, ntohs(port)});
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        why = failed("socket for", where);
-        return -1;
-    }
-    const int on = 1;
-    const char *step = "reuse address of";
-    if (::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
-        (step = "bind", ::bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) == 0) &&
-        (step = "listen on", ::listen(s, backlog) == 0)) {
-        return s;
-    }
-    why = failed(step, where);
-    ::close(s);
-    return -1;
-}
 
 Peer address_of(int32_t s, Side side) {
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
     auto *sa = reinterpret_cast<sockaddr *>(&ss);
     if ((side == Side::peer ? ::getpeername(s, sa, &len) : ::getsockname(s, sa, &len)) != 0) {
-        return Peer{"unknown", 0};
+        return Peer{"unknown", 0, "unknown"};
     }
     char host[INET6_ADDRSTRLEN] = {};
     if (ss.ss_family == AF_INET) {
         const auto *sin = reinterpret_cast<const sockaddr_in *>(&ss);
         ::inet_ntop(AF_INET, &sin->sin_addr, host, sizeof host);
-        return Peer{host, ntohs(sin->sin_port)};
+        return Peer{host, ntohs(sin->sin_port), host};
     }
     if (ss.ss_family == AF_INET6) {
         const auto *sin6 = reinterpret_cast<const sockaddr_in6 *>(&ss);
-        // A mapped IPv4 client counts as that IPv4 address, however it came in.
+        const std::string key = address_key(sin6->sin6_addr.s6_addr);
+        // A mapped IPv4 client is shown as that IPv4 address.
         if (IN6_IS_ADDR_V4MAPPED(&sin6->sin6_addr)) {
-            ::inet_ntop(AF_INET, &sin6->sin6_addr.s6_addr[12], host, sizeof host);
-        } else {
-            ::inet_ntop(AF_INET6, &sin6->sin6_addr, host, sizeof host);
+            return Peer{key, ntohs(sin6->sin6_port), key};
         }
-        return Peer{host, ntohs(sin6->sin6_port)};
+        ::inet_ntop(AF_INET6, &sin6->sin6_addr, host, sizeof host);
+        return Peer{host, ntohs(sin6->sin6_port), key};
     }
-    return Peer{"local", 0};
+    return Peer{"local", 0, "local"};
 }
 
 Ready peek(int32_t conn) {
@@ -133,6 +134,10 @@ Ready wait_for_data(int32_t conn, int32_t ms) {
     }
 }
 
+void cut(int32_t conn) {
+    ::shutdown(conn, SHUT_RDWR);
+}
+
 void arm_deadline(int32_t conn, int32_t ms) {
     if (!watchdog.installed) {
         struct sigaction sa {};
@@ -154,17 +159,29 @@ bool deadline_passed() {
     return watchdog.fired != 0;
 }
 
-void write_line(const std::string &line) {
+std::size_t socket_room() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 0;
+    }
+    const rlim_t wanted = std::min(limit.rlim_max, socket_room_cap);
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = wanted;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+bool write_line(const std::string &line) {
     for (std::size_t done = 0; done < line.size();) {
-        const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t n = write_some(line.data() + done, line.size() - done, done == 0 ? 0 : line_rest_ms);
         if (n <= 0) {
-            return;  // nowhere to report it
+            return done > 0;  // a line begun counts as written; its end is lost
         }
         done += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 }  // namespace razivu_tool::net

@@ -3,8 +3,9 @@
 // The listening process keeps SIGINT, SIGTERM and SIGCHLD blocked except
 // while it waits in ppoll, which they end at once: a worker is reaped the
 // moment it ends, a stop is seen without delay, and no signal ever lands in
-// the middle of a library call (where it would fail an accept with EINTR and
-// leave an error in the log).
+// the middle of other work. A worker takes SIGUSR1 as the nudge to look at
+// the board, and SIGTERM or SIGINT (Ctrl-C reaches the whole process group)
+// as a stop of its own: it finishes the call under way.
 #include "server/workers.h"
 
 #include <cerrno>
@@ -16,70 +17,78 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <razivu/razivu.h>
+#include "server/board.h"
+#include "server/self.h"
 
 namespace razivu_tool::workers {
 namespace {
 
-// How long rest() waits.
-constexpr long rest_ns = 100L * 1000 * 1000;
+// The signals the listening process waits for.
+constexpr int awaited[] = {SIGINT, SIGTERM, SIGCHLD, SIGUSR1};
 
 // State of the listening process.
 struct Pool {
-    int max = 1;                             // workers that may run at once
-    std::map<pid_t, std::string> running;    // workers not yet reaped, by client address
-    std::map<std::string, int> per_address;  // workers serving each client address
-    sigset_t before{};                       // the signal mask before start(), for workers
-    sigset_t waiting{};                      // the mask while waiting: our signals open
+    std::map<pid_t, std::size_t> running;  // workers not yet reaped, and their slots
+    std::map<std::size_t, pid_t> by_slot;  // the same the other way round
+    sigset_t before{};                     // the signal mask before start(), for workers
+    sigset_t waiting{};                    // the mask while waiting: our signals open
 };
 Pool pool;
-volatile std::sig_atomic_t stop_signo = 0;  // the signal that asked for a stop
+volatile std::sig_atomic_t stop_count = 0;  // requests to stop so far
+volatile std::sig_atomic_t first_stop = 0;  // the signal of the first
 
 void on_stop(int sig) {
-    stop_signo = sig;
+    if (stop_count == 0) {
+        first_stop = sig;
+    }
+    stop_count = stop_count + 1;
 }
 
 void on_child(int) {}  // only ends the wait; reaping happens there
 
+// In a worker.
+void on_nudge(int) {
+    self::look();
+}
+void on_worker_stop(int) {
+    self::stop_received();
+    self::look();
+}
+
 void handle(int sig, void (*fn)(int)) {
     struct sigaction sa {};
     sa.sa_handler = fn;
+    sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
+    for (int s : awaited) {
+        sigaddset(&sa.sa_mask, s);
+    }
     sigaction(sig, &sa, nullptr);
 }
 
-void forget(pid_t pid) {
-    const auto it = pool.running.find(pid);
-    if (it == pool.running.end()) {
-        return;
+// A worker starts with the signal mask the process had before start().
+void become_worker(int32_t conn, std::size_t slot, std::span<const int32_t> others) {
+    for (const int32_t s : others) {
+        net::close_socket(s);
     }
-    const auto count = pool.per_address.find(it->second);
-    if (count != pool.per_address.end() && --count->second <= 0) {
-        pool.per_address.erase(count);
-    }
-    pool.running.erase(it);
-}
-
-void reap_finished() {
-    int status = 0;
-    for (pid_t pid; (pid = waitpid(-1, &status, WNOHANG)) > 0;) {
-        forget(pid);
-    }
-}
-
-// A worker starts with the signal handling the process had before start().
-void become_worker() {
-    handle(SIGINT, SIG_DFL);
-    handle(SIGTERM, SIG_DFL);
+    self::begin(conn, slot);
     handle(SIGCHLD, SIG_DFL);
+    handle(SIGUSR1, on_nudge);
+    handle(SIGTERM, on_worker_stop);
+    handle(SIGINT, on_worker_stop);
     sigprocmask(SIG_SETMASK, &pool.before, nullptr);
 }
 
 }  // namespace
 
 // A worker is a fork, which needs no words.
-void start(int max_workers, const std::vector<std::string> &) {
-    pool.max = max_workers > 0 ? max_workers : 1;
+bool start(std::size_t, const std::vector<std::string> &, std::string &why) {
+    void *shared = board::shared_memory();
+    if (shared == nullptr) {
+        why = "no memory to share with the workers";
+        return false;
+    }
+    board::attach(shared, true);
     // A reader of standard error that goes away must not end the server:
     // its lines are then lost, and nothing else.
     handle(SIGPIPE, SIG_IGN);
@@ -88,7 +97,7 @@ void start(int max_workers, const std::vector<std::string> &) {
     handle(SIGCHLD, on_child);
     sigset_t ours;
     sigemptyset(&ours);
-    for (int sig : {SIGINT, SIGTERM, SIGCHLD}) {
+    for (int sig : awaited) {
         sigaddset(&ours, sig);
     }
     sigprocmask(SIG_BLOCK, &ours, &pool.before);
@@ -96,86 +105,95 @@ void start(int max_workers, const std::vector<std::string> &) {
     for (int sig : {SIGINT, SIGTERM, SIGCHLD}) {
         sigdelset(&pool.waiting, sig);
     }
+    return true;
 }
 
-bool stopping() {
-    return stop_signo != 0;
+int stop_requests() {
+    return stop_count;
 }
 
 const char *stop_signal() {
-    switch (stop_signo) {
+    switch (first_stop) {
     case SIGTERM: return "SIGTERM";
     case SIGINT: return "SIGINT";
     default: return "";
     }
 }
 
-// At the bound only the end of a worker can let the next connection in, so
-// the listening socket is not watched then.
-bool wait_for_connection(int32_t listening) {
-    for (;;) {
-        reap_finished();
-        if (stopping()) {
-            return false;
-        }
-        pollfd p{listening, POLLIN, 0};
-        const nfds_t watched = static_cast<int>(pool.running.size()) < pool.max ? 1 : 0;
-        const int rc = ::ppoll(&p, watched, nullptr, &pool.waiting);
-        if (rc > 0 && !stopping()) {
-            return (p.revents & POLLIN) != 0;  // anything else: the socket is broken
-        }
-        if (rc < 0 && errno != EINTR) {
-            return false;
-        }
+void wait(std::span<net::Watch> watched, int32_t ms) {
+    std::vector<pollfd> fds;
+    fds.reserve(watched.size());
+    for (const net::Watch &w : watched) {
+        fds.push_back(pollfd{w.socket, static_cast<short>((w.read ? POLLIN : 0) | (w.write ? POLLOUT : 0)), 0});
+    }
+    const timespec limit{ms / 1000, ms % 1000 * 1000000L};
+    const int rc = ::ppoll(fds.data(), fds.size(), &limit, &pool.waiting);
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        const bool broken = rc > 0 && (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+        watched[i].readable = watched[i].read && rc > 0 && ((fds[i].revents & POLLIN) != 0 || broken);
+        watched[i].writable = watched[i].write && rc > 0 && ((fds[i].revents & POLLOUT) != 0 || broken);
     }
 }
 
-void rest() {
-    const timespec pause{0, rest_ns};
-    ::ppoll(nullptr, 0, &pause, &pool.waiting);
+std::vector<std::size_t> reap() {
+    std::vector<std::size_t> ended;
+    int status = 0;
+    for (pid_t pid; (pid = waitpid(-1, &status, WNOHANG)) > 0;) {
+        const auto it = pool.running.find(pid);
+        if (it != pool.running.end()) {
+            ended.push_back(it->second);
+            pool.by_slot.erase(it->second);
+            pool.running.erase(it);
+        }
+    }
+    return ended;
 }
 
-int serving(const std::string &addr) {
-    const auto it = pool.per_address.find(addr);
-    return it != pool.per_address.end() ? it->second : 0;
-}
-
-bool spawn(int32_t listening, int32_t conn, const net::Peer &peer, ServeFn serve) {
+bool spawn(std::size_t slot, int32_t conn, const net::Peer &peer, ServeFn serve, std::span<const int32_t> others) {
     std::fflush(nullptr);  // nothing buffered may be written twice
     const pid_t pid = fork();
     if (pid == 0) {
-        become_worker();
-        COMCloseSock(listening);
+        become_worker(conn, slot, others);
         const int status = serve(conn, peer);
         std::fflush(nullptr);
         _exit(status);
     }
-    COMCloseSock(conn);
+    net::close_socket(conn);
     if (pid < 0) {
         return false;
     }
-    pool.running.emplace(pid, peer.addr);
-    ++pool.per_address[peer.addr];
+    pool.running.emplace(pid, slot);
+    pool.by_slot.emplace(slot, pid);
     return true;
+}
+
+void nudge(std::size_t slot) {
+    const auto it = pool.by_slot.find(slot);
+    if (it != pool.by_slot.end()) {
+        kill(it->second, SIGUSR1);
+    }
+}
+
+void end_all() {
+    for (const auto &[pid, slot] : pool.running) {
+        kill(pid, SIGKILL);
+    }
+    int status = 0;
+    for (const auto &[pid, slot] : pool.running) {
+        waitpid(pid, &status, 0);
+    }
+    pool.running.clear();
+    pool.by_slot.clear();
 }
 
 int serve_here(int32_t conn, const net::Peer &peer, ServeFn serve) {
     handle(SIGPIPE, SIG_IGN);
+    self::begin(conn, 0);
+    handle(SIGTERM, on_worker_stop);
+    handle(SIGINT, on_worker_stop);
     const int status = serve(conn, peer);
     std::fflush(nullptr);
     return status;
-}
-
-void stop_all() {
-    for (const auto &[pid, addr] : pool.running) {
-        kill(pid, SIGTERM);
-    }
-    int status = 0;
-    for (const auto &[pid, addr] : pool.running) {
-        waitpid(pid, &status, 0);
-    }
-    pool.running.clear();
-    pool.per_address.clear();
 }
 
 }  // namespace razivu_tool::workers

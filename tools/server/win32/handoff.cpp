@@ -13,10 +13,12 @@ constexpr const char *trace_variable = "RAZIVU_DEBUG";
 constexpr DWORD path_cap = 32768;  // the longest path Windows accepts
 constexpr WORD winsock_version = MAKEWORD(2, 2);
 
-// Process-wide: what the listening process gives every worker.
+// Process-wide: what the listening process gives every worker, and in a
+// worker what it was given.
 struct Inherited {
     HANDLE out = nullptr;  // inheritable copy of standard output
     HANDLE err = nullptr;  // inheritable copy of standard error
+    Extras extras;         // in a worker: what came with its connection
 };
 Inherited inherited;
 
@@ -129,10 +131,6 @@ void prepare() {
     inherited.err = inheritable_copy(STD_ERROR_HANDLE);
 }
 
-void keep_private(int32_t s) {
-    SetHandleInformation(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(s)), HANDLE_FLAG_INHERIT, 0);
-}
-
 // Only the pipe's reading end and the standard handles are meant for the
 // worker (the caller has made its sockets private).
 Started launch(std::wstring command_line, std::string &why) {
@@ -165,14 +163,19 @@ Started launch(std::wstring command_line, std::string &why) {
 }
 
 // The pipe is closed either way: a worker that got nothing reads its end and stops.
-bool hand_over(Started &worker, int32_t conn, std::string &why) {
+bool hand_over(Started &worker, int32_t conn, const Extras &extras, std::string &why) {
     WSAPROTOCOL_INFOA info{};
+    Extras theirs{extras.slot, nullptr, nullptr};
+    const HANDLE self = GetCurrentProcess();
     bool handed = false;
     if (WaitForSingleObject(worker.process, 0) == WAIT_OBJECT_0) {
         why = "the worker ended before its connection came";
     } else if (WSADuplicateSocketA(static_cast<SOCKET>(conn), worker.pid, &info) != 0) {
         why = system_text("WSADuplicateSocket", static_cast<DWORD>(WSAGetLastError()));
-    } else if (!write_all(worker.pipe, &info, sizeof info)) {
+    } else if (!DuplicateHandle(self, extras.board, worker.process, &theirs.board, 0, FALSE, DUPLICATE_SAME_ACCESS) ||
+               !DuplicateHandle(self, extras.nudge, worker.process, &theirs.nudge, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        why = system_text("DuplicateHandle", GetLastError());
+    } else if (!write_all(worker.pipe, &info, sizeof info) || !write_all(worker.pipe, &theirs, sizeof theirs)) {
         why = system_text("writing to the worker", GetLastError());
     } else {
         handed = true;
@@ -180,6 +183,10 @@ bool hand_over(Started &worker, int32_t conn, std::string &why) {
     CloseHandle(worker.pipe);
     worker.pipe = nullptr;
     return handed;
+}
+
+const Extras &received() {
+    return inherited.extras;
 }
 
 bool is_worker() {
@@ -193,7 +200,7 @@ int32_t receive(std::string &why) {
     SetEnvironmentVariableA(worker_variable, nullptr);
     trace_apart();
     WSAPROTOCOL_INFOA info{};
-    if (!read_all(&info, sizeof info)) {
+    if (!read_all(&info, sizeof info) || !read_all(&inherited.extras, sizeof inherited.extras)) {
         why = "the listening process handed over no connection";
         return -1;
     }

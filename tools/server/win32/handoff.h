@@ -9,6 +9,10 @@
 // processes: an inherited socket handle is not (layered providers do not
 // follow it), and the pipe keeps the hand-off off the command line.
 //
+// With the connection come the worker's slot, the board the processes share
+// (a file mapping) and the event that nudges the worker to look at it, as
+// handles duplicated into the worker.
+//
 // The worker runs the same program with the words the front-end gave
 // (Config::worker_args), and finds the socket through the server's
 // activation step (a worker is a process with one passed-in connection, as
@@ -33,11 +37,6 @@ std::wstring worker_command_line(const std::vector<std::string> &args);
 // where the listening process does. Once, before the first worker.
 void prepare();
 
-// Makes a socket of the listening process private: a connection held open
-// by another process would never see its end, and a listening socket would
-// go on taking connections after the listening process ended.
-void keep_private(int32_t s);
-
 // A started worker waiting for its connection.
 struct Started {
     HANDLE process = nullptr;  // nullptr: none
@@ -50,10 +49,18 @@ struct Started {
 // be private by then.
 Started launch(std::wstring command_line, std::string &why);
 
-// Hands conn to worker, which then serves it; the caller still owns conn.
-// False with why when the worker cannot take it (it has ended, or ends by
-// itself once it finds nothing in its pipe).
-bool hand_over(Started &worker, int32_t conn, std::string &why);
+// What a worker is handed beside its connection: handles of the listening
+// process when given to hand_over, of the worker once received.
+struct Extras {
+    uint32_t slot = 0;
+    HANDLE board = nullptr;  // the file mapping of the board
+    HANDLE nudge = nullptr;  // an event: look at the board
+};
+
+// Hands conn and extras to worker, which then serves it; the caller still
+// owns conn. False with why when the worker cannot take it (it has ended,
+// or ends by itself once it finds nothing in its pipe).
+bool hand_over(Started &worker, int32_t conn, const Extras &extras, std::string &why);
 
 // True in a worker process.
 bool is_worker();
@@ -61,5 +68,10 @@ bool is_worker();
 // In a worker: the connection the listening process handed over, or -1 with
 // why saying what failed.
 int32_t receive(std::string &why);
+// In a worker, once receive() has its connection: the extras with it.
+const Extras &received();
+
+// The file mapping the board lives in, made by board::shared_memory().
+HANDLE board_mapping();
 
 }  // namespace razivu_tool::handoff

@@ -1,7 +1,8 @@
 // The socket work of `razivu serve` on Windows, through WinSock. The call
-// deadline is a timer-queue timer whose callback shuts the connection, as
-// SIGALRM does on Linux. WinSock keeps no byte counts of a connection that
-// a program could read, so there are none.
+// deadline is a timer-queue timer whose callback cuts the connection, as
+// SIGALRM does on Linux. WinSock keeps no count of what reached the client
+// that a program could read, so there is none, and standard error is
+// written as it comes.
 #include "server/net.h"
 
 #include <winsock2.h>
@@ -12,6 +13,8 @@
 #include <cstdio>
 
 #include <razivu/razivu.h>
+
+#include "common/net_io.h"
 
 namespace razivu_tool::net {
 namespace {
@@ -29,18 +32,9 @@ Deadline deadline;
 
 using CancelIoExFn = BOOL(WINAPI *)(HANDLE, LPOVERLAPPED);
 
-// A blocked receive or send returns once its socket is shut down under Wine;
-// Windows may keep it waiting, so it is also cancelled where the system can
-// (Vista on; looked up so that the program still starts on older systems).
 VOID CALLBACK on_deadline(PVOID, BOOLEAN) {
-    const SOCKET s = deadline.conn;
     deadline.fired = true;
-    ::shutdown(s, SD_BOTH);
-    static const auto cancel = reinterpret_cast<CancelIoExFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx")));
-    if (cancel != nullptr) {
-        cancel(reinterpret_cast<HANDLE>(s), nullptr);
-    }
+    cut(static_cast<int32_t>(deadline.conn.load()));
 }
 
 // Waits up to ms (0: only looks) until conn has data or its end; true then.
@@ -61,30 +55,17 @@ std::string ipv4_text(const in_addr &a) {
 
 }  // namespace
 
-int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = addr;
-    sin.sin_port = port;
-    const std::string where = text(Peer{ipv4_text(sin.sin_addr), ntohs(port)});
-    if (PTWSAStartup() != 0) {
-        why = "WinSock cannot be started";
-        return -1;
+// A blocked receive or send returns once its socket is shut down under Wine;
+// Windows may keep it waiting, so it is also cancelled where the system can
+// (Vista on; looked up so that the program still starts on older systems).
+void cut(int32_t conn) {
+    const SOCKET s = static_cast<SOCKET>(conn);
+    ::shutdown(s, SD_BOTH);
+    static const auto cancel = reinterpret_cast<CancelIoExFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx")));
+    if (cancel != nullptr) {
+        cancel(reinterpret_cast<HANDLE>(s), nullptr);
     }
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    const char on = 1;
-    const char *step = "socket for";
-    if (s != INVALID_SOCKET &&
-        (step = "reuse address of", ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0) &&
-        (step = "bind", ::bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) == 0) &&
-        (step = "listen on", ::listen(s, backlog) == 0)) {
-        return static_cast<int32_t>(s);
-    }
-    why = std::string(step) + " " + where + ": WinSock error " + std::to_string(WSAGetLastError());
-    if (s != INVALID_SOCKET) {
-        ::closesocket(s);
-    }
-    return -1;
 }
 
 Peer address_of(int32_t s, Side side) {
@@ -94,9 +75,10 @@ Peer address_of(int32_t s, Side side) {
     const SOCKET h = static_cast<SOCKET>(s);
     if ((side == Side::peer ? ::getpeername(h, sa, &len) : ::getsockname(h, sa, &len)) != 0 ||
         sin.sin_family != AF_INET) {
-        return Peer{"unknown", 0};
+        return Peer{"unknown", 0, "unknown"};
     }
-    return Peer{ipv4_text(sin.sin_addr), ntohs(sin.sin_port)};
+    const std::string addr = ipv4_text(sin.sin_addr);
+    return Peer{addr, ntohs(sin.sin_port), addr};
 }
 
 // A reset or any other error ends the connection as surely as a close.
@@ -131,13 +113,21 @@ bool deadline_passed() {
     return deadline.fired;
 }
 
-Counts counts(int32_t) {
-    return Counts{};
+void wait_delivered(int32_t, int32_t) {}
+
+int64_t bytes_delivered(int32_t) {
+    return -1;
 }
 
-void write_line(const std::string &line) {
+// What select() takes: the waiting room of the listening process.
+std::size_t socket_room() {
+    return max_watched_sockets;
+}
+
+bool write_line(const std::string &line) {
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+    return true;
 }
 
 }  // namespace razivu_tool::net

@@ -1,0 +1,31 @@
+// The listening process of `razivu serve`: takes every connection at once,
+// gives each a worker (admission.h says who, under pressure), keeps the
+// limits under pressure, and stops in two steps: the first request to stop
+// lets the calls under way finish, a second cuts them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "server/workers.h"
+
+namespace razivu_tool::serve {
+
+struct ListenerConfig {
+    std::size_t workers;      // connections served at once
+    std::size_t per_address;  // workers and waiting connections one address may hold
+    int32_t call_ms;          // the call limit
+    int32_t idle_ms;          // the idle limit, also before the first byte
+    bool quiet;               // lines only for trouble
+};
+
+enum class Stopped {
+    requested,         // by a signal
+    listening_failed,  // the listening socket failed
+};
+
+// Serves connections on listening with serve in workers until a stop is
+// requested and every worker has ended. workers::start() has run.
+Stopped listen_and_serve(int32_t listening, const ListenerConfig &config, workers::ServeFn serve);
+
+}  // namespace razivu_tool::serve

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "diagnostics/boundary.h"
+#include "diagnostics/errstack_internal.h"
 #include "diagnostics/trace_internal.h"
 #include "platform/platform.h"
 #include "platform/threads.h"
@@ -29,6 +30,7 @@ struct Ring {
     int32_t overflow = 0;        // a push found the ring full; cleared when found empty
     int32_t initialised = 0;     // the slots have been set up
     int32_t pending_code = 0;    // code of the latest COMPushError
+    int32_t unlogged = 0;        // UnloggedPushes alive: pushes stay out of the log
 };
 razivu::platform::PerThread<Ring> rings;
 
@@ -78,7 +80,9 @@ RAZIVU_API void COMPushErrorOfKind(const char *function, int32_t kind) try {
         fill_text(rec.text, library ? "RazIvu" : "unknown", function,
                   COMLookupErrorText(ring.pending_code, RAZIVU_KIND_LIBRARY));
     }
-    WriteLog("errstack.txt", GetVersionString(), RAZIVU_LOG_ERROR, "RazIvu > %s", rec.text);
+    if (ring.unlogged == 0) {
+        WriteLog("errstack.txt", GetVersionString(), RAZIVU_LOG_ERROR, "RazIvu > %s", rec.text);
+    }
     rec.in_use = 1;
     ring.write = (ring.write + 1) % depth;
     // A push reports an error; it must not change the one the caller sees.
@@ -145,6 +149,14 @@ RAZIVU_API void COMPrintErrorStack(FILE *stream) try {
 }  // extern "C"
 
 namespace razivu::diagnostics {
+
+UnloggedPushes::UnloggedPushes() {
+    ++rings.get().unlogged;
+}
+
+UnloggedPushes::~UnloggedPushes() {
+    --rings.get().unlogged;
+}
 
 void print_error_stack(std::FILE *stream) {
     std::fputs("Print error stack:\n", stream);

@@ -11,5 +11,6 @@
 #include <razivu/fonts.h>
 #include <razivu/progman.h>
 #include <razivu/calendar.h>
+#include <razivu/server.h>
 
 #endif

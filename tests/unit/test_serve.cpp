@@ -21,16 +21,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/serving.h"
 #include "server/admission.h"
-#include "server/net.h"
 #include "tool_process.h"
 
 namespace {
 
 using namespace razivu::test;
 namespace test = razivu::test;
-namespace admission = razivu_tool::admission;
-namespace board = razivu_tool::board;
+namespace admission = razivu::server::admission;
+namespace board = razivu::server::board;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 
@@ -267,7 +267,7 @@ TEST(Admission, an_ipv6_client_counts_by_its_64_prefix_and_a_mapped_ipv4_one_by_
     for (const auto &[address, key] : rows) {
         unsigned char v6[16] = {};
         ASSERT_EQ(::inet_pton(AF_INET6, address, v6), 1) << address;
-        EXPECT_EQ(razivu_tool::net::address_key(v6), key) << address;
+        EXPECT_EQ(razivu::platform::net::address_key(v6), key) << address;
     }
 }
 
@@ -460,7 +460,7 @@ TEST_F(Serve, each_connection_has_one_line_and_the_log_a_bounded_warning_for_eac
         EXPECT_EQ(settled_warnings(s.pid), 15);
         const std::string out = s.output();
         const std::regex served(
-            "\\[[0-9. :]+\\] 127\\.0\\.0\\.1:[0-9]+ Echo 10, VIZIIsLeapYear 10 x2, VIZIIsLeapYear 20, "
+            "\n[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z 127\\.0\\.0\\.1:[0-9]+ Echo 10, VIZIIsLeapYear 10 x2, VIZIIsLeapYear 20, "
             "\\?\\?Nope 61; 135 bytes in, 63 out; [0-9.]+ s; closed by the client\n");
         EXPECT_EQ(std::regex_search(out, served), !quiet) << out;
         EXPECT_EQ(count(out, "no calls; 9 bytes in, 0 out; "), 5);

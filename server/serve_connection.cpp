@@ -61,7 +61,9 @@ struct CallState {
     std::size_t mark = 0;      // where its reply begins in the outbox
     uint64_t sent = 0;         // bytes the handler sent
     bool on_socket = false;    // some of them have left the outbox
-    bool code_seen = false;    // its return code was noted
+    bool code_seen = false;    // its first bytes were looked at for a return code
+    int32_t code = 0;          // the return code they began with
+    bool has_code = false;     // they began with one
 };
 
 class Worker {
@@ -87,6 +89,7 @@ private:
     void begin_call();
     void end_unit();
     int32_t unit_ms_left() const;
+    bool cut() const;
     End failure(End otherwise) const;
 
     int32_t conn_;
@@ -129,6 +132,9 @@ std::string newest_error() {
 
 End Worker::run() {
     for (;;) {
+        if (cut()) {
+            return failure(End::closed);
+        }
         net::Ready ready = inbox_.look();
         if (ready == net::Ready::none || outbox_.size() >= outbox_cap) {
             if (const std::optional<End> end = settle(ready)) {
@@ -243,6 +249,9 @@ std::optional<End> Worker::serve_call(const std::string &name) {
 // left: the client sees the end rather than a reply cut short.
 std::optional<End> Worker::after_call(int32_t rc) {
     const std::string error = newest_error();
+    if (call_.has_code && call_.on_socket) {
+        record_.return_code(call_.code);  // the client has it, whatever follows
+    }
     if (send_failed_) {
         return failure(End::reply_failed);
     }
@@ -264,6 +273,9 @@ std::optional<End> Worker::after_call(int32_t rc) {
         const End end = malformed_ ? End::malformed : rc != 0 ? End::failed : End::unanswered;
         return flush() ? failure(end) : failure(End::reply_failed);
     }
+    if (call_.has_code) {
+        record_.return_code(call_.code);
+    }
     if (malformed_) {
         return flush() ? End::malformed : failure(End::malformed);
     }
@@ -273,13 +285,15 @@ std::optional<End> Worker::after_call(int32_t rc) {
     return skip_rest_of_field() ? std::nullopt : std::optional<End>(failure(End::broke));
 }
 
-// The first bytes of a call's reply hold its return code.
+// The first bytes of a call's reply hold its return code, which the line
+// shows once the call is answered.
 int32_t Worker::take_reply(const char *bytes, int32_t count) {
     if (count <= 0) {
         return count;
     }
     if (!call_.code_seen && count >= fields::header_len && bytes[0] == message::tag_return) {
-        record_.return_code(message::parse_slot(bytes + 1));
+        call_.code = message::parse_slot(bytes + 1);
+        call_.has_code = true;
     }
     call_.code_seen = true;
     call_.sent += static_cast<uint64_t>(count);
@@ -343,16 +357,23 @@ int32_t Worker::next_argument() {
 }
 
 // True when the header of the call's next argument is held: false at the
-// next call's function name, the client's end, half a second of quiet (the
-// replies owed go out first), or bytes that are not a header.
+// next call's function name, the client's end, half a second of quiet
+// before the next field begins (the replies owed go out first), or bytes
+// that are not a header. A field begun is waited for as long as the call
+// limit lets it take.
 bool Worker::argument_header() {
     while (inbox_.held() < static_cast<std::size_t>(fields::header_len)) {
         if (!flush()) {
             send_failed_ = true;
             return false;
         }
-        if (inbox_.wait_more(std::min(argument_grace_ms, unit_ms_left())) != net::Ready::data ||
-            !inbox_.read_more()) {
+        const bool begun = inbox_.held() > 0;
+        if (!begun && inbox_.wait_more(std::min(argument_grace_ms, unit_ms_left())) != net::Ready::data) {
+            broke_ = cut();
+            return false;
+        }
+        if (!inbox_.read_more()) {
+            broke_ = begun;
             return false;
         }
     }
@@ -409,6 +430,13 @@ void Worker::end_unit() {
 int32_t Worker::unit_ms_left() const {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(unit_end_ - Clock::now());
     return static_cast<int32_t>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+// The connection was cut from outside its calls, or by the call limit. A
+// socket shut down under a wait does not always read as ended afterwards
+// (Wine's select does not see it), so this is asked rather than the socket.
+bool Worker::cut() const {
+    return net::deadline_passed() || self::cut_reason() != self::Leave::none;
 }
 
 // A read or send that failed, or a wait that ended early, because the

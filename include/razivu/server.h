@@ -140,6 +140,15 @@ RAZIVU_API int32_t razivu_server_stop(RazivuServer *server);
 /* The port the server listens on, 0 while it does not. */
 RAZIVU_API int32_t razivu_server_port(const RazivuServer *server);
 
+/* How a module of `razivu serve --module` exports its razivu_module_call and
+ * razivu_module_init (the handler's contract without user_data; see the
+ * tool's documentation). */
+#if defined(_WIN32)
+#  define RAZIVU_MODULE_EXPORT __declspec(dllexport)
+#else
+#  define RAZIVU_MODULE_EXPORT __attribute__((visibility("default")))
+#endif
+
 /* In a handler: the type tag of the call's next argument ('s', 'i', 'b', 'a'
  * or 'r'), waiting for it as a decoder would; 0 when the call has no more;
  * -1 outside a handler, or when the connection failed or what came is not a

@@ -527,6 +527,30 @@ TEST(ServerLog, entries_of_processes_writing_at_once_never_interleave) {
     }
 }
 
+// ---- Modules -----------------------------------------------------------------------------
+//
+// A module that serves is the examples' (tests/run_example.sh).
+
+TEST_F(Serve, a_module_that_cannot_be_loaded_lacks_its_call_or_refuses_to_start_is_never_served) {
+    const std::string missing = test::root() + "/no-such-module.so";
+    const std::pair<std::string, std::string> rows[] = {
+        {missing, "razivu serve: cannot load the module: " + missing + ": cannot open shared object file"},
+        {RAZIVU_TEST_CALLLESS_MODULE,
+         std::string("razivu serve: cannot load the module: ") + RAZIVU_TEST_CALLLESS_MODULE +
+             " does not export razivu_module_call\n"},
+        {RAZIVU_TEST_REFUSING_MODULE,
+         std::string("razivu serve: the module ") + RAZIVU_TEST_REFUSING_MODULE +
+             " refused to start: razivu_module_init returned 3: RazIvu function razivu_module_init:  Operation "
+             "failed.\n"},
+    };
+    for (const auto &[module, why] : rows) {
+        const test::ToolRun run = test::run_tool({"serve", "--port", "0", "--module", module});
+        EXPECT_EQ(run.status, 1) << module;
+        EXPECT_THAT(run.err, HasSubstr(why));
+        EXPECT_EQ(run.out, "") << "never listened";
+    }
+}
+
 // ---- Sockets from the service manager --------------------------------------------------
 
 TEST_F(Serve, sockets_from_systemd_and_inetd_are_served) {

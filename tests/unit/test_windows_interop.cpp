@@ -1,8 +1,8 @@
 // The 32-bit Windows build against the Linux one over TCP, under 32-bit
 // Wine: `razivu.exe call` against the Linux `razivu serve` and the Linux
 // `razivu call` against `razivu.exe serve`, the Windows server's worker
-// processes under load, its bounds and limits, and a service from the
-// prefix's own services file.
+// processes under load, its bounds and limits, a service from the prefix's
+// own services file, and a program's own server and a module on Windows.
 //
 // Runs when RAZIVU_WINDOWS_BUILD names a mingw-i686 build folder
 // (scripts/test_windows.sh sets it and runs this program once, so that the
@@ -75,6 +75,9 @@ bool make_prefix() {
     std::error_code ec;
     fs::copy_file(std::string(build) + "/tools/razivu.exe", dir + "/razivu.exe", ec);
     fs::copy_file(std::string(build) + "/razivu.dll", dir + "/razivu.dll", ec);
+    for (const char *example : {"c_server.exe", "c_module.dll"}) {
+        fs::copy_file(std::string(build) + "/examples/" + example, dir + "/" + example, ec);
+    }
     wine.exe = dir + "/razivu.exe";
     wine.prefix = test::root() + "/wineprefix";
     ::setenv("WINEPREFIX", wine.prefix.c_str(), 1);
@@ -260,6 +263,35 @@ TEST_F(WineInterop, the_windows_server_finishes_the_calls_begun_at_a_stop_and_cu
         EXPECT_EQ(test::count(server.output(), "cut: the server stopped at once"), twice ? 1 : 0);
         ::close(idle);
         ::close(arriving);
+    }
+}
+
+// ---- A program's own server ------------------------------------------------------------
+
+// The C example server, whose workers are the program started again with
+// its command line, and the same functions as a module of razivu.exe serve,
+// each with the Linux C++ example client: the handler contract holds in a
+// worker that is a process started afresh.
+TEST_F(WineInterop, the_example_server_and_module_serve_their_functions_from_windows_workers) {
+    const fs::path dir = fs::path(wine.exe).parent_path();
+    const fs::path client = fs::path(test::tool_path()).parent_path().parent_path() / "examples" / "cpp_client";
+    std::string module = "Z:" + (dir / "c_module.dll").string();
+    std::replace(module.begin(), module.end(), '/', '\\');
+    const std::vector<std::string> servers[] = {
+        {wine.launcher, (dir / "c_server.exe").string()},
+        {wine.launcher, wine.exe, "serve", "--module", module, "--port"},
+    };
+    for (std::vector<std::string> argv : servers) {
+        test::ServeProcess server;
+        argv.push_back(std::to_string(server.port));
+        ASSERT_TRUE(server.start_command(argv, "listening on")) << server.output();
+        const test::CommandRun run =
+            test::run_command(shell_word(client.string()) + " 127.0.0.1 " + std::to_string(server.port));
+        EXPECT_EQ(run.out, "Add(2, 3) = 5\nGreet(\"world\") = Hello, world\n"
+                           "Subtract: the server answered 61 (No matching COMrpc function found at server.)\n")
+            << argv[1];
+        EXPECT_TRUE(shows(server, "Add 10, Greet 10, Subtract 61; ", 1)) << server.output();
+        EXPECT_EQ(server.stop(SIGINT), 0) << server.output();
     }
 }
 

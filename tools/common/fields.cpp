@@ -10,13 +10,6 @@ namespace {
 
 // The longest data a decoder reads: data and separator fill the message buffer.
 constexpr int32_t max_decoded_len = RAZIVU_MESSAGE_CAP - 1;
-// The longest data a packed field carries: header, data, separator and a
-// terminator fill the message buffer.
-constexpr std::size_t max_packed_len = RAZIVU_MESSAGE_CAP - field_header_len - 2;
-// The longest decimal text of an integer field.
-constexpr int32_t max_number_text = 7;
-// The length slot of a null string, boolean or byte array.
-constexpr int32_t null_len = -1;
 
 // The header that read_field has read ahead of a decoder.
 struct Replay {
@@ -171,22 +164,6 @@ int32_t memory_receive(int32_t, char *buffer, int32_t count) {
     return static_cast<int32_t>(n);
 }
 
-// What the decoder of each kind takes, as unpack.cpp has it: a length in
-// range, the separator after the data (a boolean's after its first
-// character), and a null value only for strings, booleans and byte arrays.
-bool decoder_takes(std::string_view f, int32_t len) {
-    const auto data = [&](int32_t max) { return len >= 0 && len <= max && f.back() == '|'; };
-    switch (f[0]) {
-    case 'r': return true;
-    case '#': return data(max_decoded_len);
-    case 's': return len < 0 || data(max_decoded_len);
-    case 'i': return data(max_number_text);
-    case 'b': return len < 0 || (len >= 1 && len <= max_decoded_len && f[field_header_len + 1] == '|');
-    case 'a': return data(max_decoded_len);
-    default: return false;
-    }
-}
-
 // The bytes the decoder of a field with this tag and length slot reads.
 int32_t size_of(char tag, int32_t len) {
     const bool data_follow = tag != 'r' && len >= 0 && len <= max_decoded_len;
@@ -204,33 +181,11 @@ bool field_size(const char *header, int32_t &size_out) {
     return true;
 }
 
-bool decode_whole(std::string_view bytes, Field &out) {
-    int32_t len = 0;
-    if (bytes.size() < field_header_len || !is_type_tag(bytes[0]) || !slot_value(bytes.data(), len) ||
-        static_cast<std::size_t>(size_of(bytes[0], len)) != bytes.size()) {
-        return false;
-    }
-    if (bytes[0] == 'a' && len == null_len) {
-        out = Field{Kind::bytes, 0, {}, true};  // the decoder would push for it
-        return true;
-    }
-    if (!decoder_takes(bytes, len)) {
-        return false;
-    }
-    std::size_t taken = 0;
-    return read_field(bytes, out, taken) == ReadResult::field;
-}
-
 ReadResult read_field(std::string_view bytes, Field &out, std::size_t &taken_out) {
     memory = Memory{bytes.data(), bytes.size(), 0};
     const ReadResult r = read_field(memory_receive, -1, out);
     taken_out = memory.pos;
     return r;
-}
-
-bool packs(const Field &field) {
-    const bool has_data = field.kind == Kind::function || field.kind == Kind::string || field.kind == Kind::bytes;
-    return !has_data || field.data.size() <= max_packed_len;
 }
 
 int32_t discard_send(int32_t, char *, int32_t count) {

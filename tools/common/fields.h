@@ -1,6 +1,6 @@
 // Wire fields as the tool handles them: packed, and decoded with the type tag
-// looked at first. The server, the clients, the tests and the fuzz targets
-// share this model; it knows nothing of the command line.
+// looked at first. The clients, the tests and the fuzz targets share this
+// model; it knows nothing of the command line.
 #pragma once
 
 #include <cstdint>
@@ -58,17 +58,6 @@ std::string last_header();
 // decoder. False, with nothing pushed, for a header that is not one (no
 // separator).
 bool field_size(const char *header, int32_t &size_out);
-
-// Decodes one whole field held in memory (field_size bytes) with the
-// library's decoder of its kind, but only when that decoder takes it: every
-// refusal of a decoder is a push, and every push is written to the error
-// log, so a peer that sends what is not a field could grow the log without
-// end. False, with nothing pushed, for bytes the decoder would refuse.
-bool decode_whole(std::string_view bytes, Field &out);
-
-// True when pack() takes the field's value (it pushes when it refuses): a
-// text or byte array of at most the 991 bytes a packed field carries.
-bool packs(const Field &field);
 
 // A send function that drops everything: packing with it checks that every
 // value is one the message layer accepts.

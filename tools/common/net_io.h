@@ -3,8 +3,8 @@
 // milliseconds, reads and writes that take what the socket can take now, a
 // half-close, and listening, accepting and connecting sockets of its own
 // that never hold up an event loop. `razivu call` bounds a whole reply with
-// them, `razivu proxy` relays both directions of many connections, and
-// `razivu serve` accepts and serves. posix/net_io.cpp and win32/net_io.cpp.
+// them, and `razivu proxy` relays both directions of many connections.
+// posix/net_io.cpp and win32/net_io.cpp.
 #pragma once
 
 #include <cstddef>
@@ -47,14 +47,9 @@ int32_t receive_some(int32_t s, char *buf, int32_t cap);
 // (would_block() on a non-blocking socket with no room). A peer that has
 // gone is a failure, never a signal.
 int32_t send_some(int32_t s, const char *data, int32_t len);
-// All of data on a blocking socket; false when a send failed.
-bool send_all(int32_t s, const char *data, std::size_t len);
 // True when the latest failure was a socket that could not give or take
 // anything at once.
 bool would_block();
-// True when the latest failure was the system short of descriptors or
-// memory for a new socket (it may pass).
-bool short_of_resources();
 
 // Ends the sending direction; the peer reads end-of-file after what was sent.
 void shutdown_send(int32_t s);

@@ -115,11 +115,6 @@ bool would_block() {
     return failure.error == EAGAIN || failure.error == EWOULDBLOCK;
 }
 
-bool short_of_resources() {
-    return failure.error == EMFILE || failure.error == ENFILE || failure.error == ENOBUFS ||
-           failure.error == ENOMEM;
-}
-
 void shutdown_send(int32_t s) {
     ::shutdown(s, SHUT_WR);
 }

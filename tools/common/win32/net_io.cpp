@@ -154,10 +154,6 @@ bool would_block() {
     return failure.error == WSAEWOULDBLOCK;
 }
 
-bool short_of_resources() {
-    return failure.error == WSAEMFILE || failure.error == WSAENOBUFS;
-}
-
 void shutdown_send(int32_t s) {
     shutdown(as_socket(s), SD_SEND);
 }

@@ -107,6 +107,13 @@ void set_cursor(int32_t pos) { this_layer().cursor = pos; }
 void advance(int32_t n) { this_layer().cursor += n; }
 RazivuTransportFn send_slot() { return this_layer().send; }
 RazivuTransportFn receive_slot() { return this_layer().receive; }
+
+void put_transport(RazivuTransportFn send, RazivuTransportFn receive, int32_t socket) {
+    Layer &l = this_layer();
+    l.send = send;
+    l.receive = receive;
+    l.socket = socket;
+}
 bool more_follows() { return this_layer().more; }
 
 // Without a send slot a flush would lose the packed bytes, so the field is

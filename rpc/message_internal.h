@@ -56,6 +56,9 @@ void advance(int32_t n = 1);
 // The registered slots; null until SetTransport fills them.
 RazivuTransportFn send_slot();
 RazivuTransportFn receive_slot();
+// SetTransport with nulls taken as they are: puts back slots kept from the
+// two above and GetSocket.
+void put_transport(RazivuTransportFn send, RazivuTransportFn receive, int32_t socket);
 // True while the send slot takes a piece of a message whose rest follows.
 bool more_follows();
 

@@ -467,7 +467,12 @@ void Worker::close() {
 
 }  // namespace
 
+// The thread's transport is the caller's again afterwards: a process that
+// served one connection goes on as it was.
 End serve_calls(int32_t conn, const Limits &limits, const Handler &handler, Record &record) {
+    const RazivuTransportFn send_before = message::send_slot();
+    const RazivuTransportFn receive_before = message::receive_slot();
+    const int32_t socket_before = GetSocket();
     Worker worker(conn, limits, handler, record);
     current = &worker;
     self::enter(board::State::waiting);
@@ -476,6 +481,8 @@ End serve_calls(int32_t conn, const Limits &limits, const Handler &handler, Reco
     self::enter(board::State::leaving);
     worker.close();
     current = nullptr;
+    ResetBuffer();
+    message::put_transport(send_before, receive_before, socket_before);
     return end;
 }
 

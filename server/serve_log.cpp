@@ -65,7 +65,7 @@ std::string printable_name(const std::string &name) {
 
 // Process-wide: the name set_name gave, for every process of the server.
 struct Naming {
-    std::string name = "razivu server";
+    std::string name;  // set by every run
 };
 Naming naming;
 

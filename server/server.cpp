@@ -227,8 +227,8 @@ Outcome run(const Config &config) {
     }
     struct Cleanup {
         ~Cleanup() {
-            workers::finish();
             board::detach();
+            workers::finish();
             if (settings.port_out != nullptr) {
                 *settings.port_out = 0;
             }

@@ -47,7 +47,9 @@
  * first byte until the handler returns: a handler that takes longer has its
  * connection cut. While the handler runs, its pushes onto the error stack
  * are kept out of the error log (the server logs what its clients cause
- * within a bound of its own); the stack is emptied before each call.
+ * within a bound of its own); the stack is emptied before each call. The
+ * server has set the transport (SetTransport) to its own functions: a
+ * handler must not change it, nor read or write the connection itself.
  *
  * Process-wide settings (all put back when razivu_server_run returns): on
  * Linux the dispositions of SIGINT and SIGTERM (a first one stops the server

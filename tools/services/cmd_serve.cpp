@@ -83,12 +83,12 @@ const Help serve_help{
     "(within --call-time), connections between calls are closed, and the server ends. A\n"
     "second SIGTERM or SIGINT cuts what is left at once.\n"
     "\n"
-    "Each connection ends with a line on standard error, with its time in ISO 8601 (UTC). One\n"
-    "that ends in trouble (cut, not a call, the client gone in mid-call, a call failed,\n"
-    "refused, closed to make room) also has a WARNING\n"
-    "entry in the log errstack.txt; at most ten a minute of each kind are written, and a\n"
-    "line says how many more there were. Nothing a client sends adds an error entry. Lines\n"
-    "that standard error cannot take at once are left out and counted the same way.",
+    "Each connection ends with a line on standard error, with its time in ISO 8601 (UTC).\n"
+    "One that ends in trouble (cut, not a call, the client gone in mid-call, a call failed,\n"
+    "refused, closed to make room) also has a WARNING entry in the log errstack.txt; at most\n"
+    "ten a minute of each kind are written, and a line says how many more there were.\n"
+    "Nothing a client sends adds an error entry. Lines that standard error cannot take at\n"
+    "once are left out and counted the same way.",
     serve_options,
     Operands::none};
 

@@ -1,6 +1,7 @@
 # Installation: headers under include/razivu, both libraries, a CMake package
 # (find_package(razivu)) and pkg-config files, all relocatable: nothing
-# installed names the prefix it was installed to.
+# installed names the prefix it was installed to, but for the systemd units,
+# which cannot be written otherwise.
 include(CMakePackageConfigHelpers)
 
 # What a program linking the static library needs besides it, also when it
@@ -67,4 +68,18 @@ install(FILES ${PROJECT_BINARY_DIR}/razivu.pc ${PROJECT_BINARY_DIR}/razivu-stati
 # make their own.
 if(WIN32)
   install(FILES ${PROJECT_BINARY_DIR}/razivu.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+
+# The systemd units of `razivu serve`, in lib/systemd/system below the
+# prefix: systemd looks there for the prefixes /usr and /usr/local, whatever
+# the libraries' directory (lib/x86_64-linux-gnu with the prefix /usr).
+# ExecStart names the tool by its full path, so they are written at install
+# time, for the prefix given then.
+if(RAZIVU_BUILD_TOOLS AND NOT WIN32)
+  set(RAZIVU_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+      "Where the systemd units are installed: below the prefix unless absolute")
+  install(CODE "set(RAZIVU_UNITS_SOURCE \"${PROJECT_SOURCE_DIR}/contrib\")
+  set(RAZIVU_UNITS_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+  set(RAZIVU_UNITS_DIR \"${RAZIVU_SYSTEMD_UNIT_DIR}\")")
+  install(SCRIPT cmake/systemd_units.cmake)
 endif()

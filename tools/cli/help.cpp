@@ -107,11 +107,11 @@ const char *const tool_description =
     "queries and the calendar functions of the library.";
 
 const char *const options_note =
-    "Every command takes -h or --help, anywhere (razivu --help call, razivu call --help).\n"
+    "Every command takes -h or --help, anywhere (razivu --help call, razivu call -h).\n"
     "An option's value follows it as the next word or after '=' (--timeout 5,\n"
-    "--timeout=0.5); '--' ends the options. Commands that print data take --json: one JSON\n"
-    "document (proxy: one object a line) whose texts are UTF-8. Terminal output shows every\n"
-    "control character of a text as an escape.";
+    "--timeout=0.5); '--' ends the options. Commands that print data take --json: one\n"
+    "JSON document (proxy: one object a line) whose texts are UTF-8. On a terminal,\n"
+    "every control character of a text is shown as an escape.";
 
 const Help *find_help(const char *name) {
     for (const Help *h : all_help()) {

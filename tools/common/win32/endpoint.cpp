@@ -61,8 +61,11 @@ std::string endpoint_text(const Endpoint &e) {
     char port[NI_MAXSERV] = {};
     ::getnameinfo(as_address(e), static_cast<int>(e.len), host, sizeof host, port, sizeof port,
                   NI_NUMERICHOST | NI_NUMERICSERV);
-    return as_address(e)->sa_family == AF_INET6 ? "[" + std::string(host) + "]:" + port
-                                                : std::string(host) + ":" + port;
+    const bool v6 = as_address(e)->sa_family == AF_INET6;
+    std::string out = v6 ? "[" : "";
+    out += host;
+    out += v6 ? "]:" : ":";
+    return out + port;
 }
 
 bool local_endpoint(int32_t s, Endpoint &out) {

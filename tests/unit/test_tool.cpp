@@ -90,6 +90,7 @@ TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
         {{"help", "no-such-command"}, 2, "", "no command 'no-such-command'"},
         {{"call", "127.0.0.1", "4000"}, 2, "", "missing FUNCTION"},
         {{"call", "Echo", "i:1"}, 2, "", "give the server as HOST PORT, HOST:PORT or [IPV6]:PORT, or set RAZIVU_PORT"},
+        {{"call", "localhost", "Echo", "i:1"}, 2, "", "missing FUNCTION (the server is HOST PORT or HOST:PORT)"},
         {{"call", "--timeout=soon", "127.0.0.1", "4000", "Echo"}, 2, "", "--timeout takes seconds from 0 to 86400"},
         {{"call", "--timeout=0.0001", "127.0.0.1:4000", "Echo"}, 2, "", "(0.5 is half a second), not '0.0001'"},
         {{"call", "--encoding", "latin9", "127.0.0.1:4000", "Echo"}, 2, "", "--encoding takes utf-8 or cp1252"},

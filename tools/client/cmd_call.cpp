@@ -192,8 +192,9 @@ bool parse_request(const Args &args, Request &r) {
     r.verbose = args.has("--verbose") ? stderr : nullptr;
     std::string problem;
     const int took = take_target(args.operands, is_argument, r.target, problem);
-    if (took < 0 || args.operands.size() <= static_cast<std::size_t>(took)) {
-        usage_error(call_help, took < 0 ? problem : "missing FUNCTION");
+    const auto at = static_cast<std::size_t>(took);
+    if (took < 0 || args.operands.size() <= at || is_argument(args.operands[at])) {
+        usage_error(call_help, took < 0 ? problem : "missing FUNCTION (the server is HOST PORT or HOST:PORT)");
         return false;
     }
     return parse_fields(args, static_cast<std::size_t>(took), r);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,22 @@ struct Endpoint {
 // found", "service not found", or the resolver's text) when there is none.
 bool resolve(const char *host, const char *service, bool passive, std::vector<Endpoint> &out,
              std::string &why);
+
+// The addresses of a resolver's list (the addrinfo of either system) that
+// fit an Endpoint, in its order, into out; false when none does.
+template <typename AddrInfo>
+bool take_addresses(const AddrInfo *list, std::vector<Endpoint> &out) {
+    out.clear();
+    for (const AddrInfo *a = list; a != nullptr; a = a->ai_next) {
+        if (a->ai_addrlen <= endpoint_cap) {
+            Endpoint e;
+            std::memcpy(e.bytes, a->ai_addr, a->ai_addrlen);
+            e.len = static_cast<uint32_t>(a->ai_addrlen);
+            out.push_back(e);
+        }
+    }
+    return !out.empty();
+}
 
 // "127.0.0.1:7000", "[::1]:7000".
 std::string endpoint_text(const Endpoint &e);

@@ -42,18 +42,10 @@ bool resolve(const char *host, const char *service, bool passive, std::vector<En
                                                       : error_text(rc);
         return false;
     }
-    out.clear();
-    for (const addrinfo *a = found; a != nullptr; a = a->ai_next) {
-        if (a->ai_addrlen <= endpoint_cap) {
-            Endpoint e;
-            std::memcpy(e.bytes, a->ai_addr, a->ai_addrlen);
-            e.len = static_cast<uint32_t>(a->ai_addrlen);
-            out.push_back(e);
-        }
-    }
+    const bool any = take_addresses(found, out);
     ::freeaddrinfo(found);
-    why = out.empty() ? "host not found" : "";
-    return !out.empty();
+    why = any ? "" : "host not found";
+    return any;
 }
 
 std::string endpoint_text(const Endpoint &e) {

@@ -13,13 +13,6 @@ step() { printf '\n[%s] %s\n' "$1" "$2"; }
 indent() { sed 's/^/    /'; }
 
 scripts/setup.sh demo
-step 1/5 "Building the library and the razivu tool (out/debug; later runs only check)"
-start=$SECONDS
-cmake --preset debug >/dev/null
-cmake --build --preset debug --target razivu_tool >/dev/null
-say "    built in $((SECONDS - start)) s: out/debug/librazivu.so and out/debug/tools/razivu"
-
-tool=$PWD/out/debug/tools/razivu
 demo=$(mktemp -d "${TMPDIR:-/tmp}/razivu-demo.XXXXXX")
 server=
 cleanup() {
@@ -27,6 +20,16 @@ cleanup() {
   rm -rf "$demo"
 }
 trap cleanup EXIT
+
+step 1/5 "Building the library and the razivu tool (out/debug; later runs only check)"
+start=$SECONDS
+if ! { cmake --preset debug && cmake --build --preset debug --target razivu_tool; } > "$demo/build.log" 2>&1; then
+  say "demo: the build failed; its last lines:" >&2
+  tail -n 30 "$demo/build.log" >&2
+  exit 1
+fi
+say "    built in $((SECONDS - start)) s: out/debug/librazivu.so and out/debug/tools/razivu"
+tool=$PWD/out/debug/tools/razivu
 # The server's files (drive C: and its log) live in the demo's folder, not in
 # the user's own prefix.
 export RAZIVU_PREFIX=$demo/prefix
@@ -76,12 +79,14 @@ server=
 step 5/5 "What the server wrote down (it has been stopped)"
 say "    On standard error, one line per connection: time, client address and port, each"
 say "    call with its return code, bytes in and out, duration, and how it ended:"
-grep -v '^razivu serve:' "$demo/server.out" | indent
+{ grep -v '^razivu serve:' "$demo/server.out" || true; } | indent
 log=$(find "$RAZIVU_PREFIX" -name errstack.txt -print -quit)
 say "    Its log, the library's error log errstack.txt (below RAZIVU_PREFIX; the start and"
 say "    the stop, and any trouble a connection brought):"
-say "    $log"
-indent < "$log"
+if [ -n "$log" ]; then
+  say "    $log"
+  indent < "$log"
+fi
 if [ -s "$demo/server-trace.txt" ]; then
   say "    Its debug trace (RAZIVU_DEBUG), where the library notes its warnings and errors:"
   indent < "$demo/server-trace.txt"
@@ -90,4 +95,5 @@ else
   say "    the errors it pushes; it stayed empty: nothing went wrong."
 fi
 say
-say "Next: razivu help (every command), docs/tool.md (worked examples), README.md (the C interface)."
+say "The demo's folder, with the server's files, is removed now. Next: razivu help (every"
+say "command), docs/tool.md (worked examples), README.md and docs/c-api.md (the C interface)."

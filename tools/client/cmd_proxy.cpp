@@ -26,7 +26,6 @@
 #include "cli/json.h"
 #include "cli/options.h"
 #include "cli/times.h"
-#include "client/errors.h"
 #include "client/field_print.h"
 #include "client/proxy_stream.h"
 #include "client/target.h"

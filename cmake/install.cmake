@@ -12,6 +12,12 @@ if(CMAKE_C_IMPLICIT_LINK_LIBRARIES)
   list(REMOVE_ITEM RAZIVU_CXX_RUNTIME ${CMAKE_C_IMPLICIT_LINK_LIBRARIES})
 endif()
 list(REMOVE_DUPLICATES RAZIVU_CXX_RUNTIME)
+# mingw-w64's libgcc_s is the import library of libgcc_s_dw2-1.dll: a program
+# linked with -static would still need that DLL. libgcc_eh is the same
+# unwinder as a static archive.
+if(WIN32)
+  list(TRANSFORM RAZIVU_CXX_RUNTIME REPLACE "^gcc_s$" "gcc_eh")
+endif()
 target_link_libraries(razivu_static INTERFACE ${RAZIVU_CXX_RUNTIME})
 
 install(DIRECTORY include/razivu DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}

@@ -31,7 +31,7 @@ std::vector<std::string> run(std::string_view bytes, std::size_t cut) {
         for (const FieldStream::Decoded &d : stream.take(bytes.substr(at, cut))) {
             check((out.empty() || d.offset > last) && d.offset < stream.bytes());
             last = d.offset;
-            out.push_back(std::to_string(d.offset) + " " + razivu_tool::field_text(d.field));
+            out.push_back(std::to_string(d.offset) + " " + razivu_tool::field_text(d.field, razivu_tool::Encoding::utf8));
         }
     }
     stream.finish();
@@ -58,7 +58,7 @@ void check_decode_whole(std::string_view bytes) {
     std::size_t taken = 0;
     const bool decoder = is_type_tag(f[0]) && read_field(f, loud, taken) == ReadResult::field && taken == f.size();
     drop_errors();
-    check(took == decoder && (!took || field_text(quiet) == field_text(loud)));
+    check(took == decoder && (!took || field_text(quiet, Encoding::utf8) == field_text(loud, Encoding::utf8)));
 }
 
 }  // namespace

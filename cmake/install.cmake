@@ -1,6 +1,7 @@
 # Installation: headers under include/razivu, both libraries, a CMake package
 # (find_package(razivu)) and pkg-config files, all relocatable: nothing
-# installed names the prefix it was installed to.
+# installed names the prefix it was installed to, but for the systemd units,
+# which cannot be written otherwise.
 include(CMakePackageConfigHelpers)
 
 # What a program linking the static library needs besides it, also when it
@@ -11,6 +12,12 @@ if(CMAKE_C_IMPLICIT_LINK_LIBRARIES)
   list(REMOVE_ITEM RAZIVU_CXX_RUNTIME ${CMAKE_C_IMPLICIT_LINK_LIBRARIES})
 endif()
 list(REMOVE_DUPLICATES RAZIVU_CXX_RUNTIME)
+# mingw-w64's libgcc_s is the import library of libgcc_s_dw2-1.dll: a program
+# linked with -static would still need that DLL. libgcc_eh is the same
+# unwinder as a static archive.
+if(WIN32)
+  list(TRANSFORM RAZIVU_CXX_RUNTIME REPLACE "^gcc_s$" "gcc_eh")
+endif()
 target_link_libraries(razivu_static INTERFACE ${RAZIVU_CXX_RUNTIME})
 
 install(DIRECTORY include/razivu DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
@@ -67,4 +74,18 @@ install(FILES ${PROJECT_BINARY_DIR}/razivu.pc ${PROJECT_BINARY_DIR}/razivu-stati
 # make their own.
 if(WIN32)
   install(FILES ${PROJECT_BINARY_DIR}/razivu.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+
+# The systemd units of `razivu serve`, in lib/systemd/system below the
+# prefix: systemd looks there for the prefixes /usr and /usr/local, whatever
+# the libraries' directory (lib/x86_64-linux-gnu with the prefix /usr).
+# ExecStart names the tool by its full path, so they are written at install
+# time, for the prefix given then.
+if(RAZIVU_BUILD_TOOLS AND NOT WIN32)
+  set(RAZIVU_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+      "Where the systemd units are installed: below the prefix unless absolute")
+  install(CODE "set(RAZIVU_UNITS_SOURCE \"${PROJECT_SOURCE_DIR}/contrib\")
+  set(RAZIVU_UNITS_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+  set(RAZIVU_UNITS_DIR \"${RAZIVU_SYSTEMD_UNIT_DIR}\")")
+  install(SCRIPT cmake/systemd_units.cmake)
 endif()

@@ -25,6 +25,14 @@ struct Preset {
 };
 Preset preset;
 
+// Process-wide: SetLogRedirect's choice, read and changed under the lock.
+struct Redirect {
+    platform::Lock lock;
+    bool set = false;                  // entries go to path, not to the install tree
+    char path[RAZIVU_PATH_CAP] = {};  // empty: entries are dropped
+};
+Redirect redirect;
+
 constexpr const char *fallback_notice =
     "\nWas unable to open normal log-directory!\nStart of Logging.\n";
 
@@ -112,7 +120,14 @@ int32_t append_dir_and_create(char *path, const char *name) {
 
 // A path that would not fit the 1024-byte buffer is never opened under a
 // cut name: that step is skipped.
-void resolve_log_path(const char *module, const char *file, char *result) {
+bool resolve_log_path(const char *module, const char *file, char *result) {
+    {
+        platform::Locked held(redirect.lock);
+        if (redirect.set) {
+            copy_path(result, redirect.path);
+            return result[0] != '\0';
+        }
+    }
     {
         platform::Locked held(preset.lock);
         if (preset.set) {
@@ -120,7 +135,7 @@ void resolve_log_path(const char *module, const char *file, char *result) {
         }
     }
     if (module == nullptr) {
-        return;
+        return true;
     }
     char base[RAZIVU_PATH_CAP];
     install_base(base);
@@ -133,12 +148,12 @@ void resolve_log_path(const char *module, const char *file, char *result) {
     if (n >= 0 && n < static_cast<int>(sizeof candidate)) {
         if (probe(candidate)) {
             copy_path(result, candidate);
-            return;
+            return true;
         }
         char chain[RAZIVU_PATH_CAP];
         if (create_tree(base, subdir, name, chain) && probe(chain)) {
             copy_path(result, chain);
-            return;
+            return true;
         }
     }
     if (std::FILE *f = platform::open_file(last_resort_log, "a"); f != nullptr) {
@@ -146,6 +161,7 @@ void resolve_log_path(const char *module, const char *file, char *result) {
         platform::close_file(f);
         copy_path(result, last_resort_log);
     }
+    return true;
 }
 
 }  // namespace razivu::diagnostics
@@ -170,6 +186,15 @@ RAZIVU_API int32_t GetHostPath(const char *path, char *result, int32_t size) try
     std::memcpy(result, host.c_str(), host.size() + 1);
     return RAZIVU_STATUS_OK;
 } RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
+
+// A path that does not fit is not cut into another one: entries are dropped.
+RAZIVU_API void SetLogRedirect(const char *path) try {
+    auto &redirect = razivu::diagnostics::redirect;
+    razivu::platform::Locked held(redirect.lock);
+    redirect.set = path != nullptr;
+    const bool fits = path != nullptr && std::strlen(path) < sizeof redirect.path;
+    std::snprintf(redirect.path, sizeof redirect.path, "%s", fits ? path : "");
+} RAZIVU_CATCH_VOID(nullptr)
 
 RAZIVU_API void SetDefaultLogFilePath(const char *path) try {
     if (path != nullptr) {

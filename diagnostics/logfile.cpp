@@ -98,7 +98,9 @@ void write_log(const char *file, const char *module, int32_t level, const char *
     Entry &entry = entries.get();
     format_cut(entry.message, sizeof entry.message, format, args);
     char path[RAZIVU_PATH_CAP] = {};
-    resolve_log_path(module, file, path);
+    if (!resolve_log_path(module, file, path)) {
+        return;
+    }
     if (path[0] == '\0') {
         std::snprintf(path, sizeof path, "%s", last_resort_log);
     }

@@ -39,8 +39,9 @@ const char *log_subdir(const char *module);
 // refused and path kept, rather than a directory made under a cut name.
 int32_t append_dir_and_create(char *path, const char *name);
 
-// The resolution behind GetLogFilePath; result is not null.
-void resolve_log_path(const char *module, const char *file, char *result);
+// The resolution behind GetLogFilePath; result is not null. False, with
+// result empty, while SetLogRedirect has entries dropped.
+bool resolve_log_path(const char *module, const char *file, char *result);
 
 // Formats the log timestamp of local time tm and milliseconds ms into buf;
 // returns buf, or nullptr when tm is null.

@@ -32,7 +32,7 @@ std::vector<std::string> run(std::string_view bytes, std::size_t cut) {
         for (const FieldStream::Decoded &d : stream.take(bytes.substr(at, cut))) {
             check((out.empty() || d.offset > last) && d.offset < stream.bytes());
             last = d.offset;
-            out.push_back(std::to_string(d.offset) + " " + razivu_tool::field_text(d.field));
+            out.push_back(std::to_string(d.offset) + " " + razivu_tool::field_text(d.field, razivu_tool::Encoding::utf8));
         }
     }
     stream.finish();

@@ -2,6 +2,7 @@
 // host look-ups, and the connect itself.
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "diagnostics/boundary.h"
@@ -43,6 +44,24 @@ const char *shown(const char *text) {
 
 bool fits(const char *name, std::size_t cap) {
     return name != nullptr && std::strlen(name) < cap;
+}
+
+// A service given as a port number: 1 to 5 decimal digits, 1 to 65535. No
+// services database has such a name (a service name holds a letter), so
+// looking it up could only fail and push its failure for nothing.
+bool numeric_port(const char *service, uint16_t &port_out) {
+    constexpr std::size_t max_digits = 5;
+    constexpr unsigned long max_port = 65535;
+    const std::size_t digits = service != nullptr ? std::strspn(service, "0123456789") : 0;
+    if (digits == 0 || digits > max_digits || service[digits] != '\0') {
+        return false;
+    }
+    const unsigned long port = std::strtoul(service, nullptr, 10);
+    if (port == 0 || port > max_port) {
+        return false;
+    }
+    port_out = platform::host_to_net16(static_cast<uint16_t>(port));
+    return true;
 }
 
 // The system's entry for a service; a name of 50 or more characters is not
@@ -134,8 +153,12 @@ RAZIVU_API int16_t COMGetDefaultPort(void) try {
 } RAZIVU_CATCH(0, nullptr)
 
 // A found service's port comes back as the system gives it, in network
-// order; 65535 therefore reads as -1, which callers take as not found.
+// order; 65535 therefore reads as -1, which callers take as not found. A
+// port number given as the service is that port, with nothing pushed.
 RAZIVU_API int16_t COMGetPortByName(const char *service, const char *protocol) try {
+    if (uint16_t port = 0; numeric_port(service, port)) {
+        return static_cast<int16_t>(port);
+    }
     if (const ::servent *entry = find_service(service, protocol); entry != nullptr) {
         return static_cast<int16_t>(platform::service_port(entry));
     }

@@ -7,7 +7,8 @@
 #   that the .pc files name the prefix they lie in (also after the whole
 #   prefix moved elsewhere);
 # - runs the installed tool without LD_LIBRARY_PATH, before and after the move;
-# - finds the manual page, the bash completion and the Wireshark dissector.
+# - finds the manual page, the bash completion and the Wireshark dissector;
+# - has systemd-analyze verify the systemd units as installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-out/default}
@@ -56,6 +57,16 @@ pc_check "$prefix" "as installed"
 tool_check "$prefix" "as installed"
 readelf -d "$prefix/bin/razivu" | grep -q 'RUNPATH.*\$ORIGIN/\.\./lib' || fail "the tool has no RUNPATH \$ORIGIN/../lib"
 
+# The units name the installed tool by its path, which must exist: checked
+# before the move. The templates are verified through an instance, and any
+# word from systemd-analyze is a fault: it warns of an unknown setting, say,
+# and exits with 0 all the same.
+command -v systemd-analyze >/dev/null || fail "systemd-analyze (Debian package systemd) is not installed"
+units=$(cd "$prefix/lib/systemd/system" &&
+        systemd-analyze verify ./razivu.socket ./razivu.service ./razivu@4001.socket ./razivu@4001.service 2>&1) ||
+  fail "systemd-analyze verify refuses the installed units: $units"
+[ -z "$units" ] || fail "systemd-analyze verify warns of the installed units: $units"
+
 mv "$prefix" "$dest/moved"
 pc_check "$dest/moved" "moved"
 tool_check "$dest/moved" "moved"
@@ -66,4 +77,4 @@ groff -man -Tutf8 -ww -z "$share/man/man1/razivu.1" 2>&1 | { ! grep .; } || fail
 bash -c 'source "$1"; COMP_WORDS=(razivu ca); COMP_CWORD=1; _razivu; [ "${COMPREPLY[*]}" = call ]' _ \
   "$share/bash-completion/completions/razivu" || fail "the bash completion does not complete 'razivu ca'"
 [ -s "$share/razivu/wireshark/razivu.lua" ] || fail "the Wireshark dissector is not installed"
-echo "install: CMake package, pkg-config files, tool, manual page, completion and dissector work from any prefix"
+echo "install: CMake package, pkg-config files, tool, manual page, completion and dissector work from any prefix; the systemd units verify"

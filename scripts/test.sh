@@ -54,6 +54,9 @@ else
   scripts/build.sh mingw-i686
   cmake -DLIB=out/mingw-i686/razivu.dll -DTOOL=i686-w64-mingw32-objdump \
         -DLIST=library/exports.txt -P tests/check_exports.cmake
+  # libgcc_s is the import library of a DLL: a static program must not name it.
+  ! grep -q -- '-lgcc_s' out/mingw-i686/razivu-static.pc ||
+    { echo "razivu-static.pc names libgcc_s: a static program would need libgcc_s_dw2-1.dll"; exit 1; }
   if [ -x "$wine32" ]; then
     run_ctest mingw-i686
   else

@@ -128,6 +128,28 @@ bool utf8_from_cp1252(std::string_view text, std::string &out) {
     return whole;
 }
 
+bool cp1252_from_utf8(std::string_view text, std::string &out) {
+    constexpr std::size_t high_n = sizeof cp1252_high / sizeof cp1252_high[0];
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t c = 0;
+        if (!next_code_point(text, at, c)) {
+            return false;
+        }
+        std::size_t i = 0;
+        while (i < high_n && cp1252_high[i] != c) {
+            ++i;
+        }
+        if (i < high_n && c != replacement) {
+            out += static_cast<char>(0x80 + i);
+        } else if (c < 0x80 || (c >= 0xa0 && c <= 0xff)) {
+            out += static_cast<char>(c);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string utf8_from_ansi(std::string_view text) {
     if (is_utf8(text)) {
         return std::string(text);

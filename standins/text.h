@@ -25,6 +25,10 @@ void append_utf8(std::string &out, char32_t c);
 // bytes the page leaves without a character (out then has U+FFFD for each).
 bool utf8_from_cp1252(std::string_view text, std::string &out);
 
+// UTF-8 text in code page 1252 appended to out; false for bytes that are not
+// well-formed UTF-8 or a character the page lacks.
+bool cp1252_from_utf8(std::string_view text, std::string &out);
+
 // Text as UTF-8: valid UTF-8 stays as it is, any other text is read as code
 // page 1252 (five bytes without a character become U+FFFD).
 std::string utf8_from_ansi(std::string_view text);

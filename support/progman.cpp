@@ -2,6 +2,7 @@
 // client of "PROGMAN", one client instance per operation and one
 // conversation per command.
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "diagnostics/boundary.h"
@@ -50,23 +51,49 @@ int32_t send_or_fail(uint32_t instance, const std::string &command) {
                                                         : RAZIVU_STATUS_DDE_COMMAND;
 }
 
+// The commands in order within one client instance, up to the first that is
+// not carried out; 1007 without sending when one is too long.
+int32_t run_commands(std::initializer_list<std::string> commands) {
+    for (const std::string &c : commands) {
+        if (c.size() > progman_command_max) {
+            return RAZIVU_STATUS_DDE_COMMAND;
+        }
+    }
+    uint32_t instance = 0;
+    if (!set_up(&instance)) {
+        return RAZIVU_STATUS_DDE_SETUP;
+    }
+    int32_t status = RAZIVU_STATUS_OK;
+    for (auto c = commands.begin(); c != commands.end() && status == RAZIVU_STATUS_OK; ++c) {
+        status = send_or_fail(instance, *c);
+    }
+    return release(instance, status);
+}
+
 }  // namespace
 }  // namespace razivu::support
 
 using razivu::support::release;
+using razivu::support::run_commands;
 using razivu::support::send_or_fail;
 using razivu::support::set_up;
 
 extern "C" {
 
 RAZIVU_API int32_t CreateProgramGroup(void) try {
-    uint32_t instance = 0;
-    if (!set_up(&instance)) {
-        return RAZIVU_STATUS_DDE_SETUP;
+    return run_commands({std::string("[CreateGroup(") + razivu::support::progman_group + ")]"});
+} RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
+
+RAZIVU_API int32_t RemoveProgramItem(const char *itemName) try {
+    if (itemName == nullptr || *itemName == '\0') {
+        return RAZIVU_STATUS_FAILED;
     }
-    const std::string command =
-        std::string("[CreateGroup(") + razivu::support::progman_group + ")]";
-    return release(instance, send_or_fail(instance, command));
+    return run_commands({razivu::support::show_group_command(),
+                         "[DeleteItem(" + razivu::support::command_argument(itemName) + ")]"});
+} RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
+
+RAZIVU_API int32_t RemoveProgramGroup(void) try {
+    return run_commands({std::string("[DeleteGroup(") + razivu::support::progman_group + ")]"});
 } RAZIVU_CATCH(RAZIVU_STATUS_FAILED, nullptr)
 
 // Every command is formatted before anything is sent: a refused one must not

@@ -71,6 +71,10 @@ std::string program_title(const char *command_line) {
     return standins::file_title(program_path(command_line));
 }
 
+std::string show_group_command() {
+    return std::string("[ShowGroup(") + progman_group + ",1)]";
+}
+
 // The forms differ in their spacing; each is sent exactly as it stands here.
 int32_t item_commands(const char *command_line, const char *item_name, const char *icon_path,
                       int32_t icon_index, int32_t x, int32_t y, ItemCommands *out) {
@@ -82,7 +86,7 @@ int32_t item_commands(const char *command_line, const char *item_name, const cha
     }
     const std::string cmd = command_argument(command_line);
     const std::string title = command_argument(name.c_str());
-    out->show = std::string("[ShowGroup(") + progman_group + ",1)]";
+    out->show = show_group_command();
     out->replace = "[ReplaceItem(" + title + ")]";
     // An empty icon path is no icon path: the shell is asked for the
     // program's own icons by naming the program, never by an empty field.

@@ -28,6 +28,9 @@ struct ItemCommands {
 // same text: as it is, or in double quotes with inner quotes doubled.
 std::string command_argument(const char *text);
 
+// "[ShowGroup(KOV,1)]": makes the product's group the one items go to.
+std::string show_group_command();
+
 // The program of a Windows command line: its first word, or the text of its
 // leading quotes ("\"C:\My Apps\ed.exe\" /x" gives "C:\My Apps\ed.exe").
 std::string program_path(const char *command_line);

@@ -3,9 +3,15 @@
 // Adding a command is one row of the table below: its help (which also makes
 // its usage, its part of the manual page and its bash completion) and the
 // function that runs it. Before a command runs, "--opt=value" is split into
-// "--opt value" and -h or --help prints the command's help, so that every
-// command gets both without code of its own.
+// "--opt value" and -h or --help, wherever it stands (also before the
+// command's name), prints the command's help, so that every command gets
+// both without code of its own.
+//
+// Only `razivu serve` writes the library's log files: every other command's
+// entries (the error stack's among them) go to RAZIVU_TOOL_LOG, or nowhere,
+// so that a tool run beside a server never empties or fills its log.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +19,7 @@
 #include <razivu/razivu.h>
 
 #include "cli/commands.h"
+#include "cli/escape.h"
 #include "cli/options.h"
 
 namespace razivu_tool {
@@ -21,11 +28,12 @@ namespace {
 struct Command {
     const Help *help;
     int (*run)(int argc, char **argv);
+    bool library_log = false;  // writes the library's own log files
 };
 
 const Command commands[] = {
     {&call_help, cmd_call},       {&dump_help, cmd_dump},       {&proxy_help, cmd_proxy},
-    {&serve_help, cmd_serve},     {&explain_help, cmd_explain}, {&sys_help, cmd_sys},
+    {&serve_help, cmd_serve, true}, {&explain_help, cmd_explain}, {&sys_help, cmd_sys},
     {&font_help, cmd_font},       {&menu_help, cmd_menu},       {&diag_help, cmd_diag},
     {&days_help, cmd_days},       {&date_help, cmd_date},       {&version_help, cmd_version},
     {&help_help, cmd_help},
@@ -58,6 +66,12 @@ std::vector<std::string> normalised(int argc, char **argv) {
     return out;
 }
 
+int unknown_command(const char *name) {
+    std::fprintf(stderr, "razivu: unknown command '%s'; 'razivu help' lists them\n",
+                 shown(name, Encoding::utf8, false).c_str());
+    return exit_usage;
+}
+
 bool asks_for_help(const std::vector<std::string> &args) {
     for (const std::string &a : args) {
         if (a == "--") {
@@ -74,6 +88,10 @@ int run(const Command &c, std::vector<std::string> &args) {
     if (asks_for_help(args)) {
         print_command_help(stdout, *c.help);
         return exit_ok;
+    }
+    if (!c.library_log) {
+        const char *own = std::getenv(tool_log_variable);
+        SetLogRedirect(own != nullptr ? own : "");
     }
     std::vector<char *> argv;
     for (std::string &a : args) {
@@ -106,7 +124,15 @@ int main(int argc, char **argv) {
     }
     const std::string first = argv[1];
     if (first == help_option.name || first == help_option.alias) {
-        print_overview(stdout);
+        if (argc == 2) {
+            print_overview(stdout);
+            return exit_ok;
+        }
+        const Command *c = find_command(argv[2]);
+        if (c == nullptr) {
+            return unknown_command(argv[2]);
+        }
+        print_command_help(stdout, *c->help);
         return exit_ok;
     }
     if (first == "--version") {
@@ -114,8 +140,7 @@ int main(int argc, char **argv) {
     }
     const Command *c = find_command(argv[1]);
     if (c == nullptr) {
-        std::fprintf(stderr, "razivu: unknown command '%s'; 'razivu help' lists them\n", argv[1]);
-        return exit_usage;
+        return unknown_command(argv[1]);
     }
     std::vector<std::string> args = normalised(argc - 2, argv + 2);
     return run(*c, args);

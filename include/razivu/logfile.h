@@ -38,6 +38,17 @@ RAZIVU_API void WriteLog(const char *file, const char *module, int32_t level,
                          const char *format, ...) RAZIVU_PRINTF(4, 5);
 RAZIVU_API void ResetLogFile(const char *module, const char *file);
 RAZIVU_API void SetDefaultLogFilePath(const char *path);
+/*
+ * Sends every later log entry of the process, whatever file WriteLog names
+ * (the error log of the error stack among them), to path instead: a file of
+ * the program's own, so that a tool run beside a server neither empties nor
+ * fills the server's log. The first entry of the process empties that file,
+ * as any log file. "" (or a path of RAZIVU_PATH_CAP bytes or more) drops the
+ * entries; NULL returns to the files below the install base. GetLogFilePath
+ * and ResetLogFile follow it; while entries are dropped, GetLogFilePath gives
+ * the empty text.
+ */
+RAZIVU_API void SetLogRedirect(const char *path);
 /* "[dd.mm.yyy:hh.mm.ss mmm]" with years since 1900; NULL without local time. */
 RAZIVU_API const char *GetLogTimestamp(void);
 

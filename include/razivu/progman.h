@@ -1,7 +1,7 @@
 /*
  * Program Manager groups: the product's group KOV in the shell's program menu.
  *
- * Both operations return a status code of support.h: 0 done, 1 no command
+ * The operations return a status code of support.h: 0 done, 1 no command
  * line or item name (or the DDE instance could not be released), 1006 the DDE client
  * could not be set up (nothing was sent), 1007 a command was not carried out
  * (no shell answers to "PROGMAN", it refused the command, or the command
@@ -50,6 +50,17 @@ RAZIVU_API int32_t CreateProgramGroup(void);
  */
 RAZIVU_API int32_t AddProgramItem(const char *commandLine, const char *itemName,
                                   const char *iconPath, int32_t iconIndex, int32_t x, int32_t y);
+
+/*
+ * Takes the item named itemName out of the group: "[ShowGroup(KOV,1)]", then
+ * "[DeleteItem(name)]" (quoted as AddProgramItem quotes it). 1 for a null or
+ * empty name; 1007 when the group or the item is missing.
+ */
+RAZIVU_API int32_t RemoveProgramItem(const char *itemName);
+
+/* Sends "[DeleteGroup(KOV)]": the group and its items go. 1007 when there is
+ * no group. */
+RAZIVU_API int32_t RemoveProgramGroup(void);
 
 /* Sends one command within the DDE client instance: 1 carried out, 0 not.
  * On Linux, where there is no DdeInitializeA to call, any instance but 0

@@ -5,11 +5,25 @@
 #include <sys/time.h>
 
 #include "platform/platform.h"
+#include "platform/threads.h"
 
 namespace razivu::platform {
+namespace {
+
+// The C library converts times under a lock of its own, which a fork does
+// not release: a child forked while another thread converts would wait for
+// it for ever. Conversions of the library's hold this Lock as well, which
+// every fork waits for.
+Lock conversion;
+
+}  // namespace
 
 bool local_time(std::time_t t, std::tm *out) {
-    return out != nullptr && ::localtime_r(&t, out) != nullptr;
+    if (out == nullptr) {
+        return false;
+    }
+    Locked held(conversion);
+    return ::localtime_r(&t, out) != nullptr;
 }
 
 int32_t now_millis() {
@@ -21,7 +35,16 @@ int32_t now_millis() {
 bool ctime_text(std::time_t t, char *buf, std::size_t cap) {
     // ctime_r needs 26 bytes; years beyond 9999 have no such text.
     char tmp[64];
-    if (buf == nullptr || cap < 26 || ::ctime_r(&t, tmp) == nullptr || std::strlen(tmp) >= cap) {
+    if (buf == nullptr || cap < 26) {
+        return false;
+    }
+    {
+        Locked held(conversion);
+        if (::ctime_r(&t, tmp) == nullptr) {
+            return false;
+        }
+    }
+    if (std::strlen(tmp) >= cap) {
         return false;
     }
     std::strcpy(buf, tmp);

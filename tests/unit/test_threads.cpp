@@ -21,15 +21,11 @@ namespace {
 
 namespace test = razivu::test;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool sanitized = true;
+#if defined(__has_feature)
+constexpr bool address_sanitized = __has_feature(address_sanitizer);
+constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
 #else
-constexpr bool sanitized = false;
-#endif
-#else
+constexpr bool address_sanitized = false;
 constexpr bool sanitized = false;
 #endif
 
@@ -201,6 +197,10 @@ TEST(Threads, state_of_ended_threads_is_freed) {
 // A child forked while other threads use the locked tables finds every lock
 // free: each child uses them and exits at once.
 TEST(Threads, a_child_forked_amid_locked_work_finds_every_lock_free) {
+    if (address_sanitized) {
+        GTEST_SKIP() << "the AddressSanitizer allocator of clang 14 holds no lock across a fork: a child "
+                        "whose parent's thread was allocating waits in the sanitizer for ever";
+    }
     test::RawListener listener;
     const int32_t s = test::raw_connect(listener.port);
     std::atomic<bool> stop{false};

@@ -11,6 +11,7 @@
 
 #include <razivu/razivu.h>
 
+#include "fonts_fixtures.h"
 #include "tool_process.h"
 
 namespace {
@@ -47,10 +48,11 @@ TEST_F(Tool, every_command_has_its_help_three_ways_and_a_manual_section_and_refu
         const ToolRun asked = run_tool({"help", cmd});
         EXPECT_EQ(asked.status, 0) << cmd;
         EXPECT_THAT(asked.out, StartsWith("usage: razivu " + cmd)) << cmd;
-        for (const char *flag : {"--help", "-h"}) {
-            const ToolRun r = run_tool({cmd, flag});
-            EXPECT_EQ(r.status, 0) << cmd << " " << flag << ": " << r.err;
-            EXPECT_EQ(r.out, asked.out) << cmd << " " << flag;
+        for (const std::vector<std::string> &line : {std::vector<std::string>{cmd, "--help"}, {cmd, "1", "-h"},
+                                                     {"--help", cmd}, {"-h", cmd}}) {
+            const ToolRun r = run_tool(line);
+            EXPECT_EQ(r.status, 0) << ::testing::PrintToString(line) << ": " << r.err;
+            EXPECT_EQ(r.out, asked.out) << ::testing::PrintToString(line);
         }
         EXPECT_FALSE(test::exists(errstack)) << cmd << ": its help ran the command";
         const ToolRun bad = run_tool({cmd, "--no-such-option", "1", "1", "1"});
@@ -59,8 +61,9 @@ TEST_F(Tool, every_command_has_its_help_three_ways_and_a_manual_section_and_refu
     }
     test::write_file("razivu.bash", run_tool({"help", "--bash-completion"}).out);
     const std::pair<const char *, const char *> rows[] = {
-        {"razivu ca", "call"},          {"razivu call --ti", "--timeout"}, {"razivu dump --", "--json --help"},
-        {"razivu help ex", "explain"}, {"razivu serve --w", "--workers"},
+        {"razivu ca", "call"},          {"razivu call --ti", "--timeout"}, {"razivu dump --j", "--json"},
+        {"razivu help ex", "explain"}, {"razivu serve --w", "--workers"}, {"razivu menu r", "remove"},
+        {"razivu menu add l", ""},
     };
     for (const auto &[typed, offered] : rows) {
         test::write_file("complete.sh", std::string("source razivu.bash\nCOMP_WORDS=(") + typed +
@@ -85,8 +88,14 @@ TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
         {{"version"}, 0, "razivu 3.1.0\nKQ-DX Version G.03.01\n", ""},
         {{"no-such-command"}, 2, "", "unknown command 'no-such-command'"},
         {{"help", "no-such-command"}, 2, "", "no command 'no-such-command'"},
-        {{"call", "127.0.0.1", "4000"}, 2, "", "missing arguments"},
-        {{"call", "--timeout=soon", "127.0.0.1", "4000", "Echo"}, 2, "", "--timeout takes a whole number"},
+        {{"call", "127.0.0.1", "4000"}, 2, "", "missing FUNCTION"},
+        {{"call", "Echo", "i:1"}, 2, "", "give the server as HOST PORT, HOST:PORT or [IPV6]:PORT, or set RAZIVU_PORT"},
+        {{"call", "localhost", "Echo", "i:1"}, 2, "", "missing FUNCTION (the server is HOST PORT or HOST:PORT)"},
+        {{"call", "--timeout=soon", "127.0.0.1", "4000", "Echo"}, 2, "", "--timeout takes seconds from 0 to 86400"},
+        {{"call", "--timeout=0.0001", "127.0.0.1:4000", "Echo"}, 2, "", "(0.5 is half a second), not '0.0001'"},
+        {{"call", "--encoding", "latin9", "127.0.0.1:4000", "Echo"}, 2, "", "--encoding takes utf-8 or cp1252"},
+        {{"call", "--encoding", "cp1252", "127.0.0.1:4000", "Echo", "s:\u20ac\u2603"}, 2, "", "code page 1252 lacks"},
+        {{"call", "--args", "no-such-file", "127.0.0.1:4000", "Echo"}, 2, "", "--args no-such-file: No such file"},
         {{"call", "--timeout", "127.0.0.1", "4000", "Echo", "--max-fields"}, 2, "", "needs a value N"},
         {{"call", "127.0.0.1", "70000", "Echo"}, 2, "", "port '70000' is not 1 to 65535"},
         {{"call", "127.0.0.1", "4000", "Echo", "x:1"}, 2, "", "unknown kind"},
@@ -105,7 +114,8 @@ TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
         {{"serve", "--port", "4000", "--backlog", "0"}, 2, "", "--backlog"},
         {{"serve", "--port", "4000", "--idle"}, 2, "", "--idle"},
         {{"serve", "--inetd"}, 1, "", "standard input is not a socket"},
-        {{"proxy", "0", "127.0.0.1", "4000"}, 2, "", "LISTEN-PORT must be 1 to 65535"},
+        {{"proxy", "70000", "127.0.0.1", "4000"}, 2, "", "the port to listen on must be 0 to 65535"},
+        {{"proxy", "7000", "127.0.0.1"}, 2, "", "give HOST PORT, HOST:PORT or [IPV6]:PORT, not '127.0.0.1'"},
         {{"dump", "one", "two"}, 2, "", "too many arguments"},
         {{"dump", "no-such-capture.bin"}, 3, "", "cannot open no-such-capture.bin: "},
         {{"dump", "."}, 3, "", "cannot read .: "},  // a directory opens, but reads fail
@@ -121,10 +131,23 @@ TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
         {{"explain", "1"}, 0, "error code 1: No error text available. (COMConnectToServerSock: host not found)", ""},
         {{"explain", "99"}, 1, "", "neither an error code nor a status code"},
         {{"explain", "--system", "111"}, 0, "system error 111: Connection refused", ""},
+        {{"explain", "61", "--json"}, 0, "{\"meanings\":[{\"family\":\"error\",\"code\":61,\"text\":\"No matching", ""},
+        {{"days", "--json", "31", "12", "1999"}, 0, "{\"day\":31,\"month\":12,\"year\":1999,\"number\":36524,\"valid\":true}\n", ""},
+        {{"version", "--json"}, 0, "{\"package\":\"3.1.0\",\"library\":\"KQ-DX Version G.03.01\"}\n", ""},
         {{"explain"}, 0, "     63  Error on unpacking data.\n", ""},
         {{"sys", "C:\\"}, 0, "screen        0 x 0  [status 1008: GetScreenSize", ""},
         {{"sys", "--json"}, 0, "\"screen\":{\"width\":0,\"height\":0,\"status\":1008}", ""},
         {{"sys"}, 0, "registry key  SOFTWARE\\BRENVOLT absent\n", ""},
+        {{"sys", "C:\\no\\such\\folder"}, 0, "drive type    drive C:\\ fixed  [status 0: done]\n", ""},
+        {{"sys", "/"}, 0, "\nfile system   / ", ""},
+        {{"sys", "/no/such/folder"}, 0, "file system   /no/such/folder cannot be examined: No such file", ""},
+        {{"menu", "add", "C:\\x\\a.exe"}, 1, "1007 the group KOV does not exist; razivu menu create makes it\n", ""},
+        {{"menu", "create"}, 0, "0 done\n", ""},
+        {{"menu", "add", "C:\\x\\a.exe", "Item\x1b]0;x\a"}, 0, "0 done\n", ""},
+        {{"menu", "list"}, 0, "\"Item ]0;x \"\t", ""},
+        {{"menu", "remove", "Other"}, 1, "1007 the group KOV has no item \"Other\"\n", ""},
+        {{"menu", "remove", "Item\x1b]0;x\a", "--json"}, 0, "{\"status\":0,\"meaning\":\"done\"}\n", ""},
+        {{"menu", "list", "--json"}, 0, "{\"group\":\"KOV\",\"exists\":true,\"items\":[]}\n", ""},
     };
     // clang-format on
     for (const Row &row : rows) {
@@ -136,16 +159,41 @@ TEST_F(Tool, command_lines_give_their_documented_output_and_exit_status) {
     }
 }
 
-TEST_F(Tool, diag_shows_where_its_files_lie) {
+// No command but serve writes the library's error log: a tool run beside a
+// server would empty it. Entries go where RAZIVU_TOOL_LOG says, or nowhere.
+TEST_F(Tool, diag_and_call_write_log_entries_only_where_RAZIVU_TOOL_LOG_says) {
     const std::string errstack = test::host("C:\\var\\opt\\TARNEX\\dro\\log\\errstack.txt");
     const std::string trace = test::root() + "/work/trace.txt";
-    const ToolRun r = run_tool({"diag", "MyFunction", "61"}, {}, {{"RAZIVU_DEBUG", trace}});
+    const std::string own = test::root() + "/work/tool-log.txt";
+    const ToolRun r = run_tool({"diag", "MyFunction", "61"}, {}, {{"RAZIVU_DEBUG", trace}, {"RAZIVU_TOOL_LOG", own}});
     EXPECT_EQ(r.status, 0);
-    EXPECT_THAT(r.out, HasSubstr("error log: C:\\var\\opt\\TARNEX\\dro\\log\\errstack.txt\n  on this system: " +
-                                 errstack + "\n"));
+    EXPECT_THAT(r.out, HasSubstr("error log: " + own + "\n"));
     EXPECT_THAT(r.out, HasSubstr("trace (error stack printed there and emptied): " + trace + "\n"));
-    EXPECT_THAT(test::read_file(errstack), HasSubstr("MyFunction:  No matching COMrpc function"));
+    EXPECT_THAT(test::read_file(own), HasSubstr("MyFunction:  No matching COMrpc function"));
     EXPECT_THAT(test::read_file(trace), HasSubstr("ERR> 3, 61, "));
+    EXPECT_THAT(run_tool({"diag"}).out, HasSubstr("error log: not written (set RAZIVU_TOOL_LOG"));
+    EXPECT_EQ(run_tool({"call", "127.0.0.1", std::to_string(test::free_port()), "Echo"}).status, 3);
+    EXPECT_FALSE(test::exists(errstack));
+}
+
+// Names from font files reach the terminal escaped, and "entered as" only
+// where the install takes the entry.
+TEST_F(Tool, font_shows_names_escaped_and_says_why_an_install_would_refuse_one) {
+    const std::pair<std::string, const char *> rows[] = {
+        {"FONTRES 100 : Caf\xe9", "description \"FONTRES 100 : Caf\u00e9\", entered as \"Caf\u00e9\"\n"},
+        {"FONTRES 100 : Bad\x1b]0;x\x07", "description \"FONTRES 100 : Bad\\x1b]0;x\\x07\", not entered (the entry "
+                                          "holds a control character"},
+        {"FONTRES 100 no colon", "not entered (no name behind a colon)\n"},
+    };
+    for (const auto &[description, shown] : rows) {
+        test::write_file("font.fon", razivu::test::fonts::module_file(description, {{}}));
+        const ToolRun r = run_tool({"font", "font.fon"});
+        EXPECT_EQ(r.status, 0) << description;
+        EXPECT_THAT(r.out, HasSubstr(shown)) << description;
+    }
+    EXPECT_THAT(run_tool({"font", "--json", "font.fon"}).out,
+                HasSubstr("\"kind\":\"font resource\",\"description\":\"FONTRES 100 no colon\",\"entry\":null,"
+                          "\"refused\":\"no name behind a colon\"}]}\n"));
 }
 
 // diag shows its paths with GetHostPath (the mapping itself: test_logfile.cpp).
@@ -190,9 +238,9 @@ TEST_F(Tool, dump_prints_offsets_and_reports_what_is_not_a_field) {
     }
     test::write_file("capture.bin", "i00002|42|r00010|s00002|a\"|");
     EXPECT_EQ(run_tool({"dump", "--json", "capture.bin"}).out,
-              "{\"fields\":[\n{\"offset\":0,\"kind\":\"integer\",\"value\":42},\n"
+              "{\"encoding\":\"utf-8\",\"fields\":[\n{\"offset\":0,\"kind\":\"integer\",\"value\":42},\n"
               "{\"offset\":10,\"kind\":\"return\",\"value\":10,\"text\":\"Call was successful.\"},\n"
-              "{\"offset\":17,\"kind\":\"string\",\"value\":\"a\\\"\"}\n],\"bytes\":27,\"error\":null}\n");
+              "{\"offset\":17,\"kind\":\"string\",\"value\":\"a\\\"\",\"hex\":\"6122\"}\n],\"bytes\":27,\"error\":null}\n");
 }
 
 // 48 MB of fields: the dump's peak memory must not grow with its input (a

@@ -1,6 +1,7 @@
 // `razivu call` and `razivu proxy` against servers that misbehave on
 // purpose: a raw-socket server of a few lines answers each connection with a
 // script, and the tool runs as a process of its own, as a user runs it.
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <future>
@@ -143,14 +144,53 @@ TEST_F(Tool, call_sends_what_its_arguments_say_and_shows_the_reply_three_ways) {
                                  "> 64       0001|1|a-0001|\n"));
     EXPECT_THAT(r.err, HasSubstr("< 0        r000\n< 4        61|s00002|\\xe9\"|\n"));
 
-    FakeServer again(10, [](int fd) { test::raw_send(fd, "r00010|s00002|\xe9\"|"); });
-    const ToolRun json = run_tool({"call", "--json", "127.0.0.1", again.port(), "Fn"});
-    EXPECT_EQ(json.status, 0) << json.err;
-    EXPECT_EQ(json.out, "{\"host\":\"127.0.0.1\",\"target\":\"" + again.port() +
-                            "\",\"function\":\"Fn\",\"fields\":[\n"
-                            "{\"offset\":0,\"kind\":\"return\",\"value\":10,\"text\":\"Call was successful.\"},\n"
-                            "{\"offset\":7,\"kind\":\"string\",\"value\":\"\\u00e9\\\"\"}\n"
-                            "],\"return_code\":10,\"error\":null}\n");
+    // The same bytes read as UTF-8 (0xe9 is no character) and as code page
+    // 1252, whose texts of the call leave in it too.
+    for (const auto &[encoding, sent, value] : {std::tuple{"utf-8", "\xc3\xa9", "\xef\xbf\xbd"},
+                                                std::tuple{"cp1252", "\xe9", "\xc3\xa9"}}) {
+        const std::string sent_call = "#00002|Fn|s0000"s + std::to_string(std::strlen(sent)) + "|" + sent + "|";
+        FakeServer again(sent_call.size(), [](int fd) { test::raw_send(fd, "r00010|s00002|\xe9\"|"); });
+        const ToolRun json =
+            run_tool({"call", "--json", "--encoding", encoding, "127.0.0.1:" + again.port(), "Fn", "s:\u00e9"});
+        EXPECT_EQ(json.status, 0) << json.err;
+        EXPECT_EQ(again.received(), sent_call) << encoding;
+        EXPECT_EQ(json.out, "{\"server\":\"127.0.0.1:" + again.port() + "\",\"function\":\"Fn\",\"encoding\":\"" +
+                                encoding + "\",\"fields\":[\n"
+                                "{\"offset\":0,\"kind\":\"return\",\"value\":10,\"text\":\"Call was successful.\"},\n"
+                                "{\"offset\":7,\"kind\":\"string\",\"value\":\"" + value + "\\\"\",\"hex\":\"e922\"}\n"
+                                "],\"return_code\":10,\"error\":null}\n");
+    }
+}
+
+// The server named every way a user may name it, also over IPv6 (through a
+// proxy that listens there), with the fields from a file or standard input.
+TEST_F(Tool, call_reaches_the_server_however_it_is_named) {
+    test::ServeProcess server;
+    ASSERT_TRUE(server.start({"--quiet"}));
+    test::ServeProcess proxy;
+    ASSERT_TRUE(proxy.start_command({test::tool_path(), "proxy", "[::1]:" + std::to_string(proxy.port),
+                                     "localhost:" + std::to_string(server.port)},
+                                    "razivu proxy: listening on [::1]:"));
+    const std::string port = std::to_string(server.port);
+    test::write_file("args.txt", "i:1\r\ns:two\n");
+    test::write_file("two.txt", "s:two");
+    const test::Env by_env = {{"RAZIVU_PORT", port}, {"RAZIVU_TIMEOUT", "2.5"}};
+    const std::tuple<std::vector<std::string>, std::string, test::Env> rows[] = {
+        {{"127.0.0.1", port, "Echo", "i:1", "s:two"}, "", {}},
+        {{"127.0.0.1:" + port, "Echo", "--args", "args.txt"}, "", {}},
+        {{"[127.0.0.1]:" + port, "Echo", "i:1", "--args", "-"}, "two.txt", {}},
+        {{"--timeout", "0.5", "localhost", port, "Echo", "--args", "-"}, "args.txt", {}},
+        {{"Echo", "i:1", "s:two"}, "", by_env},
+        {{"::1", std::to_string(proxy.port), "Echo", "i:1", "s:two"}, "", {}},
+    };
+    for (const auto &[args, input, env] : rows) {
+        std::vector<std::string> line = {"call"};
+        line.insert(line.end(), args.begin(), args.end());
+        const ToolRun r = run_tool(line, input, env);
+        EXPECT_EQ(r.status, 0) << ::testing::PrintToString(line) << ": " << r.err;
+        EXPECT_THAT(r.out, ::testing::StartsWith("return   10 (Call was successful.)\ninteger  1\nstring   \"two\"\n"))
+            << ::testing::PrintToString(line);
+    }
 }
 
 // A full backlog cannot hold the connect past the time-out; a refused or
@@ -163,9 +203,9 @@ TEST_F(Tool, a_failed_connect_says_why_in_time_and_the_real_cause_survives_the_t
     const std::string port = std::to_string(full.port);
     const std::string closed = std::to_string(test::free_port());
     const std::tuple<const char *, std::string, int, std::string> rows[] = {
-        {"127.0.0.1", port, 4, "timed out after 1 s connecting to 127.0.0.1 " + port},
-        {"127.0.0.1", closed, 3, "cannot connect to 127.0.0.1 " + closed + ": Connection refused"},
-        {"no-such-host.invalid", closed, 3, "cannot connect to no-such-host.invalid " + closed + ": host not found"},
+        {"127.0.0.1", port, 4, "timed out after 1 s connecting to 127.0.0.1:" + port},
+        {"127.0.0.1", closed, 3, "cannot connect to 127.0.0.1:" + closed + ": Connection refused"},
+        {"no-such-host.invalid", closed, 3, "cannot connect to no-such-host.invalid:" + closed + ": host not found"},
     };
     for (const auto &[host, target, status, message] : rows) {
         for (const test::Env &env : {test::Env{}, test::Env{{"RAZIVU_DEBUG", "trace.txt"}}}) {
@@ -199,7 +239,7 @@ TEST_F(Tool, proxy_relays_every_byte_unchanged_and_prints_both_directions) {
     });
     const uint16_t port = test::free_port();
     auto proxy = std::async(std::launch::async, [&] {
-        return run_tool({"proxy", "--once", std::to_string(port), "127.0.0.1", server.port()});
+        return run_tool({"proxy", "--once", "--json", std::to_string(port), "127.0.0.1", server.port()});
     });
     int client = -1;
     for (const test::Clock::time_point t = test::Clock::now(); client < 0 && test::ms_since(t) < 5 * test::wait_ms;) {
@@ -217,12 +257,15 @@ TEST_F(Tool, proxy_relays_every_byte_unchanged_and_prints_both_directions) {
     const ToolRun r = proxy.get();
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(server.received(), call);
-    for (const char *line :
-         {" call  0        function \"Echo\"\n", " call  12       string   \"abc\"\n",
-          " call  23       bytes    00ff (2 bytes)\n", " the client closed its side\n",
-          " reply 0        return   10 (Call was successful.)\n", " reply 18       bytes    00ff (2 bytes)\n",
-          " reply relayed, no longer decoded: no field at byte 28 (\"x00000|\"): not a type tag\n",
-          " closed: 33 bytes of calls, 35 bytes of replies\n"}) {
+    const std::string to = "127.0.0.1:" + server.port();
+    for (const std::string &line : std::vector<std::string>{
+             "{\"connection\":1,\"time\":\"20", "\"event\":\"connected\",\"server\":\"" + to + "\",\"address\":\"" + to + "\"}\n",
+          "\"direction\":\"call\",\"field\":{\"offset\":0,\"kind\":\"function\",\"value\":\"Echo\",\"hex\":\"4563686f\"}}\n",
+          "\"direction\":\"call\",\"field\":{\"offset\":23,\"kind\":\"bytes\",\"value\":\"00ff\",\"length\":2}}\n",
+          "\"event\":\"side_closed\",\"side\":\"client\"}\n",
+          "\"direction\":\"reply\",\"field\":{\"offset\":0,\"kind\":\"return\",\"value\":10,",
+          "\"event\":\"undecoded\",\"direction\":\"reply\",\"problem\":\"no field at byte 28 (\\\"x00000|\\\"): not a type tag\"}\n",
+          "\"event\":\"closed\",\"call_bytes\":33,\"reply_bytes\":35}\n"}) {
         EXPECT_THAT(r.out, HasSubstr(line));
     }
 }

@@ -127,7 +127,11 @@ TEST(GetPortByName, a_found_port_is_kept_and_a_name_of_50_characters_is_not_foun
     EXPECT_EQ(COMGetPortByName("found", "tcp"), net_port(4242));
     find_every_service(0);
     EXPECT_EQ(COMGetPortByName("zero", "tcp"), 0) << "a found port of 0 is no cue for the default";
+    EXPECT_EQ(COMGetPortByName("7000", "tcp"), net_port(7000)) << "a port number is no name to look up";
     EXPECT_THAT(pushes(), IsEmpty());
+    for (const char *not_a_port : {"0", "65536", "007000", "70a", ""}) {
+        EXPECT_EQ(COMGetPortByName(not_a_port, "tcp"), 0) << not_a_port << " is looked up as a name";
+    }
     COMSetDefaultPort(0);
     const std::string too_long(50, 's');
     EXPECT_EQ(COMGetPortByName(too_long.c_str(), "tcp"), -1);

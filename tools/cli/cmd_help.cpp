@@ -4,6 +4,7 @@
 #include <razivu/razivu.h>
 
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "cli/options.h"
 
 namespace razivu_tool {
@@ -25,12 +26,20 @@ const Help help_help{
     help_options,
     Operands::commands};
 
+namespace {
+
+const Option version_options[] = {
+    {"--json", nullptr, nullptr, "print {\"package\":...,\"library\":...} instead"},
+};
+
+}  // namespace
+
 const Help version_help{"version",
                         "",
                         "print the package version and the library's version text",
                         "Also 'razivu --version'. The second line is the version text the library "
                         "writes its\nerror log under.",
-                        {},
+                        version_options,
                         Operands::none};
 
 int cmd_help(int argc, char **argv) {
@@ -57,7 +66,12 @@ int cmd_version(int argc, char **argv) {
     if (!parse_args(version_help, argc, argv, 0, 0, args)) {
         return exit_usage;
     }
-    std::printf("razivu %s\n%s\n", package_version(), GetVersionString());
+    if (args.has("--json")) {
+        std::printf("%s\n",
+                    JsonObject().text("package", package_version()).text("library", GetVersionString()).str().c_str());
+    } else {
+        std::printf("razivu %s\n%s\n", package_version(), GetVersionString());
+    }
     return exit_ok;
 }
 

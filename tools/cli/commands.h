@@ -16,6 +16,10 @@ constexpr int exit_usage = 2;    // the command line was wrong
 constexpr int exit_io = 3;       // a connection, file or reply could not be used
 constexpr int exit_timeout = 4;  // a time-out passed
 
+// Names the file the log entries of every command but serve go to; without
+// it they are dropped (main.cpp).
+constexpr const char *tool_log_variable = "RAZIVU_TOOL_LOG";
+
 int cmd_diag(int argc, char **argv);
 int cmd_serve(int argc, char **argv);
 int cmd_call(int argc, char **argv);

@@ -50,10 +50,19 @@ const Row exit_rows[] = {
 };
 
 const Row env_rows[] = {
+    {"RAZIVU_HOST", "the server of call and proxy when none is given (default 127.0.0.1)"},
+    {"RAZIVU_PORT", "its port or service name; call and proxy need a server from here or the command line"},
+    {"RAZIVU_TIMEOUT", "the --timeout of call when none is given, in seconds (0.5 is half a second)"},
+    {"RAZIVU_TOOL_LOG",
+     "the file the library's log entries of every command but serve go to (the error log "
+     "errstack.txt among them); without it they are not written, so that no command empties or "
+     "fills the log of a server"},
     {"RAZIVU_DEBUG", "names the library's trace file; it is emptied when the trace starts"},
     {"RAZIVU_PREFIX",
      "root of the folders that stand in for Windows drives (drive C: is "
      "$RAZIVU_PREFIX/drive_c); default ${XDG_DATA_HOME:-$HOME/.local/share}/razivu"},
+    {"RAZIVU_READAHEAD", "1 makes the library read ahead on every socket it opens or accepts"},
+    {"RAZIVU_PROGMAN", "off switches the program-menu stand-in off: menu then gets status 1007"},
     {"COMLOGGING", "ON or on switches the library's line logging on"},
 };
 
@@ -98,8 +107,11 @@ const char *const tool_description =
     "queries and the calendar functions of the library.";
 
 const char *const options_note =
-    "Every command takes -h or --help. An option's value follows it as the next word or\n"
-    "after '=' (--timeout 5, --timeout=5); '--' ends the options.";
+    "Every command takes -h or --help, anywhere (razivu --help call, razivu call -h).\n"
+    "An option's value follows it as the next word or after '=' (--timeout 5,\n"
+    "--timeout=0.5); '--' ends the options. Commands that print data take --json: one\n"
+    "JSON document (proxy: one object a line) whose texts are UTF-8. On a terminal,\n"
+    "every control character of a text is shown as an escape.";
 
 const Help *find_help(const char *name) {
     for (const Help *h : all_help()) {

@@ -17,8 +17,9 @@ struct Option {
     const char *text;   // one sentence
 };
 
-// What the shell completes where a command expects an operand.
-enum class Operands { none, files, commands };
+// What the shell completes where a command expects an operand: nothing,
+// file names, command names, or the words of Help::words.
+enum class Operands { none, files, commands, words };
 
 struct Help {
     const char *name;      // "call"
@@ -29,6 +30,7 @@ struct Help {
     const char *text;
     std::span<const Option> options;
     Operands completes = Operands::none;
+    const char *words = "";  // with Operands::words: "create add list remove"
 };
 
 // Every command's help, in the order `razivu help` lists them; main.cpp

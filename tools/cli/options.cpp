@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/commands.h"
@@ -85,6 +86,45 @@ bool option_number(const Help &help, const Args &args, const char *name, int64_t
     return false;
 }
 
+const Option encoding_option{"--encoding", nullptr, "NAME",
+                             "read texts as utf-8 (the default) or cp1252 (see below)"};
+
+const char *option_or_env(const Args &args, const char *name, const char *env) {
+    if (const char *given = args.value(name); given != nullptr) {
+        return given;
+    }
+    const char *set = env != nullptr ? std::getenv(env) : nullptr;
+    return set != nullptr && set[0] != '\0' ? set : nullptr;
+}
+
+bool option_seconds(const Help &help, const Args &args, const char *name, const char *env,
+                    int64_t max_seconds, int64_t fallback_ms, int64_t &ms_out) {
+    constexpr int64_t ms_per_second = 1000;
+    const char *text = option_or_env(args, name, env);
+    if (text == nullptr) {
+        ms_out = fallback_ms;
+        return true;
+    }
+    if (parse_milliseconds(text, max_seconds * ms_per_second, ms_out)) {
+        return true;
+    }
+    const bool from_env = args.value(name) == nullptr;
+    usage_error(help, std::string(from_env ? env : name) + " takes seconds from 0 to " +
+                          std::to_string(max_seconds) + " (0.5 is half a second), not '" + text +
+                          "'");
+    return false;
+}
+
+bool option_encoding(const Help &help, const Args &args, Encoding &out) {
+    const char *name = args.value(encoding_option.name);
+    out = Encoding::utf8;
+    if (name == nullptr || parse_encoding(name, out)) {
+        return true;
+    }
+    usage_error(help, std::string("--encoding takes utf-8 or cp1252, not '") + name + "'");
+    return false;
+}
+
 int usage_error(const Help &help, const std::string &problem) {
     std::fprintf(stderr, "razivu %s: %s\n", help.name, problem.c_str());
     print_usage(stderr, help);
@@ -92,17 +132,12 @@ int usage_error(const Help &help, const std::string &problem) {
     return exit_usage;
 }
 
-bool parse_numbers(const Help &help, int argc, char **argv, const char *const *names,
+bool parse_numbers(const Help &help, const Args &args, const char *const *names,
                    int32_t *values_out, int n) {
-    Args args;
-    if (!parse_args(help, argc, argv, n, n, args)) {
-        return false;
-    }
     for (int i = 0; i < n; ++i) {
-        if (!parse_int32(args.operands[static_cast<std::size_t>(i)], INT32_MIN, INT32_MAX,
-                         values_out[i])) {
-            usage_error(help, std::string(names[i]) + " must be a 32-bit integer, not '" +
-                                  args.operands[static_cast<std::size_t>(i)] + "'");
+        const char *given = args.operands.at(static_cast<std::size_t>(i));
+        if (!parse_int32(given, INT32_MIN, INT32_MAX, values_out[i])) {
+            usage_error(help, std::string(names[i]) + " must be a 32-bit integer, not '" + given + "'");
             return false;
         }
     }

@@ -1,7 +1,10 @@
 #include "client/arguments.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+
+#include <razivu/razivu.h>
 
 #include "common/numbers.h"
 
@@ -9,6 +12,11 @@ namespace razivu_tool {
 namespace {
 
 constexpr int32_t max_boolean = 9;  // the decoder reads one character
+// The longest line an argument file may hold: a:HEX of the longest field's
+// bytes, with room to spare.
+constexpr std::size_t max_argument_line = 4 * RAZIVU_MESSAGE_CAP;
+// The most arguments read from a file.
+constexpr std::size_t max_file_arguments = 100000;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9')
@@ -48,6 +56,38 @@ const char *unescape_null(const char *value) {
 }
 
 }  // namespace
+
+bool read_arguments(std::FILE *file, std::vector<std::string> &out, std::string &reason) {
+    std::string line;
+    for (int c = std::fgetc(file); c != EOF || !line.empty(); c = std::fgetc(file)) {
+        if (c != '\n' && c != EOF) {
+            line += static_cast<char>(c);
+            if (line.size() > max_argument_line) {
+                reason = "line " + std::to_string(out.size() + 1) + " is over " +
+                         std::to_string(max_argument_line) + " bytes";
+                return false;
+            }
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (out.size() == max_file_arguments) {
+            reason = "more than " + std::to_string(max_file_arguments) + " arguments";
+            return false;
+        }
+        out.push_back(line);
+        line.clear();
+        if (c == EOF) {
+            break;
+        }
+    }
+    if (std::ferror(file) != 0) {
+        reason = std::string("cannot read it: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
 
 bool parse_argument(const char *text, Field &out, std::string &reason) {
     if (text == nullptr || std::strlen(text) < 2 || text[1] != ':') {

@@ -24,6 +24,7 @@ namespace {
 
 const Option options[] = {
     {"--json", nullptr, nullptr, "print one JSON document instead of lines"},
+    encoding_option,
 };
 
 // Process-wide: the input being dumped (the receive slot is a plain function).
@@ -57,8 +58,9 @@ struct Outcome {
     std::string problem;  // empty when every byte was a field
 };
 
-Outcome dump_fields(bool json, const char *name) {
-    FieldsDocument doc(stdout, "");
+Outcome dump_fields(bool json, Encoding encoding, const char *name) {
+    FieldsDocument doc(stdout, std::string("\"encoding\":\"") + encoding_name(encoding) + "\",",
+                       encoding);
     Outcome o;
     SetTransport(discard_send, input_receive, -1);
     for (;;) {
@@ -76,7 +78,7 @@ Outcome dump_fields(bool json, const char *name) {
                 doc.add(f, at);
             } else {
                 std::printf("%8llu  %s\n", static_cast<unsigned long long>(at),
-                            field_text(f).c_str());
+                            field_text(f, encoding).c_str());
             }
             continue;
         }
@@ -105,8 +107,10 @@ const Help dump_help{
     "The bytes are decoded as they are read, so a capture of any size takes the same\n"
     "memory; the first bytes that are not a field end the dump.\n"
     "\n"
-    "With --json the output is one document: the fields (each with its offset, kind and\n"
-    "value), bytes (the count read) and error (null, or the message).\n"
+    "Texts are read as --encoding says, as razivu call reads them (razivu help call).\n"
+    "With --json the output is one document: encoding, the fields (each with its offset,\n"
+    "kind and value, texts with their bytes in hex), bytes (the count read) and error\n"
+    "(null, or the message).\n"
     "\n"
     "Exit status: 0 when every byte was part of a field, 1 when the bytes hold something\n"
     "else or end inside a field, 3 when the capture cannot be opened or read.",
@@ -115,7 +119,9 @@ const Help dump_help{
 
 int cmd_dump(int argc, char **argv) {
     Args args;
-    if (!parse_args(dump_help, argc, argv, 0, 1, args)) {
+    Encoding encoding = Encoding::utf8;
+    if (!parse_args(dump_help, argc, argv, 0, 1, args) ||
+        !option_encoding(dump_help, args, encoding)) {
         return exit_usage;
     }
     const bool from_stdin = args.operands.empty() || std::strcmp(args.operands[0], "-") == 0;
@@ -128,7 +134,7 @@ int cmd_dump(int argc, char **argv) {
         std::fprintf(stderr, "razivu dump: cannot open %s: %s\n", name, std::strerror(errno));
         return exit_io;
     }
-    const Outcome o = dump_fields(args.has("--json"), name);
+    const Outcome o = dump_fields(args.has("--json"), encoding, name);
     if (!from_stdin) {
         std::fclose(input.file);
     }

@@ -1,4 +1,4 @@
-// razivu proxy LISTEN-PORT HOST SERVICE|PORT
+// razivu proxy LISTEN [TARGET]
 //
 // Relays between old clients and an old server without changing a byte, and
 // prints every field of both directions as it passes, with the time since
@@ -23,11 +23,13 @@
 
 #include "cli/commands.h"
 #include "cli/escape.h"
+#include "cli/json.h"
 #include "cli/options.h"
-#include "client/errors.h"
+#include "cli/times.h"
 #include "client/field_print.h"
 #include "client/proxy_stream.h"
 #include "client/target.h"
+#include "common/endpoint.h"
 #include "common/fields.h"
 #include "common/net_io.h"
 #include "common/numbers.h"
@@ -48,16 +50,17 @@ constexpr int accept_batch = 32;
 constexpr int32_t max_wait_ms = 1000;
 constexpr int64_t default_backlog = 128;
 constexpr int64_t max_backlog = 65535;
-constexpr int64_t default_idle_seconds = 60;
+constexpr int64_t default_idle_ms = 60000;
 constexpr int64_t max_idle_seconds = 86400;
 constexpr const char *default_bind = "0.0.0.0";
 
 const Option options[] = {
     {"--json", nullptr, nullptr, "print one JSON object per line instead of text"},
     {"--once", nullptr, nullptr, "end when the first connection has ended"},
-    {"--bind", nullptr, "ADDR", "IPv4 address to listen on (default 0.0.0.0, every interface)"},
+    {"--bind", nullptr, "ADDR", "IPv4 or IPv6 address to listen on (default 0.0.0.0, every IPv4 interface)"},
     {"--backlog", nullptr, "N", "connections the system queues while 256 are relayed (128)"},
     {"--idle", nullptr, "SECONDS", "close a connection when neither side has sent anything for this long (60)"},
+    encoding_option,
 };
 
 // One direction: bytes read from `from` and sent on to `to`.
@@ -80,44 +83,53 @@ struct Relay {
     Clock::time_point active = Clock::now();  // when a byte last moved
     Side up;
     Side down;
-    bool connecting = true;  // the connect to the server is under way
+    bool connecting = true;    // the connect to the server is under way
+    std::size_t address = 0;   // the server address it is made to
     bool ended = false;
 };
 
 struct Settings {
-    int64_t listen_port = 0;
-    const char *host = nullptr;
-    const char *target = nullptr;
-    uint32_t server_addr = 0;  // network byte order
-    uint16_t server_port = 0;  // network byte order
-    uint32_t bind_addr = 0;
+    net::Endpoint listen;                 // where clients come
+    Target target;                        // the server as given
+    std::vector<net::Endpoint> servers;   // its addresses, tried in turn
     int64_t backlog = 0;
-    int64_t idle_seconds = 0;
+    int64_t idle_ms = 0;
+    Encoding encoding = Encoding::utf8;
     bool json = false;
     bool once = false;
+};
+
+// One thing that happened to a connection: a line of text, or with --json
+// an object with its name and details.
+struct Event {
+    const char *name;  // "connected", "closed", ...
+    std::string text;
+    JsonObject details;
 };
 
 // Lines on standard output, flushed one by one so that a pipe sees each
 // field when it passes.
 class Printer {
 public:
-    explicit Printer(bool json) : json_(json) {}
+    Printer(bool json, Encoding encoding) : json_(json), encoding_(encoding) {}
 
     void field(const Relay &r, const Side &s, const FieldStream::Decoded &d) const {
         if (json_) {
-            std::printf("{%s,\"direction\":\"%s\",\"field\":%s}\n", head(r).c_str(), s.name,
-                        field_json(d.field, d.offset).c_str());
+            std::printf("%s\n", head(r).raw("direction", json_string(s.name))
+                                   .raw("field", field_json(d.field, d.offset, encoding_))
+                                   .str()
+                                   .c_str());
         } else {
             std::printf("#%d %8.3f %-5s %-8llu %s\n", r.id, seconds(r), s.name,
-                        static_cast<unsigned long long>(d.offset), field_text(d.field).c_str());
+                        static_cast<unsigned long long>(d.offset), field_text(d.field, encoding_).c_str());
         }
         std::fflush(stdout);
     }
-    void event(const Relay &r, const std::string &text) const {
+    void event(const Relay &r, const Event &e) const {
         if (json_) {
-            std::printf("{%s,\"event\":%s}\n", head(r).c_str(), json_string(text).c_str());
+            std::printf("%s\n", head(r).text("event", e.name).merge(e.details).str().c_str());
         } else {
-            std::printf("#%d %8.3f %s\n", r.id, seconds(r), text.c_str());
+            std::printf("#%d %8.3f %s\n", r.id, seconds(r), e.text.c_str());
         }
         std::fflush(stdout);
     }
@@ -126,52 +138,74 @@ private:
     static double seconds(const Relay &r) {
         return std::chrono::duration<double>(Clock::now() - r.start).count();
     }
-    static std::string head(const Relay &r) {
-        char text[64];
-        std::snprintf(text, sizeof text, "\"connection\":%d,\"seconds\":%.3f", r.id, seconds(r));
-        return text;
+    static JsonObject head(const Relay &r) {
+        char secs[32];
+        std::snprintf(secs, sizeof secs, "%.3f", seconds(r));
+        return JsonObject()
+            .number("connection", r.id)
+            .text("time", iso8601(std::chrono::system_clock::now()))
+            .raw("seconds", secs);
     }
     bool json_;
+    Encoding encoding_;
 };
 
-// The port of SERVICE|PORT in network byte order; 0 when the services
-// database lacks the service.
-uint16_t target_port(const char *target) {
-    const char *service = choose_service(target);
-    if (service == nullptr || (service[0] != '\0' && PTgetservbyname(service, "tcp") == nullptr)) {
-        return 0;
+// LISTEN: a port (0: any free one) on --bind's address, or ADDR:PORT.
+bool parse_listen(const Args &args, Settings &s) {
+    Target where{args.value("--bind") != nullptr ? args.value("--bind") : default_bind,
+                 args.operands[0]};
+    const bool joined = split_host_port(args.operands[0], where);
+    int64_t port = 0;
+    std::vector<net::Endpoint> found;
+    std::string why;
+    if (joined && args.value("--bind") != nullptr) {
+        usage_error(proxy_help, "give the address to listen on once: in LISTEN or with --bind");
+    } else if (!parse_integer(where.service.c_str(), 0, max_port, port)) {
+        usage_error(proxy_help, "the port to listen on must be 0 to 65535, not '" + where.service + "'");
+    } else if (!net::resolve(where.host.c_str(), where.service.c_str(), true, found, why)) {
+        usage_error(proxy_help, "cannot listen on " + where.text() + ": " + why);
+    } else {
+        s.listen = found.front();
+        return true;
     }
-    return static_cast<uint16_t>(service[0] != '\0' ? COMGetPortByName(service, "tcp") : COMGetDefaultPort());
+    return false;
 }
 
 bool parse_settings(const Args &args, Settings &s) {
-    if (!parse_integer(args.operands[0], 1, max_port, s.listen_port)) {
-        usage_error(proxy_help,
-                    std::string("LISTEN-PORT must be 1 to 65535, not '") + args.operands[0] + "'");
+    const std::vector<const char *> rest(args.operands.begin() + 1, args.operands.end());
+    std::string problem;
+    if (!parse_listen(args, s)) {
         return false;
     }
-    s.host = args.operands[1];
-    s.target = args.operands[2];
+    if (take_target(rest, nullptr, s.target, problem) != static_cast<int>(rest.size())) {
+        usage_error(proxy_help, problem.empty() ? "too many arguments" : problem);
+        return false;
+    }
     s.json = args.has("--json");
     s.once = args.has("--once");
-    const char *bind = args.value("--bind") != nullptr ? args.value("--bind") : default_bind;
-    if (!net::parse_ipv4(bind, s.bind_addr)) {
-        usage_error(proxy_help, std::string("--bind takes an IPv4 address such as 127.0.0.1, not ") + bind);
-        return false;
-    }
     return option_number(proxy_help, args, "--backlog", 1, max_backlog, default_backlog, s.backlog) &&
-           option_number(proxy_help, args, "--idle", 1, max_idle_seconds, default_idle_seconds, s.idle_seconds);
+           option_seconds(proxy_help, args, "--idle", nullptr, max_idle_seconds, default_idle_ms,
+                          s.idle_ms) &&
+           option_encoding(proxy_help, args, s.encoding);
 }
 
-void end_relay(Relay &r, const Printer &out, const std::string &why = {}) {
-    if (!why.empty()) {
-        out.event(r, why);
+Event side_event(const char *name, const char *key, const char *value, std::string text) {
+    return Event{name, std::move(text), JsonObject().text(key, value)};
+}
+
+void end_relay(Relay &r, const Printer &out, const Event *why = nullptr) {
+    if (why != nullptr) {
+        out.event(r, *why);
     }
     net::close_socket(r.up.from);
     net::close_socket(r.down.from);
     drop_errors();
-    out.event(r, "closed: " + std::to_string(r.up.fields.bytes()) + " bytes of calls, " +
-                     std::to_string(r.down.fields.bytes()) + " bytes of replies");
+    out.event(r, Event{"closed",
+                       "closed: " + std::to_string(r.up.fields.bytes()) + " bytes of calls, " +
+                           std::to_string(r.down.fields.bytes()) + " bytes of replies",
+                       JsonObject()
+                           .number("call_bytes", static_cast<int64_t>(r.up.fields.bytes()))
+                           .number("reply_bytes", static_cast<int64_t>(r.down.fields.bytes()))});
     r.ended = true;
 }
 
@@ -181,7 +215,10 @@ void report_problem(const Relay &r, const Side &s, const Printer &out, Step step
     const bool decoding = s.fields.problem().empty();
     step();
     if (decoding && !s.fields.problem().empty()) {
-        out.event(r, std::string(s.name) + " relayed, no longer decoded: " + s.fields.problem());
+        Event e = side_event("undecoded", "direction", s.name,
+                             std::string(s.name) + " relayed, no longer decoded: " + s.fields.problem());
+        e.details.text("problem", s.fields.problem());
+        out.event(r, e);
     }
 }
 
@@ -195,11 +232,14 @@ void take_in(Relay &r, Side &s, const Printer &out) {
     char *room = s.held.data() + s.start + s.len;
     const int32_t n = net::receive_some(s.from, room, static_cast<int32_t>(s.held.size() - s.start - s.len));
     if (n < 0 && !net::would_block()) {
-        end_relay(r, out, std::string("the ") + s.sender + "'s side failed: " + net::error_text());
+        Event e = side_event("side_failed", "side", s.sender,
+                             std::string("the ") + s.sender + "'s side failed: " + net::error_text());
+        e.details.text("error", net::error_text());
+        end_relay(r, out, &e);
     } else if (n == 0) {
         s.open = false;
         report_problem(r, s, out, [&s] { s.fields.finish(); });
-        out.event(r, std::string("the ") + s.sender + " closed its side");
+        out.event(r, side_event("side_closed", "side", s.sender, std::string("the ") + s.sender + " closed its side"));
     } else if (n > 0) {
         s.len += static_cast<std::size_t>(n);
         r.active = Clock::now();
@@ -217,7 +257,10 @@ void pass_on(Relay &r, Side &s, const Printer &out) {
     if (s.len > 0) {
         const int32_t n = net::send_some(s.to, s.held.data() + s.start, static_cast<int32_t>(s.len));
         if (n < 0 && !net::would_block()) {
-            end_relay(r, out, std::string("cannot pass the ") + s.name + " on: " + net::error_text());
+            Event e = side_event("send_failed", "direction", s.name,
+                                 std::string("cannot pass the ") + s.name + " on: " + net::error_text());
+            e.details.text("error", net::error_text());
+            end_relay(r, out, &e);
             return;
         }
         if (n > 0) {
@@ -234,13 +277,15 @@ void pass_on(Relay &r, Side &s, const Printer &out) {
 
 class Proxy {
 public:
-    Proxy(int32_t listening, const Settings &set) : listening_(listening), set_(set), out_(set.json) {}
+    Proxy(int32_t listening, const Settings &set) : listening_(listening), set_(set), out_(set.json, set.encoding) {}
     int run();
 
 private:
     void accept_clients();
+    bool start_connect(Relay &r);
     void connected(Relay &r);
     int32_t wait_ms() const;
+    Event connect_failed(const std::string &why) const;
 
     int32_t listening_;
     const Settings &set_;
@@ -297,12 +342,14 @@ int Proxy::run() {
                 }
             }
         }
-        const auto idle = std::chrono::seconds(set_.idle_seconds);
+        const auto idle = std::chrono::milliseconds(set_.idle_ms);
         for (Relay &r : relays_) {
             if (!r.ended && !r.connecting && !r.up.open && !r.down.open && r.up.len == 0 && r.down.len == 0) {
                 end_relay(r, out_);
             } else if (!r.ended && Clock::now() - r.active >= idle) {
-                end_relay(r, out_, "idle for " + std::to_string(set_.idle_seconds) + " s");
+                const Event e{"idle", "idle for " + seconds_text(set_.idle_ms) + " s",
+                              JsonObject().raw("seconds", seconds_text(set_.idle_ms))};
+                end_relay(r, out_, &e);
             }
         }
         relays_.remove_if([](const Relay &r) { return r.ended; });
@@ -314,10 +361,15 @@ int Proxy::run() {
 int32_t Proxy::wait_ms() const {
     Clock::time_point next = Clock::now() + std::chrono::milliseconds(max_wait_ms);
     for (const Relay &r : relays_) {
-        next = std::min(next, r.active + std::chrono::seconds(set_.idle_seconds));
+        next = std::min(next, r.active + std::chrono::milliseconds(set_.idle_ms));
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
     return static_cast<int32_t>(std::max<long long>(left, 0));
+}
+
+Event Proxy::connect_failed(const std::string &why) const {
+    return Event{"connect_failed", "cannot connect to " + set_.target.text() + ": " + why,
+                 JsonObject().text("server", set_.target.text()).text("error", why)};
 }
 
 void Proxy::accept_clients() {
@@ -327,62 +379,96 @@ void Proxy::accept_clients() {
         const int32_t client = net::accept_now(listening_);
         if (client < 0) {
             if (!net::would_block()) {
-                out_.event(r, "cannot accept: " + net::error_text());
+                out_.event(r, Event{"accept_failed", "cannot accept: " + net::error_text(),
+                                    JsonObject().text("error", net::error_text())});
             }
             return;
         }
         ++next_id_;
         accepting_ = !set_.once;
         net::set_blocking(client, false);
-        const int32_t server = net::connect_start(set_.server_addr, set_.server_port);
-        if (server < 0) {
-            out_.event(r, std::string("cannot connect to ") + set_.host + " " + set_.target + ": " + net::error_text());
-            net::close_socket(client);
-            continue;
-        }
         r.up.from = r.down.to = client;
-        r.up.to = r.down.from = server;
-        relays_.push_back(std::move(r));
+        if (start_connect(r)) {
+            relays_.push_back(std::move(r));
+        } else {
+            net::close_socket(client);
+        }
     }
 }
 
+// Begins the connect to the relay's server address, or to the next ones
+// when one cannot even be begun; false, said, when none is left.
+bool Proxy::start_connect(Relay &r) {
+    std::string why;
+    for (; r.address < set_.servers.size(); ++r.address) {
+        const int32_t server = net::connect_start(set_.servers[r.address], why);
+        if (server >= 0) {
+            r.up.to = r.down.from = server;
+            return true;
+        }
+    }
+    out_.event(r, connect_failed(why));
+    return false;
+}
+
 void Proxy::connected(Relay &r) {
-    r.connecting = false;
     if (!net::connect_finished(r.up.to)) {
-        out_.event(r, std::string("cannot connect to ") + set_.host + " " + set_.target + ": " + net::error_text());
-        net::close_socket(r.up.from);
+        const std::string why = net::error_text();
         net::close_socket(r.up.to);
+        if (++r.address < set_.servers.size()) {
+            if (start_connect(r)) {
+                return;  // on to the next address of the server
+            }
+        } else {
+            out_.event(r, connect_failed(why));
+        }
+        net::close_socket(r.up.from);
         r.ended = true;
         return;
     }
+    r.connecting = false;
     relayed_ = true;
     r.active = Clock::now();
-    out_.event(r, std::string("connected, relaying to ") + set_.host + " " + set_.target);
+    const std::string address = net::endpoint_text(set_.servers[r.address]);
+    out_.event(r, Event{"connected",
+                        "connected, relaying to " + address + " at " +
+                            iso8601(std::chrono::system_clock::now()),
+                        JsonObject().text("server", set_.target.text()).text("address", address)});
 }
 
 }  // namespace
 
 const Help proxy_help{
     "proxy",
-    "LISTEN-PORT HOST SERVICE|PORT",
+    "LISTEN [HOST PORT | HOST:PORT]",
     "relay between old clients and an old server and print every field that passes",
-    "Listens on LISTEN-PORT and connects each client to HOST on SERVICE or PORT. Bytes pass\n"
-    "unchanged in both directions, as they arrive; a copy of each direction is decoded, and\n"
-    "every field is printed with its connection, the seconds since the connection began, its\n"
-    "direction and its offset:\n"
-    "  #1    0.000 connected, relaying to 127.0.0.1 7000\n"
+    "Listens on LISTEN (a port on --bind's address, or ADDR:PORT, [IPV6]:PORT; port 0 takes\n"
+    "a free one, which the first line says) and connects each client to the server: HOST and\n"
+    "PORT as razivu call takes them, or RAZIVU_HOST and RAZIVU_PORT. Bytes pass unchanged in\n"
+    "both directions, as they arrive; a copy of each direction is decoded, and every field\n"
+    "is printed with its connection, the seconds since the connection began, its direction\n"
+    "and its offset:\n"
+    "  #1    0.000 connected, relaying to 127.0.0.1:7000 at 2024-06-01T08:14:03.512Z\n"
     "  #1    0.001 call  0        function \"Echo\"\n"
     "  #1    0.001 call  12       integer  42\n"
     "  #1    0.002 reply 0        return   10 (Call was successful.)\n"
     "  #1    0.002 reply 7        integer  42\n"
     "When the bytes of a direction stop being fields, they are still relayed but no longer\n"
-    "decoded. A side that closes is closed on to the other end. With --json each line is a\n"
-    "JSON object with connection, seconds, and a direction with its field or an event.\n"
+    "decoded. A side that closes is closed on to the other end. Texts are read as\n"
+    "--encoding says (razivu help call).\n"
+    "\n"
+    "With --json each line is a JSON object with connection, time (ISO 8601, UTC) and\n"
+    "seconds, and either direction and field (as razivu call --json writes fields) or\n"
+    "event: connected (server, address), side_closed (side), undecoded (direction,\n"
+    "problem), side_failed (side, error), send_failed (direction, error), idle (seconds),\n"
+    "connect_failed (server, error), accept_failed (error) or closed (call_bytes,\n"
+    "reply_bytes).\n"
     "\n"
     "Up to 256 connections are relayed at once by one loop that never waits on one of them:\n"
     "each direction holds at most 16 KiB that the other side has not taken, and a side that\n"
     "does not read only holds back its own peer. A connection is closed when neither side\n"
-    "has sent anything for --idle seconds.\n"
+    "has sent anything for --idle seconds. The server's name is looked up once, when the\n"
+    "proxy starts; its addresses are tried in turn.\n"
     "\n"
     "Runs until it is stopped, or with --once until the first connection has ended (exit\n"
     "status 3 when that connection could not be made).",
@@ -392,32 +478,26 @@ const Help proxy_help{
 int cmd_proxy(int argc, char **argv) {
     Args args;
     Settings set;
-    if (!parse_args(proxy_help, argc, argv, 3, 3, args) || !parse_settings(args, set)) {
+    if (!parse_args(proxy_help, argc, argv, 1, 3, args) || !parse_settings(args, set)) {
         return exit_usage;
     }
-    if (choose_service(set.target) == nullptr) {
-        return usage_error(proxy_help, std::string("port '") + set.target + "' is not 1 to 65535");
-    }
     PTWSAStartup();
-    set.server_port = target_port(set.target);
-    drop_errors();
-    if (set.server_port == 0 || !net::resolve_ipv4(set.host, set.server_addr)) {
-        std::fprintf(stderr, "razivu proxy: cannot connect to %s %s: %s\n", set.host, set.target,
-                     set.server_port == 0 ? "service not found" : "host not found");
+    std::string why;
+    if (!net::resolve(set.target.host.c_str(), set.target.service.c_str(), false, set.servers, why)) {
+        std::fprintf(stderr, "razivu proxy: cannot connect to %s: %s\n", set.target.text().c_str(), why.c_str());
         PTWSACleanup();
         return exit_io;
     }
-    std::string why;
-    const int32_t listening = net::listen_at(set.bind_addr, PThtons(static_cast<uint16_t>(set.listen_port)),
-                                             static_cast<int32_t>(set.backlog), why);
+    const int32_t listening = net::listen_on(set.listen, static_cast<int32_t>(set.backlog), why);
+    net::Endpoint bound = set.listen;
     if (listening < 0) {
         std::fprintf(stderr, "razivu proxy: cannot listen: %s\n", why.c_str());
         PTWSACleanup();
         return exit_io;
     }
-    std::fprintf(stderr, "razivu proxy: listening on %s:%lld, relaying to %s %s\n",
-                 args.value("--bind") != nullptr ? args.value("--bind") : default_bind,
-                 static_cast<long long>(set.listen_port), set.host, set.target);
+    net::local_endpoint(listening, bound);
+    std::fprintf(stderr, "razivu proxy: listening on %s, relaying to %s\n", net::endpoint_text(bound).c_str(),
+                 set.target.text().c_str());
     Proxy proxy(listening, set);
     const int status = proxy.run();
     net::close_socket(listening);

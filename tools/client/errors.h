@@ -1,10 +1,5 @@
-// The library's own account of a failure, taken before anything can lose it.
-//
-// The error stack holds the cause of a failed library call, but with a trace
-// file open (RAZIVU_DEBUG) every trace line prints the stack into that file
-// and empties it; a connect that fails traces right after its push. So the
-// cause is taken from the stack when it is there, and otherwise read back
-// from what the trace printed since the call began.
+// The library's own account of a failure: the newest record of the error
+// stack, taken before anything can lose it.
 #pragma once
 
 #include <cstdint>
@@ -20,13 +15,10 @@ struct LibraryError {
     std::string text;  // the record's text: "... function NAME:  cause"
 };
 
-// Where the trace file ends now; -1 without a trace file.
-long trace_mark();
-
-// The newest error recorded since mark: popped from the error stack (which
-// is emptied), else the newest record printed into the trace file after
-// mark. found is false when there is neither.
-LibraryError newest_error(long mark);
+// The newest record on the error stack, popped; the stack is emptied. found
+// is false when it was empty (a trace file, RAZIVU_DEBUG, empties it at every
+// trace line).
+LibraryError newest_error();
 
 // The cause part of a record's text (behind "function NAME:  "); the whole
 // text when it has no such part; "no error recorded" when none was found.

@@ -11,17 +11,6 @@ namespace {
 
 constexpr std::size_t bytes_per_line = 64;
 
-std::string hex(std::string_view bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        out += digits[c >> 4];
-        out += digits[c & 0xf];
-    }
-    return out;
-}
-
 bool is_text(Kind kind) {
     return kind == Kind::string || kind == Kind::function;
 }
@@ -33,7 +22,7 @@ const char *code_text(int32_t code) {
 }  // namespace
 
 std::string quoted(std::string_view bytes) {
-    return escaped(bytes, Escapes::c, true);
+    return shown(bytes, Encoding::utf8, true);
 }
 
 const char *kind_name(Kind kind) {
@@ -48,7 +37,7 @@ const char *kind_name(Kind kind) {
     return "?";
 }
 
-std::string field_text(const Field &f) {
+std::string field_text(const Field &f, Encoding encoding) {
     char kind[16];
     std::snprintf(kind, sizeof kind, "%-8s ", kind_name(f.kind));
     std::string out = kind;
@@ -56,7 +45,7 @@ std::string field_text(const Field &f) {
         return out + "null";
     }
     if (is_text(f.kind)) {
-        return out + quoted(f.data);
+        return out + shown(f.data, encoding, true);
     }
     if (f.kind == Kind::bytes) {
         return out + hex(f.data) + " (" + std::to_string(f.data.size()) + " bytes)";
@@ -65,17 +54,17 @@ std::string field_text(const Field &f) {
     return f.kind == Kind::return_code ? out + " (" + code_text(f.number) + ")" : out;
 }
 
-void print(std::FILE *out, const Field &f) {
-    std::fprintf(out, "%s\n", field_text(f).c_str());
+void print(std::FILE *out, const Field &f, Encoding encoding) {
+    std::fprintf(out, "%s\n", field_text(f, encoding).c_str());
 }
 
-std::string field_json(const Field &f, uint64_t offset) {
+std::string field_json(const Field &f, uint64_t offset, Encoding encoding) {
     std::string out = "{\"offset\":" + std::to_string(offset) + ",\"kind\":\"" + kind_name(f.kind) +
                       "\",\"value\":";
     if (f.null) {
         out += "null";
     } else if (is_text(f.kind)) {
-        out += json_string(f.data);
+        out += json_string(decoded(f.data, encoding)) + ",\"hex\":\"" + hex(f.data) + "\"";
     } else if (f.kind == Kind::bytes) {
         out += '"';
         out += hex(f.data);
@@ -93,7 +82,7 @@ void print_bytes(std::FILE *out, char direction, uint64_t offset, std::string_vi
     for (std::size_t at = 0; at < bytes.size(); at += bytes_per_line) {
         const std::string_view line = bytes.substr(at, std::min(bytes_per_line, bytes.size() - at));
         std::fprintf(out, "%c %-8llu %s\n", direction, static_cast<unsigned long long>(offset + at),
-                     escaped(line, Escapes::c, false).c_str());
+                     shown_ascii(line).c_str());
     }
 }
 
@@ -102,7 +91,7 @@ void FieldsDocument::add(const Field &field, uint64_t offset) {
         std::fprintf(out_, "{%s\"fields\":[\n", head_.c_str());
         begun_ = true;
     }
-    std::fprintf(out_, "%s%s", any_ ? ",\n" : "", field_json(field, offset).c_str());
+    std::fprintf(out_, "%s%s", any_ ? ",\n" : "", field_json(field, offset, encoding_).c_str());
     any_ = true;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/escape.h"
 #include "common/fields.h"
 
 namespace razivu_tool {
@@ -14,19 +15,21 @@ namespace razivu_tool {
 // "function", "return", "string", "integer", "boolean", "bytes".
 const char *kind_name(Kind kind);
 
-// "kind     value": texts quoted with C escapes, byte arrays as hex with
-// their count, null values as null, return codes with the library's text.
-std::string field_text(const Field &field);
-// Bytes in double quotes with C escapes.
+// "kind     value": texts quoted, read in encoding with escapes for what a
+// terminal must not see (escape.h), byte arrays as hex with their count,
+// null values as null, return codes with the library's text.
+std::string field_text(const Field &field, Encoding encoding);
+// Wire bytes in double quotes, read as UTF-8, with escapes.
 std::string quoted(std::string_view bytes);
 
 // field_text and a newline.
-void print(std::FILE *out, const Field &field);
+void print(std::FILE *out, const Field &field, Encoding encoding);
 
-// {"offset":N,"kind":"string","value":"abc"}: a return code adds its
-// "text", a byte array (hex in "value") its "length"; a null value has
-// "value":null.
-std::string field_json(const Field &field, uint64_t offset);
+// {"offset":N,"kind":"string","value":"abc","hex":"616263"}: a text's value
+// is its characters in encoding and "hex" its bytes; a byte array has its
+// bytes in hex as "value" and their "length"; a return code adds its "text";
+// a null value has "value":null.
+std::string field_json(const Field &field, uint64_t offset, Encoding encoding);
 
 // Raw bytes as `call -v` and `proxy` show them: lines of at most 64 bytes,
 // each "D OFFSET  text" with direction D, the stream offset of its first
@@ -38,7 +41,8 @@ void print_bytes(std::FILE *out, char direction, uint64_t offset, std::string_vi
 class FieldsDocument {
 public:
     // head: members before "fields", each followed by a comma.
-    FieldsDocument(std::FILE *out, std::string head) : out_(out), head_(std::move(head)) {}
+    FieldsDocument(std::FILE *out, std::string head, Encoding encoding)
+        : out_(out), head_(std::move(head)), encoding_(encoding) {}
     void add(const Field &field, uint64_t offset);
     // Ends the array and the document with the members of tail.
     void close(const std::string &tail);
@@ -49,6 +53,7 @@ public:
 private:
     std::FILE *out_;
     std::string head_;
+    Encoding encoding_;
     bool begun_ = false;  // the head and "fields":[ are out
     bool any_ = false;    // a field is out
 };

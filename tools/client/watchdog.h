@@ -9,11 +9,11 @@
 
 namespace razivu_tool::watchdog {
 
-// After seconds (1 or more), writes out_text to standard output and
+// After ms milliseconds (1 or more), writes out_text to standard output and
 // err_text to standard error and ends the process with status. Standard
 // output should hold nothing unflushed when this is armed. Replaces an
 // earlier arming.
-void arm(int32_t seconds, const std::string &out_text, const std::string &err_text, int status);
+void arm(int32_t ms, const std::string &out_text, const std::string &err_text, int status);
 // Stops the clock; nothing happens after this returns.
 void disarm();
 

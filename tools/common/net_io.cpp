@@ -1,6 +1,7 @@
 // The parts of net_io.h that are the same on every system.
 #include "common/net_io.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/numbers.h"
@@ -11,8 +12,21 @@ namespace {
 constexpr int ipv4_parts = 4;
 constexpr std::size_t max_part_digits = 3;
 constexpr int64_t max_part = 255;
+// The most one send is asked to take.
+constexpr std::size_t send_cap = 1 << 20;
 
 }  // namespace
+
+bool send_all(int32_t s, const char *data, std::size_t len) {
+    for (std::size_t done = 0; done < len;) {
+        const int32_t n = send_some(s, data + done, static_cast<int32_t>(std::min(len - done, send_cap)));
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 bool parse_ipv4(const char *text, uint32_t &addr_out) {
     if (text == nullptr) {

@@ -1,10 +1,10 @@
 // The socket calls the tool needs beyond the library's interface, shared by
 // its wings: waits on several sockets at once with a time-out in
 // milliseconds, reads and writes that take what the socket can take now, a
-// half-close, and listening, accepting and connecting sockets of its own
-// that never hold up an event loop. `razivu call` bounds a whole reply with
-// them, and `razivu proxy` relays both directions of many connections.
-// posix/net_io.cpp and win32/net_io.cpp.
+// half-close, and listening and accepting sockets of its own that never
+// hold up an event loop (connections: endpoint.h). `razivu call` bounds a
+// whole reply with them, and `razivu proxy` relays both directions of many
+// connections. posix/net_io.cpp and win32/net_io.cpp.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +47,8 @@ int32_t receive_some(int32_t s, char *buf, int32_t cap);
 // (would_block() on a non-blocking socket with no room). A peer that has
 // gone is a failure, never a signal.
 int32_t send_some(int32_t s, const char *data, int32_t len);
+// All of data on a blocking socket; false when a send failed.
+bool send_all(int32_t s, const char *data, std::size_t len);
 // True when the latest failure was a socket that could not give or take
 // anything at once.
 bool would_block();
@@ -59,9 +61,6 @@ void set_blocking(int32_t s, bool blocking);
 // Reads a dotted IPv4 address of four decimal parts 0 to 255 (nothing else:
 // no octal, hex or short forms) into addr_out in network byte order.
 bool parse_ipv4(const char *text, uint32_t &addr_out);
-// The IPv4 address of host (a name or dotted address) in network byte
-// order; false when it has none.
-bool resolve_ipv4(const char *host, uint32_t &addr_out);
 
 // A listening TCP socket on addr:port (both in network byte order) with
 // address reuse on; accept_now never waits on it. -1 with why naming the
@@ -71,14 +70,13 @@ int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &wh
 // socket with TCP_NODELAY (replies leave at once). -1 when none waits or on
 // failure; would_block() tells them apart.
 int32_t accept_now(int32_t listening);
-// Begins a connection to addr:port (network byte order) without waiting:
-// the socket, which becomes writable once the connect has ended, or -1.
-int32_t connect_start(uint32_t addr, uint16_t port);
-// After connect_start's socket became writable: true when it is connected;
-// false with error_text() saying why not.
+// After a socket of connect_start (endpoint.h) became writable: true when
+// it is connected; false with error_text() saying why not.
 bool connect_finished(int32_t s);
 
 // The system's text for the latest failure of the calls above.
 std::string error_text();
+// The system's text for an error code (errno; WinSock's on Windows).
+std::string error_text(int code);
 
 }  // namespace razivu_tool::net

@@ -10,11 +10,26 @@
 #include <razivu/razivu.h>
 
 #include "cli/commands.h"
+#include "cli/escape.h"
+#include "cli/json.h"
 #include "cli/options.h"
 #include "common/numbers.h"
 
 namespace razivu_tool {
 namespace {
+
+const Option options[] = {
+    {"--json", nullptr, nullptr, "print one JSON object instead of lines"},
+};
+
+// The members of a path: as the library names it and where the system keeps it.
+JsonObject path_json(const char *path) {
+    char host[RAZIVU_PATH_CAP] = {};
+    JsonObject o;
+    o.text("path", path);
+    return GetHostPath(path, host, RAZIVU_PATH_CAP) == RAZIVU_STATUS_OK ? o.text("host_path", host)
+                                                                        : o.raw("host_path", "null");
+}
 
 // "PATH", and on a second line where the system keeps it when that differs.
 void print_path(const char *label, const char *path) {
@@ -33,11 +48,15 @@ const Help diag_help{
     "[FUNCTION [CODE]]",
     "push an error, trace it and show where the log files lie",
     "Pushes one error of FUNCTION (default DemoFunction) with CODE (default 54) onto the\n"
-    "error stack, which also appends it to the error log errstack.txt; writes a trace\n"
-    "line, which prints and empties the stack into the trace file when RAZIVU_DEBUG names\n"
-    "one; then prints the paths of the error log and the trace file, each also as the\n"
-    "path on this system where the library maps Windows-form paths below RAZIVU_PREFIX.",
-    {},
+    "error stack, which also writes it as an entry of the error log; writes a trace line,\n"
+    "which prints and empties the stack into the trace file when RAZIVU_DEBUG names one;\n"
+    "then prints the paths of the error log and the trace file, each also as the path on\n"
+    "this system where the library maps Windows-form paths below RAZIVU_PREFIX.\n"
+    "\n"
+    "Like every command but serve, diag writes its log entries to the file RAZIVU_TOOL_LOG\n"
+    "names, or nowhere: never into errstack.txt, the error log of the library's programs\n"
+    "(razivu serve among them), whose first entry of a run would empty it.",
+    options,
     Operands::none};
 
 int cmd_diag(int argc, char **argv) {
@@ -53,23 +72,32 @@ int cmd_diag(int argc, char **argv) {
     }
 
     COMPushError(function, code);
-    std::printf("pushed: %s, code %d: %s\n", function, static_cast<int>(code),
-                COMLookupErrorText(code, RAZIVU_KIND_LIBRARY));
-
     COMTrace("razivu diag: one error pushed by %s\n", function);
-    const char *trace = std::getenv("RAZIVU_DEBUG");
-    if (COMGetTraceFile() != nullptr && trace != nullptr) {
+    const char *trace = COMGetTraceFile() != nullptr ? std::getenv("RAZIVU_DEBUG") : nullptr;
+    char log[RAZIVU_PATH_CAP] = {};
+    GetLogFilePath(GetVersionString(), "errstack.txt", log);
+    const char *text = COMLookupErrorText(code, RAZIVU_KIND_LIBRARY);
+    if (args.has("--json")) {
+        std::printf("%s\n", JsonObject()
+                                .raw("pushed", JsonObject().text("function", function).number("code", code).text("text", text).str())
+                                .raw("trace", trace != nullptr ? path_json(trace).str() : "null")
+                                .raw("error_log", log[0] != '\0' ? path_json(log).str() : "null")
+                                .str()
+                                .c_str());
+        return exit_ok;
+    }
+    std::printf("pushed: %s, code %d: %s\n", shown(function, Encoding::utf8, false).c_str(),
+                static_cast<int>(code), text);
+    if (trace != nullptr) {
         print_path("trace (error stack printed there and emptied)", trace);
     } else {
         std::printf("trace: off (set RAZIVU_DEBUG to a file name to switch it on)\n");
     }
-
-    char path[RAZIVU_PATH_CAP] = {};
-    GetLogFilePath(GetVersionString(), "errstack.txt", path);
-    if (path[0] != '\0') {
-        print_path("error log", path);
+    if (log[0] != '\0') {
+        print_path("error log", log);
     } else {
-        std::printf("error log: (none could be opened)\n");
+        std::printf("error log: not written (set %s to a file name for the tool's entries)\n",
+                    tool_log_variable);
     }
     return exit_ok;
 }

@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <razivu/razivu.h>
 
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "cli/options.h"
 #include "common/numbers.h"
 #include "services/status_codes.h"
@@ -24,6 +26,14 @@ constexpr int32_t highest_listed_code = 99999;
 
 const Option options[] = {
     {"--system", nullptr, nullptr, "CODE is a system error number (a record of kind 1)"},
+    {"--json", nullptr, nullptr, "print one JSON document instead of lines"},
+};
+
+// One family's text of a code.
+struct Meaning {
+    const char *family;  // "error", "status", "system"
+    int32_t code;
+    std::string text;
 };
 
 // The table's text of code, or nullptr when it has no row.
@@ -33,37 +43,63 @@ const char *error_text(int32_t code) {
     return std::strcmp(text, fallback) != 0 ? text : nullptr;
 }
 
-void list_all() {
-    std::printf("error codes (return codes and error-stack records of kind 3):\n");
-    std::printf("  %5d  %s (COMConnectToServerSock: host not found)\n", RAZIVU_E_UNKNOWN_HOST,
-                COMLookupErrorText(RAZIVU_E_UNKNOWN_HOST, RAZIVU_KIND_LIBRARY));
+std::string unknown_host_text() {
+    return std::string(COMLookupErrorText(RAZIVU_E_UNKNOWN_HOST, RAZIVU_KIND_LIBRARY)) +
+           " (COMConnectToServerSock: host not found)";
+}
+
+// Every family that knows code.
+std::vector<Meaning> meanings_of(int32_t code) {
+    std::vector<Meaning> out;
+    if (const char *text = error_text(code); text != nullptr) {
+        out.push_back({"error", code, text});
+    } else if (code == RAZIVU_E_UNKNOWN_HOST) {
+        out.push_back({"error", code, unknown_host_text()});
+    }
+    if (const char *text = status_text(code); text != nullptr) {
+        out.push_back({"status", code, text});
+    }
+    return out;
+}
+
+std::vector<Meaning> every_meaning() {
+    std::vector<Meaning> out = {{"error", RAZIVU_E_UNKNOWN_HOST, unknown_host_text()}};
     for (int32_t code = lowest_listed_code; code <= highest_listed_code; ++code) {
         if (const char *text = error_text(code); text != nullptr) {
-            std::printf("  %5d  %s\n", static_cast<int>(code), text);
+            out.push_back({"error", code, text});
         }
     }
-    std::printf("status codes of the support library:\n");
     for (const Status &s : all_statuses()) {
-        std::printf("  %5d  %s\n", static_cast<int>(s.code), s.text);
+        out.push_back({"status", s.code, s.text});
+    }
+    return out;
+}
+
+void print_json(const std::vector<Meaning> &meanings) {
+    std::vector<std::string> items;
+    for (const Meaning &m : meanings) {
+        items.push_back(JsonObject().text("family", m.family).number("code", m.code).text("text", m.text).str());
+    }
+    std::printf("%s\n", JsonObject().raw("meanings", json_array(items)).str().c_str());
+}
+
+void print_list(const std::vector<Meaning> &meanings) {
+    const char *family = "";
+    for (const Meaning &m : meanings) {
+        if (std::strcmp(family, m.family) != 0) {
+            family = m.family;
+            std::printf("%s\n", family[0] == 'e' ? "error codes (return codes and error-stack records of kind 3):"
+                                                 : "status codes of the support library:");
+        }
+        std::printf("  %5d  %s\n", static_cast<int>(m.code), m.text.c_str());
     }
 }
 
-// One code in every family that knows it; false when none does.
-bool explain(int32_t code) {
-    bool known = false;
-    if (const char *text = error_text(code); text != nullptr) {
-        std::printf("error code %d: %s\n", static_cast<int>(code), text);
-        known = true;
-    } else if (code == RAZIVU_E_UNKNOWN_HOST) {
-        std::printf("error code %d: %s (COMConnectToServerSock: host not found)\n",
-                    static_cast<int>(code), COMLookupErrorText(code, RAZIVU_KIND_LIBRARY));
-        known = true;
+void print_lines(const std::vector<Meaning> &meanings) {
+    for (const Meaning &m : meanings) {
+        std::printf("%s %s %d: %s\n", m.family, std::strcmp(m.family, "system") == 0 ? "error" : "code",
+                    static_cast<int>(m.code), m.text.c_str());
     }
-    if (const char *text = status_text(code); text != nullptr) {
-        std::printf("status code %d: %s\n", static_cast<int>(code), text);
-        known = true;
-    }
-    return known;
 }
 
 }  // namespace
@@ -78,7 +114,8 @@ const Help explain_help{
     "  $ razivu explain 61\n"
     "  error code 61: No matching COMrpc function found at server.\n"
     "Without CODE every code of both families is listed. With --system, CODE is the system\n"
-    "error number of a record of kind 1.\n"
+    "error number of a record of kind 1. --json prints {\"meanings\":[{\"family\":\"error\",\n"
+    "\"code\":61,\"text\":...}]}, the family error, status or system.\n"
     "\n"
     "Exit status 1 when no family knows CODE.",
     options,
@@ -89,8 +126,9 @@ int cmd_explain(int argc, char **argv) {
     if (!parse_args(explain_help, argc, argv, 0, 1, args)) {
         return exit_usage;
     }
+    const bool json = args.has("--json");
     if (args.operands.empty()) {
-        list_all();
+        json ? print_json(every_meaning()) : print_list(every_meaning());
         return exit_ok;
     }
     int32_t code = 0;
@@ -98,15 +136,14 @@ int cmd_explain(int argc, char **argv) {
         return usage_error(explain_help, std::string("CODE must be a 32-bit integer, not '") +
                                              args.operands[0] + "'");
     }
-    if (args.has("--system")) {
-        std::printf("system error %d: %s\n", static_cast<int>(code), std::strerror(code));
-        return exit_ok;
-    }
-    if (!explain(code)) {
+    const std::vector<Meaning> meanings =
+        args.has("--system") ? std::vector<Meaning>{{"system", code, std::strerror(code)}} : meanings_of(code);
+    if (meanings.empty()) {
         std::fprintf(stderr, "razivu explain: %d is neither an error code nor a status code\n",
                      static_cast<int>(code));
         return exit_failed;
     }
+    json ? print_json(meanings) : print_lines(meanings);
     return exit_ok;
 }
 

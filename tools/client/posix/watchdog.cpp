@@ -1,7 +1,9 @@
-// The watchdog on Linux: SIGALRM, whose handler only writes and exits.
+// The watchdog on Linux: the real-time timer's SIGALRM, whose handler only
+// writes and exits.
 #include "client/watchdog.h"
 
 #include <csignal>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace razivu_tool::watchdog {
@@ -32,20 +34,30 @@ void on_alarm(int) {
     ::_exit(last.status);
 }
 
+constexpr long ms_per_second = 1000;
+constexpr long us_per_ms = 1000;
+
+void set_timer(int32_t ms) {
+    itimerval t{};
+    t.it_value.tv_sec = ms / ms_per_second;
+    t.it_value.tv_usec = (ms % ms_per_second) * us_per_ms;
+    ::setitimer(ITIMER_REAL, &t, nullptr);
+}
+
 }  // namespace
 
-void arm(int32_t seconds, const std::string &out_text, const std::string &err_text, int status) {
+void arm(int32_t ms, const std::string &out_text, const std::string &err_text, int status) {
     disarm();
     last = Last{out_text, err_text, status};
     struct sigaction sa {};
     sa.sa_handler = on_alarm;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGALRM, &sa, nullptr);
-    ::alarm(static_cast<unsigned>(seconds));
+    set_timer(ms);
 }
 
 void disarm() {
-    ::alarm(0);
+    set_timer(0);
 }
 
 }  // namespace razivu_tool::watchdog

@@ -9,8 +9,6 @@
 namespace razivu_tool::watchdog {
 namespace {
 
-constexpr DWORD ms_per_second = 1000;
-
 // Process-wide: the timer and what its callback writes.
 struct Last {
     HANDLE timer = nullptr;  // armed timer, or none
@@ -33,13 +31,13 @@ VOID CALLBACK on_time(PVOID, BOOLEAN) {
 
 }  // namespace
 
-void arm(int32_t seconds, const std::string &out_text, const std::string &err_text, int status) {
+void arm(int32_t ms, const std::string &out_text, const std::string &err_text, int status) {
     disarm();
     last.out = out_text;
     last.err = err_text;
     last.status = status;
     CreateTimerQueueTimer(&last.timer, nullptr, on_time, nullptr,
-                          static_cast<DWORD>(seconds) * ms_per_second, 0, WT_EXECUTEONLYONCE);
+                          static_cast<DWORD>(ms), 0, WT_EXECUTEONLYONCE);
 }
 
 void disarm() {

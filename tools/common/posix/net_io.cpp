@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -130,19 +129,6 @@ void set_blocking(int32_t s, bool blocking) {
     }
 }
 
-bool resolve_ipv4(const char *host, uint32_t &addr_out) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-        return false;
-    }
-    addr_out = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(found);
-    return true;
-}
-
 int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
@@ -182,23 +168,6 @@ int32_t accept_now(int32_t listening) {
     }
 }
 
-int32_t connect_start(uint32_t addr, uint16_t port) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = addr;
-    sin.sin_port = port;
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (s < 0) {
-        return failed();
-    }
-    if (::connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) == 0 || errno == EINPROGRESS) {
-        return s;
-    }
-    failed();
-    ::close(s);
-    return -1;
-}
-
 bool connect_finished(int32_t s) {
     int error = 0;
     socklen_t len = sizeof error;
@@ -211,7 +180,11 @@ bool connect_finished(int32_t s) {
 }
 
 std::string error_text() {
-    return std::strerror(failure.error);
+    return error_text(failure.error);
+}
+
+std::string error_text(int code) {
+    return std::strerror(code);
 }
 
 }  // namespace razivu_tool::net

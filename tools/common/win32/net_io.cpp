@@ -167,18 +167,6 @@ void set_blocking(int32_t s, bool blocking) {
     ioctlsocket(as_socket(s), FIONBIO, &on);
 }
 
-bool resolve_ipv4(const char *host, uint32_t &addr_out) {
-    if (parse_ipv4(host, addr_out)) {
-        return true;
-    }
-    const hostent *h = gethostbyname(host);
-    if (h == nullptr || h->h_addrtype != AF_INET || h->h_addr_list[0] == nullptr) {
-        return false;
-    }
-    std::memcpy(&addr_out, h->h_addr_list[0], sizeof addr_out);
-    return true;
-}
-
 int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why) {
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
@@ -215,25 +203,6 @@ int32_t accept_now(int32_t listening) {
     return static_cast<int32_t>(s);
 }
 
-int32_t connect_start(uint32_t addr, uint16_t port) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = addr;
-    sin.sin_port = port;
-    const SOCKET s = not_inherited(::socket(AF_INET, SOCK_STREAM, 0));
-    if (s == INVALID_SOCKET) {
-        return failed();
-    }
-    set_blocking(static_cast<int32_t>(s), false);
-    if (::connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) == 0 ||
-        WSAGetLastError() == WSAEWOULDBLOCK) {
-        return static_cast<int32_t>(s);
-    }
-    failed();
-    ::closesocket(s);
-    return -1;
-}
-
 bool connect_finished(int32_t s) {
     int error = 0;
     int len = sizeof error;
@@ -246,15 +215,19 @@ bool connect_finished(int32_t s) {
 }
 
 std::string error_text() {
+    return error_text(failure.error);
+}
+
+std::string error_text(int code) {
     char text[message_cap] = {};
     const DWORD n =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(failure.error), 0, text, message_cap, nullptr);
+                       static_cast<DWORD>(code), 0, text, message_cap, nullptr);
     std::string out(text, n);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) {
         out.pop_back();
     }
-    return out.empty() ? "WinSock error " + std::to_string(failure.error) : out;
+    return out.empty() ? "WinSock error " + std::to_string(code) : out;
 }
 
 }  // namespace razivu_tool::net

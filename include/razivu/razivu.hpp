@@ -17,10 +17,9 @@
 //
 // The library keeps the message buffer and the error stack per thread, so
 // each thread may use connections of its own; one connection belongs to one
-// thread at a time. A reply is read whole before the next call. A
-// connection by port number sets the library's default port for the moment
-// of its connect (COMSetDefaultPort, which the whole process shares): make
-// such connections from one thread at a time, or connect by service name.
+// thread at a time. A reply is read whole before the next call. A port
+// number is named as a service of its digits, which the library takes as the
+// port without a look-up.
 //
 // No exception crosses into the C library: a function of a Server runs
 // inside a trampoline that catches everything. A function that throws
@@ -299,18 +298,7 @@ private:
 class Connection {
 public:
     Connection(const std::string &host, const std::string &service) { open(host, service.c_str()); }
-    // Through the default port, which is put back afterwards.
-    Connection(const std::string &host, uint16_t port) {
-        const int16_t before = COMGetDefaultPort();
-        COMSetDefaultPort(static_cast<int16_t>(PThtons(port)));
-        try {
-            open(host, "");  // no service of that name: the default port
-        } catch (...) {
-            COMSetDefaultPort(before);
-            throw;
-        }
-        COMSetDefaultPort(before);
-    }
+    Connection(const std::string &host, uint16_t port) { open(host, std::to_string(port).c_str()); }
     Connection(Connection &&other) noexcept : socket_(std::exchange(other.socket_, -1)) {}
     Connection &operator=(Connection &&other) noexcept {
         if (this != &other) {

@@ -27,6 +27,15 @@ constexpr bool on_windows = true;
 constexpr bool on_windows = false;
 #endif
 
+// The sanitizer the tests run under, where it changes what a test can see.
+#if defined(__has_feature)
+constexpr bool under_address_sanitizer = __has_feature(address_sanitizer);
+constexpr bool under_thread_sanitizer = __has_feature(thread_sanitizer);
+#else
+constexpr bool under_address_sanitizer = false;
+constexpr bool under_thread_sanitizer = false;
+#endif
+
 // Root of this process's temporary tree; RAZIVU_PREFIX is root()/prefix,
 // HOME root()/home and the working folder root()/work.
 const std::string &root();

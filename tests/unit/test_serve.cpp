@@ -349,6 +349,10 @@ TEST_F(Serve, a_client_is_answered_at_once_while_64_addresses_hold_8_connections
 // megabytes the client reads late; it closes a connection between calls and
 // takes no new one. A second stop cuts the rest at once. Each has its line.
 TEST_F(Serve, a_stop_finishes_the_calls_begun_and_a_second_stop_cuts_them) {
+    if (test::under_thread_sanitizer) {
+        GTEST_SKIP() << "ThreadSanitizer delivers signals at points of its own: the second stop reaches "
+                        "the worker only after the listening process has killed it";
+    }
     start({"--call-time", "5"});
     const int idle = test::raw_connect(server.port);
     test::raw_send(idle, leap_call);

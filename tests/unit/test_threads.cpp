@@ -21,13 +21,7 @@ namespace {
 
 namespace test = razivu::test;
 
-#if defined(__has_feature)
-constexpr bool address_sanitized = __has_feature(address_sanitizer);
-constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
-#else
-constexpr bool address_sanitized = false;
-constexpr bool sanitized = false;
-#endif
+constexpr bool sanitized = test::under_address_sanitizer || test::under_thread_sanitizer;
 
 // A call of every field kind whose byte array is long enough that the
 // message leaves in pieces; the server sends the same fields back after
@@ -197,7 +191,7 @@ TEST(Threads, state_of_ended_threads_is_freed) {
 // A child forked while other threads use the locked tables finds every lock
 // free: each child uses them and exits at once.
 TEST(Threads, a_child_forked_amid_locked_work_finds_every_lock_free) {
-    if (address_sanitized) {
+    if (test::under_address_sanitizer) {
         GTEST_SKIP() << "the AddressSanitizer allocator of clang 14 holds no lock across a fork: a child "
                         "whose parent's thread was allocating waits in the sanitizer for ever";
     }

@@ -70,6 +70,17 @@ inline Buffered *state_of(int32_t s) {
     return look_up(s, r);
 }
 
+// n bytes from the buffer where they lie, when it holds them all.
+const char *take_from(Buffered &b, int32_t n, uint64_t *id_out) {
+    if (b.end - b.begin < n) {
+        return nullptr;
+    }
+    const char *bytes = b.bytes.get() + b.begin;
+    b.begin += n;
+    *id_out = b.id;
+    return bytes;
+}
+
 // The caller holds the lock.
 void changed_locked() {
     read_ahead.count.store(read_ahead.sockets.size(), std::memory_order_release);
@@ -179,13 +190,7 @@ int32_t receive_some(int32_t s, char *buffer, int32_t count, int32_t flags) {
 
 const char *take_more(int32_t s, int32_t n, uint64_t *id_out) {
     Buffered *b = state_of(s);
-    if (b == nullptr || b->end - b->begin < n) {
-        return nullptr;
-    }
-    const char *bytes = b->bytes.get() + b->begin;
-    b->begin += n;
-    *id_out = b->id;
-    return bytes;
+    return b != nullptr ? take_from(*b, n, id_out) : nullptr;
 }
 
 bool copy_lent(int32_t s, uint64_t id, const char *from, int32_t len, char *out) {
@@ -208,11 +213,11 @@ bool copy_lent(int32_t s, uint64_t id, const char *from, int32_t len, char *out)
 // made only for a socket that was just adopted or that COMSetSockReadAhead
 // accepted), so COMReadSock would refuse nothing here.
 const char *take_buffered(int32_t s, int32_t n, uint64_t *id_out) {
-    const Buffered *b = state_of(s);
+    Buffered *b = state_of(s);
     if (b == nullptr || !b->on || !b->gathered.empty() || holds_piece(s)) {
         return nullptr;
     }
-    return take_more(s, n, id_out);
+    return take_from(*b, n, id_out);
 }
 
 std::string *gathered_pieces(int32_t s) {

@@ -1,7 +1,6 @@
-// The parts of serving.h that need no system call.
+// The parts of serving.h that need no system call of their own.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/serving.h"
 
@@ -13,11 +12,6 @@ namespace {
 constexpr int v6_len = 16;
 constexpr int prefix_len = 8;
 constexpr int mapped_at = 12;
-constexpr int ipv4_parts = 4;
-constexpr std::size_t max_part_digits = 3;
-constexpr int max_part = 255;
-// The most one send is asked to take.
-constexpr std::size_t send_cap = 1 << 20;
 
 bool is_mapped_ipv4(const unsigned char *v6) {
     for (int i = 0; i < mapped_at; ++i) {
@@ -31,11 +25,7 @@ bool is_mapped_ipv4(const unsigned char *v6) {
 }  // namespace
 
 std::string text(const Peer &peer) {
-    if (peer.port == 0) {
-        return peer.addr;
-    }
-    const bool v6 = peer.addr.find(':') != std::string::npos;
-    return (v6 ? "[" + peer.addr + "]" : peer.addr) + ":" + std::to_string(peer.port);
+    return peer.port == 0 ? peer.addr : host_port_text(peer.addr, peer.port);
 }
 
 std::string address_key(const unsigned char *v6) {
@@ -54,41 +44,10 @@ std::string address_key(const unsigned char *v6) {
     return key;
 }
 
-bool parse_ipv4(const char *text, uint32_t &addr_out) {
-    if (text == nullptr) {
-        return false;
-    }
-    unsigned char bytes[ipv4_parts] = {};
-    const char *at = text;
-    for (int i = 0; i < ipv4_parts; ++i) {
-        const std::size_t digits = std::strspn(at, "0123456789");
-        const char end = at[digits];
-        if (digits == 0 || digits > max_part_digits || end != (i + 1 < ipv4_parts ? '.' : '\0')) {
-            return false;
-        }
-        int value = 0;
-        for (std::size_t d = 0; d < digits; ++d) {
-            value = value * 10 + (at[d] - '0');
-        }
-        if (value > max_part) {
-            return false;
-        }
-        bytes[i] = static_cast<unsigned char>(value);
-        at += digits + 1;
-    }
-    std::memcpy(&addr_out, bytes, sizeof addr_out);  // the bytes in wire order
-    return true;
-}
-
-bool send_all(int32_t s, const char *data, std::size_t len) {
-    for (std::size_t done = 0; done < len;) {
-        const int32_t n = send_some(s, data + done, static_cast<int32_t>(std::min(len - done, send_cap)));
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+// A reset or any other failure ends the connection as surely as a close.
+Ready wait_for_data(int32_t conn, int32_t ms) {
+    const int32_t ready = wait_readable({&conn, 1}, std::max(ms, 0));
+    return ready == none_ready ? Ready::none : ready < 0 ? Ready::end : peek(conn);
 }
 
 }  // namespace razivu::platform::net

@@ -1,5 +1,5 @@
-// The operating system beneath the library's server (server/): sockets that
-// never hold up its event loop, the client's address, a deadline over a
+// The operating system beneath the library's server (server/): beyond the
+// plain socket calls of sockets.h, the client's address, a deadline over a
 // whole call, what reached the client, lines on standard error that never
 // hold the server up, sockets passed in by a service manager, and worker
 // processes with the signals or events that steer them and the memory they
@@ -16,6 +16,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/sockets.h"
 
 namespace razivu::platform::net {
 
@@ -42,60 +44,7 @@ std::string address_key(const unsigned char *v6);
 enum class Side { local, peer };
 Peer address_of(int32_t s, Side side);
 
-// Reads a dotted IPv4 address of four decimal parts 0 to 255 (nothing else:
-// no octal, hex or short forms) into addr_out in network byte order.
-bool parse_ipv4(const char *text, uint32_t &addr_out);
-
-// ---- Sockets ------------------------------------------------------------------------
-
-// A socket to wait for, what for, and what it turned out to be.
-struct Watch {
-    int32_t socket = -1;
-    bool read = false;   // data, a connection to accept, or the peer's end
-    bool write = false;  // room to send
-    bool readable = false;
-    bool writable = false;
-};
-// The most sockets wait_any watches at once where the system bounds it
-// (select() on Windows); poll() on Linux takes any number.
-constexpr std::size_t max_watched_sockets = 1024;
-// Waits up to timeout_ms (negative: without end) until a socket is ready as
-// asked; a failed socket counts as ready both ways. The number of sockets
-// ready: 0 after the time-out or when a signal interrupted the wait, -1 on
-// failure.
-int32_t wait_any(std::span<Watch> watched, int32_t timeout_ms);
-
-// One receive of at most cap bytes: the count placed in buf, 0 when the
-// peer has closed, -1 on failure. Interrupted receives are retried.
-int32_t receive_some(int32_t s, char *buf, int32_t cap);
-// One send of at most len bytes: the count taken, -1 on failure. A peer that
-// has gone is a failure, never a signal.
-int32_t send_some(int32_t s, const char *data, int32_t len);
-// All of data on a blocking socket; false when a send failed.
-bool send_all(int32_t s, const char *data, std::size_t len);
-// True when the latest failure was a socket that could not give or take
-// anything at once.
-bool would_block();
-// True when the latest failure was the system short of descriptors or
-// memory for a new socket (it may pass).
-bool short_of_resources();
-// The system's text for the latest failure of the calls above.
-std::string error_text();
-
-// Ends the sending direction; the peer reads end-of-file after what was sent.
-void shutdown_send(int32_t s);
-void close_socket(int32_t s);
-void set_blocking(int32_t s, bool blocking);
-
-// A listening TCP socket on addr:port (both in network byte order; port 0:
-// one the system picks) with address reuse on, never inherited by a process
-// the caller starts; accept_now never waits on it. -1 with why naming the
-// step and the system's reason.
-int32_t listen_at(uint32_t addr, uint16_t port, int32_t backlog, std::string &why);
-// A connection waiting on listening, taken without waiting: a blocking
-// socket with TCP_NODELAY (replies leave at once). -1 when none waits or on
-// failure; would_block() tells them apart.
-int32_t accept_now(int32_t listening);
+// ---- Connections --------------------------------------------------------------------
 
 // What the client has sent that is not read yet.
 enum class Ready {

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <netinet/in.h>
 #include <poll.h>
@@ -122,25 +121,6 @@ Ready peek(int32_t conn) {
         }
         // A reset or any other error ends the connection as surely as a close.
         return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Ready::none : Ready::end;
-    }
-}
-
-Ready wait_for_data(int32_t conn, int32_t ms) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-        pollfd p{conn, POLLIN, 0};
-        const int rc = ::poll(&p, 1, static_cast<int>(left.count() > 0 ? left.count() : 0));
-        if (rc > 0) {
-            return peek(conn);
-        }
-        if (rc == 0) {
-            return Ready::none;
-        }
-        if (errno != EINTR) {
-            return Ready::end;
-        }
     }
 }
 

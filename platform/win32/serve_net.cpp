@@ -16,9 +16,6 @@
 namespace razivu::platform::net {
 namespace {
 
-constexpr long ms_per_second = 1000;
-constexpr long us_per_ms = 1000;
-
 // The deadline of the current call; shared with the timer's callback thread.
 struct Deadline {
     HANDLE timer = nullptr;               // armed timer, or none
@@ -32,15 +29,6 @@ using CancelIoExFn = BOOL(WINAPI *)(HANDLE, LPOVERLAPPED);
 VOID CALLBACK on_deadline(PVOID, BOOLEAN) {
     deadline.fired = true;
     cut(static_cast<int32_t>(deadline.conn.load()));
-}
-
-// Waits up to ms (0: only looks) until conn has data or its end; true then.
-bool readable(int32_t conn, int32_t ms) {
-    fd_set ready;
-    FD_ZERO(&ready);
-    FD_SET(static_cast<SOCKET>(conn), &ready);
-    timeval limit{ms / ms_per_second, (ms % ms_per_second) * us_per_ms};
-    return ::select(0, &ready, nullptr, nullptr, &limit) > 0;
 }
 
 std::string ipv4_text(const in_addr &a) {
@@ -80,15 +68,11 @@ Peer address_of(int32_t s, Side side) {
 
 // A reset or any other error ends the connection as surely as a close.
 Ready peek(int32_t conn) {
-    if (!readable(conn, 0)) {
+    if (wait_readable({&conn, 1}, 0) != 0) {
         return Ready::none;
     }
     char byte = 0;
     return ::recv(static_cast<SOCKET>(conn), &byte, 1, MSG_PEEK) > 0 ? Ready::data : Ready::end;
-}
-
-Ready wait_for_data(int32_t conn, int32_t ms) {
-    return readable(conn, ms) ? peek(conn) : Ready::none;
 }
 
 void arm_deadline(int32_t conn, int32_t ms) {

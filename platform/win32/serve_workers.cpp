@@ -195,7 +195,7 @@ std::vector<std::size_t> reap() {
 }
 
 // The worker reaches serve through the server's own path for a passed-in
-// connection. No socket of this process is inherited (serve_sockets.cpp
+// connection. No socket of this process is inherited (sockets.cpp
 // makes them so), so others need no closing.
 bool spawn(std::size_t slot, int32_t conn, const net::Peer &peer, ServeFn, std::span<const int32_t>) {
     std::fflush(nullptr);  // nothing buffered may come out after the worker's lines

@@ -38,7 +38,7 @@ constexpr const char *fallback_notice =
 
 // Opens for appending (creating the file if its folder exists) and closes.
 bool probe(const char *path) {
-    std::FILE *f = platform::open_file(path, "a");
+    std::FILE *f = platform::open_own_file(path, "a");
     return f != nullptr && platform::close_file(f);
 }
 
@@ -156,7 +156,7 @@ bool resolve_log_path(const char *module, const char *file, char *result) {
             return true;
         }
     }
-    if (std::FILE *f = platform::open_file(last_resort_log, "a"); f != nullptr) {
+    if (std::FILE *f = platform::open_own_file(last_resort_log, "a"); f != nullptr) {
         platform::write_text(f, fallback_notice);
         platform::close_file(f);
         copy_path(result, last_resort_log);

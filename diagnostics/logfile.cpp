@@ -53,7 +53,7 @@ const char *level_label(int32_t level) {
 // The flag is cleared first, so a process tries its header only once.
 bool write_header(const char *path, const char *module) {
     writer.first_entry = 0;
-    std::FILE *head = platform::open_file(path, "w");
+    std::FILE *head = platform::open_own_file(path, "w");
     if (head == nullptr) {
         return false;
     }
@@ -125,7 +125,7 @@ RAZIVU_API void ResetLogFile(const char *module, const char *file) try {
     char path[RAZIVU_PATH_CAP] = {};
     razivu::diagnostics::resolve_log_path(module, file, path);
     if (path[0] != '\0') {
-        if (std::FILE *f = razivu::platform::open_file(path, "w"); f != nullptr) {
+        if (std::FILE *f = razivu::platform::open_own_file(path, "w"); f != nullptr) {
             razivu::platform::close_file(f);
         }
     }

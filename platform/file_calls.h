@@ -26,6 +26,10 @@ struct FileCalls {
     // Buffered files by Windows-form or host path: the log files and the
     // helpers of platform.h.
     std::FILE *(*open)(const char *path, const char *mode);               // fopen
+    // fopen "a" or "w" of a file in the library's own folders (the log
+    // tree): on Linux never through a link at the last step, never a FIFO or
+    // device, never waiting, and "w" empties only a regular file.
+    std::FILE *(*open_own)(const char *path, const char *mode);
     std::size_t (*write)(const void *data, std::size_t len, std::FILE *f);  // fwrite of len bytes
     int (*flush)(std::FILE *f);                                           // fflush: 0 or EOF
     int (*close)(std::FILE *f);                                           // fclose: 0 or EOF

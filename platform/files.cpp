@@ -26,6 +26,14 @@ std::FILE *open_file(const char *path, const char *mode) {
     return file_calls().open(path, mode);
 }
 
+std::FILE *open_own_file(const char *path, const char *mode) {
+    if (path == nullptr || mode == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return file_calls().open_own(path, mode);
+}
+
 std::FILE *open_regular_file(const char *path) {
     if (path == nullptr) {
         errno = EINVAL;
@@ -67,7 +75,7 @@ bool close_file(std::FILE *f) {
 // Unbuffered, the C library hands the whole block to one write(2); with a
 // buffer it would cut a long entry into buffer-sized writes.
 bool append_whole(const char *path, const char *data, std::size_t len) {
-    std::FILE *f = open_file(path, "a");
+    std::FILE *f = open_own_file(path, "a");
     if (f == nullptr) {
         return false;
     }

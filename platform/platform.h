@@ -32,6 +32,12 @@ std::string host_path(const char *path);
 // Opens a file with a fopen mode; nullptr with errno set when it cannot be
 // opened (EINVAL for a null path or mode).
 std::FILE *open_file(const char *path, const char *mode);
+// The same for "a" or "w" of a file in the library's own folders (the log
+// files), which another user may have planted something at: a link at the
+// name, a FIFO or a device is never written through, waited on or emptied
+// (nullptr, errno ELOOP or EINVAL). Files the caller names (the trace file,
+// COMLogLine's) are opened with open_file, as named.
+std::FILE *open_own_file(const char *path, const char *mode);
 // Opens a regular file for reading ("rb"), never waiting on a FIFO or
 // device; nullptr with errno set otherwise (EINVAL: not a regular file).
 std::FILE *open_regular_file(const char *path);
@@ -43,7 +49,7 @@ bool write_bytes(std::FILE *f, const char *data, std::size_t len);
 bool write_text(std::FILE *f, const char *text);
 // Flushes and closes; false when either failed.
 bool close_file(std::FILE *f);
-// Opens path for appending and writes len bytes with one write of the
+// Opens path for appending as open_own_file does and writes len bytes with one write of the
 // system's, so that entries appended by several processes at once never
 // interleave. false when the file cannot be opened or written.
 bool append_whole(const char *path, const char *data, std::size_t len);

@@ -27,6 +27,41 @@ std::FILE *sys_open(const char *path, const char *mode) {
     return std::fopen(standins::host_path(path).c_str(), mode);
 }
 
+// A link, FIFO or device planted at the name fails with ELOOP or EINVAL
+// instead of being written through, waited on or emptied.
+std::FILE *sys_open_own(const char *path, const char *mode) {
+    const bool append = mode[0] == 'a';
+    if (!append && mode[0] != 'w') {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (standins::on_system_drive(path)) {
+        standins::ensure_system_drive();
+    }
+    const std::string host = standins::host_path(path);
+    const int flags = O_WRONLY | O_CREAT | (append ? O_APPEND : 0) | open_guarded | open_no_follow;
+    const int fd = retrying([&] { return ::open(host.c_str(), flags, 0666); });
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat st {};
+    int err = 0;
+    if (::fstat(fd, &st) != 0) {
+        err = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        err = EINVAL;
+    } else if (!append && retrying([&] { return ::ftruncate(fd, 0); }) != 0) {
+        err = errno;
+    } else if (std::FILE *f = ::fdopen(fd, mode); f != nullptr) {
+        return f;
+    } else {
+        err = errno;
+    }
+    ::close(fd);
+    errno = err;
+    return nullptr;
+}
+
 int sys_rename(const char *from, const char *to) {
     return std::rename(standins::host_path(from).c_str(), standins::host_path(to).c_str());
 }
@@ -63,10 +98,10 @@ int sys_list_dir(const char *host, std::vector<std::string> *names_out) {
 static_assert(lock_exclusive == LOCK_EX && lock_release == LOCK_UN);
 
 constexpr FileCalls system_calls{
-    sys_open,     stdio_write, stdio_flush, stdio_close, sys_rename, sys_remove,
-    sys_make_dir, sys_open_fd, ::read,      ::write,     ::fsync,    ::close,
-    ::fstat,      ::stat,      ::lstat,     ::fchmod,    ::fchown,   ::flock,
-    ::rename,     ::unlink,    ::mkdir,     sys_list_dir,
+    sys_open,   sys_open_own, stdio_write, stdio_flush, stdio_close, sys_rename,
+    sys_remove, sys_make_dir, sys_open_fd, ::read,      ::write,     ::fsync,
+    ::close,    ::fstat,      ::stat,      ::lstat,     ::fchmod,    ::fchown,
+    ::flock,    ::rename,     ::unlink,    ::mkdir,     sys_list_dir,
 };
 
 // A name without a directory part lives in the Windows directory.

@@ -99,7 +99,9 @@ int unsupported(Args...) {
 }
 
 constexpr FileCalls system_calls{
-    sys_open,      stdio_write,   stdio_flush,  stdio_close,   sys_rename,
+    // The library's own files open as any other: the Windows file system has
+    // no FIFOs, and the folders' access lists decide who may plant a link.
+    sys_open,      sys_open,      stdio_write,  stdio_flush,   stdio_close,   sys_rename,
     sys_remove,    sys_make_dir,  sys_open_fd,  sys_read_fd,   sys_write_fd,
     ::_commit,     ::_close,      sys_stat_fd,  sys_stat_host, sys_stat_host,
     unsupported<int, unsigned>,   unsupported<int, unsigned, unsigned>,

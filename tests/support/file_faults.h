@@ -13,7 +13,7 @@ namespace razivu::test {
 
 // The buffered-file entries and, after them, the descriptor entries of the
 // Linux stand-ins.
-enum class FileCall { open, write, flush, close, rename, open_fd, read_fd, write_fd, sync_fd, close_fd, rename_host };
+enum class FileCall { open, open_own, write, flush, close, rename, open_fd, read_fd, write_fd, sync_fd, close_fd, rename_host };
 
 class FileFault {
 public:
@@ -25,6 +25,11 @@ public:
         case FileCall::open:
             calls.open = [](const char *p, const char *m) {
                 return hit() ? fail<std::FILE *>(nullptr) : sys().open(p, m);
+            };
+            break;
+        case FileCall::open_own:
+            calls.open_own = [](const char *p, const char *m) {
+                return hit() ? fail<std::FILE *>(nullptr) : sys().open_own(p, m);
             };
             break;
         case FileCall::write:

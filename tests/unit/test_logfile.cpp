@@ -90,6 +90,29 @@ TEST(LogFilePath, unreachable_tree_falls_back_to_c_error_txt_with_a_notice) {
         << text;
 }
 
+// A link or a FIFO that another user planted at a log file's name is never
+// written through, emptied or waited on: the entries go to the last-resort file.
+TEST(LogFilePath, a_planted_link_or_fifo_is_never_written_through_emptied_or_waited_on) {
+    if (test::on_windows) {
+        GTEST_SKIP() << "links and FIFOs in the log tree are the Linux stand-in's";
+    }
+    namespace fs = std::filesystem;
+    const std::string victim = host("D:\\victim.txt");
+    make_dirs(host("D:\\"));
+    test::write_file(victim, "precious\n");
+    resolve("KQ-P", "x.txt");
+    fs::create_symlink(victim, host("C:\\var\\opt\\TARNEX\\dro\\log\\link.txt"));
+    ASSERT_EQ(test::run_command("mkfifo '" + host("C:\\var\\opt\\TARNEX\\dro\\log\\fifo.txt") + "'").status, 0);
+    for (const char *file : {"link.txt", "fifo.txt"}) {
+        EXPECT_EQ(resolve("KQ-P", file), "C:\\error.txt") << file;
+        WriteLog(file, "KQ-P", 1, "entry %s", file);
+        ResetLogFile("KQ-P", file);
+        WriteLog(file, "KQ-P", 1, "after %s", file);
+    }
+    EXPECT_EQ(read_text(victim), "precious\n");
+    EXPECT_THAT(read_text(host("C:\\error.txt")), HasSubstr(" after fifo.txt\n"));
+}
+
 TEST(LogFilePath, nothing_openable_leaves_the_preset_or_the_buffer_and_the_preset_is_cut_to_255) {
     // No tree on drive Q: and a folder where the last-resort file belongs.
     write_profile(profile_with("Q:\\"));
@@ -146,12 +169,12 @@ TEST(WriteLog, entries_whose_file_calls_fail_are_dropped_and_a_first_one_leaves_
     resolve("KQ-P", "h.txt");
     int resolving_opens = 0;
     {
-        FileFault counting(FileCall::open, 0, 0);
+        FileFault counting(FileCall::open_own, 0, 0);
         resolve("KQ-P", "h.txt");
         resolving_opens = counting.calls();
     }
     {
-        FileFault fault(FileCall::open, resolving_opens + 1, EACCES);
+        FileFault fault(FileCall::open_own, resolving_opens + 1, EACCES);
         WriteLog("h.txt", "KQ-P", 1, "first");
     }
     WriteLog("h.txt", "KQ-P", 1, "second");
